@@ -1,0 +1,75 @@
+// A UDP socket bound to one explicit IPv4 address, whose read notifications
+// arrive as calls of OnReceive on the thread that created it.
+//
+// Notifications follow the asynchronous-socket rule the programs were written
+// against: after a notification, the next one comes only once the owner has
+// tried a receive. An owner that ignores a notification (an ended transfer,
+// for example) is therefore not called again and again for the same datagram.
+#pragma once
+
+#include "peer_address.h"
+
+#include <memory>
+#include <string>
+
+class QSocketNotifier;
+
+namespace platform {
+
+class AsyncUdpSocket {
+public:
+    // ReceiveFrom results besides a length.
+    static constexpr int kWouldBlock = -1;    // nothing queued, or a socket error
+    static constexpr int kTooLong = -2;       // a datagram longer than the buffer: dropped
+
+    AsyncUdpSocket();
+    virtual ~AsyncUdpSocket();
+    AsyncUdpSocket(const AsyncUdpSocket&) = delete;
+    AsyncUdpSocket& operator=(const AsyncUdpSocket&) = delete;
+
+    // Opens a non-blocking UDP socket bound to localAddress (dotted text) and
+    // port (0: the system's choice). With notifyReads, OnReceive is called for
+    // arriving datagrams from now on. False on failure (see LastError); the
+    // address 255.255.255.255 is refused.
+    bool Create(const std::string& localAddress, std::uint16_t port, bool notifyReads);
+    // Starts (or restarts) read notifications. False when there is no socket.
+    bool AsyncSelect();
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    // Takes one datagram: its length when it fits into len bytes, kTooLong when
+    // it was longer (the datagram is gone), kWouldBlock when none was queued.
+    int ReceiveFrom(void* buffer, int len, PeerAddress& from);
+
+    // Bytes sent, or -1.
+    int SendTo(const void* data, int len, const PeerAddress& to);
+    // To a dotted address text and port; no name is resolved.
+    int SendTo(const void* data, int len, const std::string& hostText, std::uint16_t port);
+
+    // SO_SNDBUF / SO_RCVBUF. The value read back is what the kernel reports
+    // (on Linux double the size granted).
+    bool SetSendBufferSize(int bytes);
+    bool SetReceiveBufferSize(int bytes);
+    bool GetSendBufferSize(int& bytes) const;
+    bool GetReceiveBufferSize(int& bytes) const;
+
+    std::uint16_t LocalPort() const;
+    // errno of the last failed call on this socket.
+    int LastError() const { return lastError_; }
+
+protected:
+    // Read notification; error is always 0 on this platform. The owner may
+    // Close the socket here, but must not delete it.
+    virtual void OnReceive(int error);
+
+private:
+    void Dispatch();
+
+    int fd_ = -1;
+    int lastError_ = 0;
+    bool receiveTried_ = false;
+    bool dispatching_ = false;
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
+
+}  // namespace platform

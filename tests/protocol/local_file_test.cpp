@@ -1,0 +1,143 @@
+// Reading and writing the local file of a transfer, block by block.
+#include "common/local_file.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace tftp;
+using tests::ReadFile;
+using tests::TempDir;
+using tests::WriteFile;
+
+namespace {
+
+// Reads the whole file in blocks of n; returns the concatenated data.
+std::string ReadAllBlocks(LocalFileReader& r, int n, std::vector<int>* sizes = nullptr) {
+    std::string all;
+    std::vector<std::uint8_t> buf(static_cast<std::size_t>(n));
+    for (;;) {
+        const int c = r.Read(buf.data(), n);
+        if (c < 0) return "<error>";
+        if (sizes) sizes->push_back(c);
+        all.append(reinterpret_cast<char*>(buf.data()), static_cast<std::size_t>(c));
+        if (c < n) return all;
+    }
+}
+
+}  // namespace
+
+TEST(LocalFileReader, OctetBlocksEndWithAShortOrEmptyBlock) {
+    TempDir dir;
+    const std::string data = tests::PatternBytes(1024);
+    WriteFile(dir.File("f"), data);
+    LocalFileReader r;
+    ASSERT_TRUE(r.Open(dir.File("f"), false));
+    EXPECT_EQ(r.Size(), 1024);
+    std::vector<int> sizes;
+    EXPECT_EQ(ReadAllBlocks(r, 512, &sizes), data);
+    EXPECT_EQ(sizes, (std::vector<int>{512, 512, 0}));
+}
+
+TEST(LocalFileReader, MissingFileAndFolderDoNotOpen) {
+    TempDir dir;
+    LocalFileReader r;
+    EXPECT_FALSE(r.Open(dir.File("missing"), false));
+    EXPECT_FALSE(r.Open(dir.Path(), false));
+    EXPECT_FALSE(r.IsOpen());
+}
+
+TEST(LocalFileReader, RewindGivesTheSameBlockAgain) {
+    TempDir dir;
+    const std::string data = tests::PatternBytes(1500, 7);
+    WriteFile(dir.File("f"), data);
+    for (const bool netascii : {false, true}) {
+        LocalFileReader r;
+        ASSERT_TRUE(r.Open(dir.File("f"), netascii));
+        std::uint8_t a[512], b[512];
+        ASSERT_EQ(r.Read(a, 512), 512);
+        const int n1 = r.Read(a, 512);
+        ASSERT_TRUE(r.RewindLastRead());
+        const int n2 = r.Read(b, 512);
+        ASSERT_EQ(n1, n2);
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(a), n1),
+                  std::string(reinterpret_cast<char*>(b), n2))
+            << "netascii " << netascii;
+    }
+}
+
+TEST(LocalFileReader, NetasciiBlocksConvertCrLfAcrossBlockEdges) {
+    TempDir dir;
+    // Put a CR LF pair exactly across the 8-byte block edge and across the
+    // reader's internal 64 KiB chunk edge.
+    std::string file = "1234567\r\n89\r\nend";
+    std::string big(65535, 'x');
+    big += "\r\n";
+    big += "tail\x1a" "ignored";
+    WriteFile(dir.File("small"), file);
+    WriteFile(dir.File("big"), big);
+    LocalFileReader r;
+    ASSERT_TRUE(r.Open(dir.File("small"), true));
+    EXPECT_EQ(r.Size(), static_cast<std::int64_t>(file.size()));
+    EXPECT_EQ(ReadAllBlocks(r, 8), "1234567\n89\nend");
+    ASSERT_TRUE(r.Open(dir.File("big"), true));
+    EXPECT_EQ(ReadAllBlocks(r, 512), std::string(65535, 'x') + "\ntail");
+}
+
+TEST(LocalFileReader, NetasciiRewindAfterCtrlZSendsTheSameLastBlock) {
+    TempDir dir;
+    WriteFile(dir.File("f"), "ab\r\ncd\x1a" "zz");
+    LocalFileReader r;
+    ASSERT_TRUE(r.Open(dir.File("f"), true));
+    std::uint8_t buf[16];
+    ASSERT_EQ(r.Read(buf, 16), 5);
+    ASSERT_TRUE(r.RewindLastRead());
+    ASSERT_EQ(r.Read(buf, 16), 5);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buf), 5), "ab\ncd");
+}
+
+TEST(LocalFileWriter, OctetWritesBytesUnchanged) {
+    TempDir dir;
+    LocalFileWriter w;
+    ASSERT_TRUE(w.Create(dir.File("out"), false));
+    const std::string data("a\r\n\0b\n", 6);
+    EXPECT_EQ(w.Write(reinterpret_cast<const std::uint8_t*>(data.data()), 6), 6);
+    w.Close();
+    EXPECT_EQ(ReadFile(dir.File("out")), data);
+}
+
+TEST(LocalFileWriter, NetasciiReportsBytesOnDisk) {
+    TempDir dir;
+    LocalFileWriter w;
+    ASSERT_TRUE(w.Create(dir.File("out"), true));
+    const std::string b1 = "one\ntwo\r";
+    const std::string b2 = "\nthree\n";
+    EXPECT_EQ(w.Write(reinterpret_cast<const std::uint8_t*>(b1.data()), 8), 9);
+    EXPECT_EQ(w.Write(reinterpret_cast<const std::uint8_t*>(b2.data()), 7), 8);
+    w.Close();
+    EXPECT_EQ(ReadFile(dir.File("out")), "one\r\ntwo\r\nthree\r\n");
+}
+
+TEST(LocalFileWriter, CreateEmptiesAnExistingFile) {
+    TempDir dir;
+    WriteFile(dir.File("out"), "old contents");
+    LocalFileWriter w;
+    ASSERT_TRUE(w.Create(dir.File("out"), false));
+    w.Close();
+    EXPECT_EQ(ReadFile(dir.File("out")), "");
+}
+
+TEST(LocalFileWriter, AFullDiskIsReportedAsAShortWrite) {
+    LocalFileWriter w;
+    if (!w.Create("/dev/full", false)) GTEST_SKIP() << "no /dev/full here";
+    const std::uint8_t data[4] = {1, 2, 3, 4};
+    EXPECT_EQ(w.Write(data, 4), -1);
+}
+
+TEST(LocalFileWriter, FolderThatDoesNotExistCannotBeCreated) {
+    TempDir dir;
+    LocalFileWriter w;
+    EXPECT_FALSE(w.Create(dir.File("no/such/folder/file"), false));
+}

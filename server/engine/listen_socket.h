@@ -1,0 +1,60 @@
+// The server's UDP socket on the TFTP port: it refuses clients by the serving
+// switch, the deny list, the allow list and the client limit, admits every
+// other read or write request as one transfer, and runs the periodic check
+// that retries, times out, reports and removes transfers.
+#pragma once
+
+#include "platform/async_udp_socket.h"
+#include "server/engine/server_context.h"
+
+#include <sys/types.h>
+
+#include <list>
+#include <memory>
+#include <string>
+#include <vector>
+
+class CManager;
+
+class CListenSocket : public platform::AsyncUdpSocket {
+public:
+    explicit CListenSocket(ServerContext& app);
+    // Ends every transfer at once; nothing is reported to the view.
+    ~CListenSocket() override;
+
+    // Chooses the local address and binds the port of the Port setting
+    // (69 when it reads as 0). False when the server cannot serve; the
+    // reason has been shown.
+    bool StartListening();
+
+    // Admits the request last received: 1 = started, 0 = refused for the
+    // client limit. Runs under the application's admission lock.
+    int Admit();
+
+    // The periodic check: retries silent read requests, times transfers out,
+    // reports ended ones to the view and removes them.
+    void SweepTransfers();
+
+    // Entries in the transfer list: running, and ended but not yet reported.
+    int TransferCount() const;
+    // Kernel thread ids of the transfers' worker threads, in list order.
+    std::vector<pid_t> WorkerThreadIds() const;
+
+    // What the local address selection found, for the info dialog.
+    const std::string& HostName() const { return hostName_; }
+    int AddressCount() const { return addressCount_; }
+    const std::string& LocalAddress() const { return localAddress_; }
+
+protected:
+    void OnReceive(int error) override;
+
+private:
+    ServerContext& app_;
+    std::string localAddress_;
+    std::string hostName_;
+    int addressCount_ = 0;
+    platform::PeerAddress client_;
+    std::uint8_t request_[100] = {};
+    int requestLength_ = 0;
+    std::list<std::unique_ptr<CManager>> transfers_;
+};

@@ -73,7 +73,7 @@ unshare --net --mount --propagation private -- bash -c '
   ip addr add 10.9.9.1/32 dev lo
   mount -t tmpfs -o size=3g,mode=0755 vantrel-bench "$1"
   shift
-  exec python3 "$@"' bench-ns "$work" "$top/bench/harness/main.py" \
+  PYTHONDONTWRITEBYTECODE=1 exec python3 "$@"' bench-ns "$work" "$top/bench/harness/main.py" \
     --build-dir "$build_dir" --peers-dir "$top/.peers" --work "$work" \
     --results "$top/bench/results" --wait-load "$wait_load" "${harness_args[@]}" &
 harness=$!

@@ -23,6 +23,7 @@ class Context:
         self.deadline = deadline
         self.failures = []  # texts of every transfer that failed or did not verify
         self.skipped = 0
+        self.servers = {}   # name -> running Server of the single-transfer section
 
     def out_of_time(self):
         return time.monotonic() > self.deadline

@@ -24,6 +24,7 @@ COptions::COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent
 
     auto* layout = new QVBoxLayout(this);
     tabs_ = new QTabWidget(this);
+    tabs_->setUsesScrollButtons(false);  // all seven tabs in sight, as on a property sheet
     inbound_ = new CInboundPage(settings);
     outbound_ = new COutboundPage(settings);
     allow_ = new CAllow(settings);

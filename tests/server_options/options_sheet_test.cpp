@@ -348,7 +348,7 @@ TEST_F(OptionsSheet, DenyPageEditsTheDenyList) {
     Press(COptions::IDOK_BUTTON);
     EXPECT_EQ(settings.bDeny, 1);
     EXPECT_EQ(settings.Deny[2], "172.16.*.*");
-    EXPECT_EQ(settings.bAllow, 0);  // the Allow page was never shown
+    EXPECT_EQ(settings.Deny[0], "");
 }
 
 TEST_F(OptionsSheet, CancelAfterApplyKeepsWhatApplyWrote) {

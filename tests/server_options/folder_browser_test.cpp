@@ -124,21 +124,24 @@ TEST_F(FolderTree, AFolderNamedLikeTheUpEntryIsEnteredNotLeft) {
 }
 
 TEST_F(FolderTree, EmptyPathListsTheCurrentDirectoryAndWalksRelative) {
-    const std::string before = folders::CurrentDirectory();
-    ASSERT_EQ(chdir(root.c_str()), 0);
-    {
-        CFolderBrowser browser("", nullptr, [] { return std::vector<std::string>{"/"}; });
-        browser.show();
-        EXPECT_EQ(Entries(browser), QStringList({".hidden", "Alpha", "boot", "linked"}));
-        EXPECT_EQ(Drives(browser)->currentIndex(), -1);
-        DoubleClickEntry(List(browser), "boot");
-        EXPECT_EQ(browser.Path(), "boot/");
-        // "[..]" from a relative folder returns to the current directory.
-        DoubleClickEntry(List(browser), "[..]");
-        EXPECT_EQ(browser.Path(), "");
-        EXPECT_EQ(Entries(browser).value(0), ".hidden");
-    }
-    ASSERT_EQ(chdir(before.c_str()), 0);
+    struct InFolder {
+        explicit InFolder(const std::string& folder) : before(folders::CurrentDirectory()) {
+            EXPECT_EQ(chdir(folder.c_str()), 0);
+        }
+        ~InFolder() { EXPECT_EQ(chdir(before.c_str()), 0); }
+        std::string before;
+    } inRoot(root);
+
+    CFolderBrowser browser("", nullptr, [] { return std::vector<std::string>{"/"}; });
+    browser.show();
+    EXPECT_EQ(Entries(browser), QStringList({".hidden", "Alpha", "boot", "linked"}));
+    EXPECT_EQ(Drives(browser)->currentIndex(), -1);
+    DoubleClickEntry(List(browser), "boot");
+    EXPECT_EQ(browser.Path(), "boot/");
+    // "[..]" from a relative folder returns to the current directory.
+    DoubleClickEntry(List(browser), "[..]");
+    EXPECT_EQ(browser.Path(), "");
+    EXPECT_EQ(Entries(browser).value(0), ".hidden");
 }
 
 TEST_F(FolderTree, TheDriveHoldingThePathIsSelectedAndChoosingADriveGoesThere) {

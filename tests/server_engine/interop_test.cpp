@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
@@ -254,6 +255,7 @@ TEST_F(Interop, TsizeAndTimeoutEchoedByTheSwitches) {
         t.blockSize = 1428;
         t.askTsize = true;
         t.askTimeout = 3;
+        t.trace = true;
         t.remote = "opt.bin";
         t.local = clientDir.File("opt.bin");
         tests::WriteFile(h->OutFile("opt.bin"), content);
@@ -295,6 +297,61 @@ TEST_F(Interop, BlockNumberWrapsAroundAtBlockSize512) {
             h->view.seen.clear();
         }
     }
+}
+
+TEST_F(Interop, FileBeyondFourGigabytesTransfersWithRightSizes) {
+    // A sparse file of 4 GiB + 1 MiB at the largest block size: 65625
+    // blocks, so the block number wraps here too, and every size is past
+    // what 32 bits hold. The receiving side throws the data away.
+    const std::int64_t size = (std::int64_t{4} << 30) + (1 << 20);
+    // On tmpfs a hole reads as the shared zero page; elsewhere the kernel
+    // would fill 4 GiB of page cache with zeros first.
+    struct ShmFolder {
+        std::string path;
+        ShmFolder() {
+            std::string templ = "/dev/shm/vantrel-test-XXXXXX";
+            if (std::filesystem::is_directory("/dev/shm") && ::mkdtemp(templ.data())) path = templ;
+        }
+        ~ShmFolder() {
+            std::error_code ec;
+            if (!path.empty()) std::filesystem::remove_all(path, ec);
+        }
+    } shm;
+    if (!shm.path.empty()) h->settings.OutPath = shm.path + "/";
+    const std::string path = h->settings.OutPath + "huge.bin";
+    tests::WriteFile(path, "");
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+
+    PeerTransfer t;
+    t.peer = Peer::Atftp;
+    t.blockSize = 65464;
+    t.askTsize = true;
+    t.remote = "huge.bin";
+    t.local = "/dev/null";
+    const auto o = Run(t, kBigRunMs);
+    const auto status = h->view.Of(WM_TRANSFER_STATUS);
+    ASSERT_FALSE(status.empty());
+    EXPECT_EQ(status.front().total, size);
+    EXPECT_EQ(status.back().total, size);
+    EXPECT_EQ(status.back().done, size);
+    EXPECT_EQ(o.result, "Finished : Sending");
+    Matrix().push_back({"atftp", "octet", "download", "4 GiB + 1 MiB (sparse)", 65464,
+                        status.back().done == size && o.result == "Finished : Sending", "to /dev/null"});
+
+    // The same file uploaded into a folder whose "null" throws it away.
+    h->settings.InPath = "/dev/";
+    h->view.seen.clear();
+    t.direction = Direction::Upload;
+    t.remote = "null";
+    t.local = path;
+    const auto u = Run(t, kBigRunMs);
+    const auto received = h->view.Of(WM_TRANSFER_STATUS);
+    ASSERT_FALSE(received.empty());
+    EXPECT_EQ(received.back().done, size);
+    EXPECT_EQ(static_cast<std::int64_t>(received.size()), size / 65464 + 1);  // one per block
+    EXPECT_EQ(u.result, "Finished : Receiving");
+    Matrix().push_back({"atftp", "octet", "upload", "4 GiB + 1 MiB (sparse)", 65464,
+                        received.back().done == size && u.result == "Finished : Receiving", "into /dev/null"});
 }
 
 // ---- refusals and errors ------------------------------------------------------------

@@ -47,14 +47,15 @@ PeerCommand CommandFor(const PeerTransfer& t, const std::string& host, int port)
         if (t.blockSize != 512) options.push_back("blksize " + std::to_string(t.blockSize));
         if (t.netascii) {
             // The mode is only settable at its prompt.
-            c.args = {"--trace", host, portText};
+            if (t.trace) c.args.push_back("--trace");
+            c.args.insert(c.args.end(), {host, portText});
             c.input = "mode netascii\n";
             for (const auto& o : options) c.input += "option " + o + "\n";
             c.input += get ? "get " + t.remote + " " + t.local + "\n"
                            : "put " + t.local + " " + t.remote + "\n";
             c.input += "quit\n";
         } else {
-            c.args = {"--trace"};
+            if (t.trace) c.args.push_back("--trace");
             for (const auto& o : options) c.args.insert(c.args.end(), {"--option", o});
             c.args.insert(c.args.end(), {get ? "-g" : "-p", "-r", t.remote, "-l", t.local, host, portText});
         }

@@ -26,6 +26,7 @@ struct PeerTransfer {
     int blockSize = 512;   // asked for when not 512 (and by atftp always)
     bool askTsize = false;     // atftp: offer tsize 0 (curl and busybox always do)
     int askTimeout = 0;        // atftp: offer a timeout
+    bool trace = false;        // atftp: print every packet (the OACK's options)
     std::string remote;        // name on the server
     std::string local;         // local path
 };

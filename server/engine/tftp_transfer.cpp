@@ -43,11 +43,10 @@ void CTftpTransfer::CloseFile() {
 }
 
 void CTftpTransfer::HandleRequest() {
-    struct Busy {
+    struct Handled {
         bool& flag;
-        explicit Busy(bool& f) : flag(f) { flag = true; }
-        ~Busy() { flag = false; }
-    } busy(handling_);
+        ~Handled() { flag = false; }
+    } handled{handling_};
 
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
     opcode = request.opcode;

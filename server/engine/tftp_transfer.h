@@ -55,7 +55,9 @@ public:
     int retries = 0;
     std::string errorText;       // last ERROR received or sent
 
-    // True while HandleRequest runs (a prompt may run a nested event loop).
+    // True from admission until HandleRequest has returned: the view or a
+    // prompt may run a nested event loop in between, in which the periodic
+    // check must leave this transfer alone.
     bool Handling() const { return handling_; }
     int BlockSize() const { return blockSize_; }
     const std::string& Path() const { return path_; }
@@ -98,5 +100,5 @@ private:
     // An OACK of a read request waits for ACK 0; a retry sends it again.
     bool awaitingAck0_ = false;
     tftp::OackValues oack_;
-    bool handling_ = false;
+    bool handling_ = true;
 };

@@ -308,3 +308,59 @@ TEST(ListenerLifetime, DestroyingTheListenerEndsTransfersSilently) {
     client.Send(tests::Ack(1), transferPort);
     EXPECT_TRUE(client.Quiet(200));  // the transfer socket is gone
 }
+
+namespace {
+// A display that, like the new-client alert box, runs a nested event loop
+// while it handles the first transfer's start: a second request is admitted
+// in there, and the periodic check runs with the clock far ahead.
+class NestingView final : public TransferView {
+public:
+    std::function<void()> onFirstStart;
+    tests::RecordingView record;
+    void OnTransferMessage(int message, int number, TransferNotice* notice) override {
+        record.OnTransferMessage(message, number, notice);
+        if (message == WM_TRANSFER_STARTED && number == 1 && onFirstStart) {
+            auto nested = std::move(onFirstStart);
+            nested();
+        }
+    }
+};
+}  // namespace
+
+TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
+    EngineHarness h;
+    NestingView view;
+    h.app.view = &view;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "first");
+    tests::WriteFile(h.OutFile("b.bin"), "second");
+    RawClient first, second;
+    RawClient::Datagram reply;
+    bool nestedDone = false;
+    view.onFirstStart = [&] {
+        second.Send(ReadRequest("b.bin"), h.listenAt);
+        EXPECT_TRUE(second.Next(reply));  // admitted and answered in the nested loop
+        EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
+        h.clock.Advance(1000);
+        h.listener->SweepTransfers();  // must not touch the transfer being admitted
+        nestedDone = true;
+    };
+    first.Send(ReadRequest("a.bin"), h.listenAt);
+    ASSERT_TRUE(first.Next(reply));
+    EXPECT_TRUE(nestedDone);
+    EXPECT_EQ(reply.bytes, tests::Data(1, "first"));
+    first.Send(tests::Ack(1), reply.from);
+    ASSERT_TRUE(tests::WaitFor([&] {
+        h.listener->SweepTransfers();
+        return !view.record.ResultOf(1).empty();
+    }));
+    EXPECT_EQ(view.record.ResultOf(1), "Finished : Sending");
+    // The check in the nested loop found the second transfer silent and
+    // sent its block again; it still runs.
+    ASSERT_TRUE(second.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
+    EXPECT_EQ(view.record.ResultOf(2), "");
+    const auto started = view.record.Of(WM_TRANSFER_STARTED);
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1].number, 2);
+}

@@ -403,7 +403,7 @@ TEST_F(TransferTest, UploadOverwritesAnExistingFileAndEmptyUploadEmptiesIt) {
 }
 
 TEST_F(TransferTest, NetasciiUploadStoresCrLfOnceWhateverThePeerSends) {
-    // Bare LF (as the design's own client sends) and CR LF (as RFC peers
+    // Bare LF (as our own client sends) and CR LF (as RFC peers
     // send), the pair split over two blocks.
     Datagram ack = Ask(tests::Request(tftp::kWrq, "n.txt", "netascii", {{"blksize", "8"}}));
     const platform::PeerAddress port = ack.from;

@@ -5,14 +5,15 @@
 # its own with the files on a tmpfs, and writes bench/results/full.md
 # (bench/results/quick.md with --quick).
 #
-#   bench/run.sh [--quick] [--ours auto|yes|no] [--runs N] [--size-mib N]
+#   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--runs N] [--size-mib N]
 #                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
-# checkout builds them. A full run first waits (at most --wait-load seconds,
-# default 600) for the load average to fall below 1.0. The exit status is not 0
-# only when the harness breaks or a transferred file does not verify; the
-# throughput never fails it. Needs root (or sudo) for the namespace.
+# checkout builds them; --engine adds the server engine without its window.
+# A full run first waits (at most --wait-load seconds, default 600) for the
+# load average to fall below 1.0. The exit status is not 0 only when the
+# harness breaks or a transferred file does not verify; the throughput never
+# fails it. Needs root (or sudo) for the namespace.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -25,10 +26,11 @@ harness_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; harness_args+=(--quick) ;;
+    --engine) harness_args+=(--engine) ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
     --ours|--runs|--size-mib|--skip|--max-load) harness_args+=("$1" "$2"); shift ;;
-    -h|--help) sed -n '2,17p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -51,7 +53,7 @@ if [ "$build_dir" = "$top/build/bench" ] || [ ! -f "$build_dir/CMakeCache.txt" ]
 fi
 targets=(bench_pingpong bench_multiget)
 known=$(cmake --build "$build_dir" --target help 2>/dev/null || true)
-for t in vantrel bench_skerry; do
+for t in vantrel bench_skerry bench_vantrel_engine; do
   grep -q "^$t:" <<<"$known" && targets+=("$t")
 done
 echo "== building ${targets[*]} in $build_dir"

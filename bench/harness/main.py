@@ -124,6 +124,8 @@ def main():
     ap.add_argument("--size-mib", type=int, help="size of the single-transfer file")
     ap.add_argument("--ours", choices=["auto", "yes", "no"], default="auto",
                     help="include Vantrel and Skerry (auto: when built)")
+    ap.add_argument("--engine", action="store_true",
+                    help="also measure the server engine without its window (bench_vantrel_engine)")
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--peers-dir", required=True)
     ap.add_argument("--work", required=True, help="an empty folder on a tmpfs")
@@ -144,7 +146,7 @@ def main():
     skip = set(x for x in args.skip.split(",") if x)
     top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
-    tools = peers.Tools(args.build_dir, args.peers_dir, args.ours != "no")
+    tools = peers.Tools(args.build_dir, args.peers_dir, args.ours != "no", args.engine)
     missing = [t for t in (tools.pingpong, tools.multiget, tools.atftpd) if not os.access(t, os.X_OK)]
     if args.ours == "yes" and not (tools.vantrel and tools.skerry):
         missing.append("vantrel and bench_skerry (asked for by --ours yes)")

@@ -9,15 +9,16 @@ from procs import Server
 # to it by themselves (it is the host's only address that is not loopback).
 HOST = "10.9.9.1"
 
-PORTS = {"vantrel": 6969, "tftpd-hpa": 6970, "atftpd": 6971, "dnsmasq": 69}
-UPLOADS = {"vantrel": True, "tftpd-hpa": True, "atftpd": True, "dnsmasq": False}
+PORTS = {"vantrel": 6969, "vantrel-engine": 6972, "tftpd-hpa": 6970, "atftpd": 6971, "dnsmasq": 69}
+UPLOADS = {"vantrel": True, "vantrel-engine": True, "tftpd-hpa": True, "atftpd": True, "dnsmasq": False}
+OURS = ["vantrel", "vantrel-engine"]
 PEER_SERVERS = ["tftpd-hpa", "atftpd", "dnsmasq"]
 
 
 class Tools:
     """Where the programs are: our builds and the peers."""
 
-    def __init__(self, build_dir, peers_dir, with_ours):
+    def __init__(self, build_dir, peers_dir, with_ours, with_engine=False):
         self.pingpong = os.path.join(build_dir, "bench", "bench_pingpong")
         self.multiget = os.path.join(build_dir, "bench", "bench_multiget")
         self.atftpd = os.path.join(peers_dir, "atftpd", "usr", "sbin", "atftpd")
@@ -25,10 +26,13 @@ class Tools:
         self.skerry = os.path.join(build_dir, "bench", "bench_skerry") if with_ours else None
         if self.skerry and not os.access(self.skerry, os.X_OK):
             self.skerry = None
+        self.engine = os.path.join(build_dir, "bench", "bench_vantrel_engine") if with_engine else None
+        if self.engine and not os.access(self.engine, os.X_OK):
+            self.engine = None
 
     def servers(self):
-        names = (["vantrel"] if self.vantrel else []) + PEER_SERVERS
-        return names
+        return ((["vantrel"] if self.vantrel else []) + (["vantrel-engine"] if self.engine else [])
+                + PEER_SERVERS)
 
 
 def _find(build_dir, name):
@@ -76,6 +80,9 @@ def start_server(name, tools, work):
         env = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_CONFIG_HOME=config,
                    DBUS_SESSION_BUS_ADDRESS="disabled:")
         return Server(name, [tools.vantrel], port, log, env=env, cwd=os.path.join(work, "logs"))
+    if name == "vantrel-engine":
+        return Server(name, [tools.engine, "--port", str(port), "--folder", root + "/"], port, log,
+                      cwd=os.path.join(work, "logs"))
     if name == "tftpd-hpa":
         argv = ["in.tftpd", "-L", "-4", "-a", "%s:%d" % (HOST, port), "-s", "-c", "-B", "65464",
                 "-u", "nobody", "-U", "000", root]

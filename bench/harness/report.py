@@ -3,6 +3,8 @@
 
 import statistics
 
+from peers import OURS, PEER_SERVERS
+
 MIB = 2 ** 20
 
 
@@ -58,7 +60,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
     md, lines = [], []
     lim = limits(ping)
     s = Summary(single)
-    peers = [x for x in servers if x != "vantrel"]
+    peers = [x for x in servers if x in PEER_SERVERS]
 
     md.append("# Benchmarks: Vantrel and Skerry beside tftpd-hpa, atftpd and dnsmasq\n")
     md.append("Run: %s, mode **%s**, %s, %s build.  " % (meta["date"], meta["mode"], meta["commit"],
@@ -114,7 +116,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
                     others = [s.mbps(direction, bs, client, p) for p in peers if p != server]
                     best = max([x for x in others if x] or [0]) or None
                     md.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d/%d |" % (
-                        bs, direction, client, "**%s**" % server if server == "vantrel" else server,
+                        bs, direction, client, "**%s**" % server if server in OURS else server,
                         _fmt(m), "%s–%s" % (_fmt(min(c["mbps"])), _fmt(max(c["mbps"]))) if c["mbps"] else "-",
                         _fmt(_ratio(m, base), 2), _fmt(_ratio(m, best), 2),
                         "%s%%" % _fmt(100 * m / lim[bs], 0) if m and lim.get(bs) else "-",
@@ -123,8 +125,8 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
                         lines.append("figure %s-%d-%s %.1f MB/s" % (direction, bs, server, m))
                         if server != "tftpd-hpa" and base:
                             lines.append("ratio %s-%d-%s-vs-tftpd-hpa %.2f" % (direction, bs, server, m / base))
-                        if server == "vantrel" and best:
-                            lines.append("ratio %s-%d-vantrel-vs-best-peer %.2f" % (direction, bs, m / best))
+                        if server in OURS and best:
+                            lines.append("ratio %s-%d-%s-vs-best-peer %.2f" % (direction, bs, server, m / best))
                         if lim.get(bs):
                             lines.append("figure share-limit-%s-%d-%s %.0f %%" % (direction, bs, server,
                                                                                100 * m / lim[bs]))
@@ -188,7 +190,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
                 cg = _median([r["cgroup_peak"] for r in rs if r["cgroup_peak"]])
                 cpu = _median([r["cpu"] for r in rs])
                 md.append("| %d | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d | %s |" % (
-                    count, "**%s**" % server if server == "vantrel" else server, _fmt(agg),
+                    count, "**%s**" % server if server in OURS else server, _fmt(agg),
                     _fmt(_ratio(agg, base), 2), _fmt(med(rs, "slowest"), 2), _fmt(med(rs, "median"), 2),
                     "/".join("%d" % r["verified"] for r in rs) + " of %d" % count,
                     _fmt(peak / MIB if peak else None), _fmt(_median([r["idle_rss"] for r in rs]) / MIB),

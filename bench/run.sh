@@ -7,13 +7,16 @@
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--runs N] [--size-mib N]
 #                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle]
+#   bench/run.sh --profile SERVER,get|put,BLOCKSIZE [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
 # checkout builds them; --engine adds the server engine without its window.
 # A full run first waits (at most --wait-load seconds, default 600) for the
 # load average to fall below 1.0. The exit status is not 0 only when the
 # harness breaks or a transferred file does not verify; the throughput never
-# fails it. Needs root (or sudo) for the namespace.
+# fails it. --profile writes bench/results/profile-SERVER-DIR-BS.txt instead:
+# CPU and system calls per block and a perf profile of one transfer. Needs
+# root (or sudo) for the namespace.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -29,8 +32,8 @@ while [ $# -gt 0 ]; do
     --engine) harness_args+=(--engine) ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--skip|--max-load) harness_args+=("$1" "$2"); shift ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    --ours|--runs|--size-mib|--skip|--max-load|--profile) harness_args+=("$1" "$2"); shift ;;
+    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift

@@ -126,6 +126,8 @@ def main():
                     help="include Vantrel and Skerry (auto: when built)")
     ap.add_argument("--engine", action="store_true",
                     help="also measure the server engine without its window (bench_vantrel_engine)")
+    ap.add_argument("--profile", metavar="SERVER,DIR,BS",
+                    help="instead of the benchmarks: profile one server during one transfer")
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--peers-dir", required=True)
     ap.add_argument("--work", required=True, help="an empty folder on a tmpfs")
@@ -185,6 +187,16 @@ def main():
             srv.stop()
             return None
         return srv
+
+    if args.profile:
+        try:
+            server, direction, bs = args.profile.split(",")
+            path = measure.profile_server(ctx, server, direction, int(bs), start, args.results)
+        finally:
+            stop_all()
+            watch.done.set()
+        print("== profile in %s" % path)
+        return 0 if path and not ctx.failures else 1
 
     ping, single, conc, idle = {}, [], [], []
     try:

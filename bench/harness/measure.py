@@ -288,3 +288,75 @@ def stalled_client(ctx, client):
         ctx.fail("stalled %s ended during the measurement" % client)
         return None
     return dict(program=client, what="client, transfer stalled", window=t1 - t0, cpu=c1 - c0)
+
+
+# ---- profile of one server -------------------------------------------------------
+
+def profile_server(ctx, server, direction, bs, start, out_dir):
+    """Where one server's time goes during one transfer: CPU per block, the
+    system calls it makes per block (strace -c), and a perf profile. Writes
+    out_dir/profile-SERVER-DIR-BS.txt; returns its path."""
+    srv = start(server)
+    if srv is None:
+        return None
+    ctx.servers = {server: srv}
+    path = os.path.join(out_dir, "profile-%s-%s-%d.txt" % (server, direction, bs))
+    size = os.path.getsize(os.path.join(ctx.root, "big.bin"))
+    blocks = size // bs + 1
+    report = ["# Profile of %s, %s at block size %d, %d bytes (%d blocks), client atftp" % (
+        server, direction, bs, size, blocks), ""]
+    try:
+        one_transfer(ctx, server, "atftp", "get", 1428, 0, source="warm.bin")
+        rec = one_transfer(ctx, server, "atftp", direction, bs, 0)
+        if rec["ok"]:
+            report.append("Plain run: %.1f MB/s, server CPU %.3f s = %.2f us per block, client CPU %.3f s" % (
+                rec["mbps"], rec["server_cpu"], 1e6 * rec["server_cpu"] / blocks, rec["client_cpu"]))
+        # System calls per block, every thread of the server.
+        pids = srv.accounting.pids() or [srv.proc.pid]
+        trace_out = os.path.join(ctx.logs, "strace.txt")
+        argv = ["strace", "-c", "-f", "-o", trace_out]
+        for pid in pids:
+            argv += ["-p", str(pid)]
+        tracer = start_transfer_client(argv, os.path.join(ctx.logs, "strace.log"))
+        time.sleep(0.5)
+        rec = one_transfer(ctx, server, "atftp", direction, bs, 1)
+        tracer.interrupt()
+        report += ["", "## System calls during one transfer under strace (%s)" % (
+            "%.1f MB/s under the tracer" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
+        report += _per_block_table(trace_out, blocks)
+        # Where the CPU time goes.
+        data = os.path.join(ctx.work, "perf.data")
+        perf = start_transfer_client(["perf", "record", "-F", "2999", "--call-graph", "dwarf,16384", "-o", data,
+                                      "-p", str(srv.proc.pid)], os.path.join(ctx.logs, "perf.log"))
+        time.sleep(0.5)
+        rec = one_transfer(ctx, server, "atftp", direction, bs, 2)
+        perf.interrupt()
+        for title, extra in (("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
+                             ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
+            r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
+                           os.path.join(ctx.logs, "perf-report.txt"))
+            report += ["", "## perf: %s" % title, "", "```"]
+            report += [re.sub(r"(\s+-)+\s*$", "", l) for l in r.output.splitlines()
+                       if l.strip() and not l.startswith("#")][:80]
+            report += ["```"]
+        if os.path.exists(data):
+            os.remove(data)
+    finally:
+        srv.stop()
+    with open(path, "w") as f:
+        f.write("\n".join(report) + "\n")
+    return path
+
+
+def _per_block_table(trace_out, blocks):
+    lines = ["| system call | calls | per block |", "|:--|---:|---:|"]
+    try:
+        with open(trace_out) as f:
+            for line in f:
+                fields = line.split()
+                if len(fields) >= 5 and fields[0][0].isdigit() and fields[-1] != "total":
+                    calls = int(fields[3])
+                    lines.append("| %s | %d | %.2f |" % (fields[-1], calls, calls / blocks))
+    except (OSError, ValueError):
+        lines.append("| (strace gave nothing) | | |")
+    return lines

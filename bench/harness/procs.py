@@ -317,6 +317,16 @@ class Background:
 
     stop = finish
 
+    def interrupt(self, timeout=30):
+        """Asks it to end as on Ctrl-C (tracers then write their results)."""
+        if self.proc.poll() is None:
+            _kill(self.proc, signal.SIGINT)
+            try:
+                self.proc.wait(timeout=timeout)
+            except subprocess.TimeoutExpired:
+                pass
+        self.finish()
+
 
 def start_transfer_client(argv, log_path, cwd=None, env=None):
     return Background(argv, log_path, cwd=cwd, env=env)

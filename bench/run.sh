@@ -7,7 +7,7 @@
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--runs N] [--size-mib N]
 #                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle]
-#   bench/run.sh --profile SERVER,get|put,BLOCKSIZE [--size-mib N]
+#   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
 # checkout builds them; --engine adds the server engine without its window.
@@ -15,7 +15,8 @@
 # load average to fall below 1.0. The exit status is not 0 only when the
 # harness breaks or a transferred file does not verify; the throughput never
 # fails it. --profile writes bench/results/profile-SERVER-DIR-BS.txt instead:
-# CPU and system calls per block and a perf profile of one transfer. Needs
+# CPU and system calls per block and a perf profile of one transfer (a
+# client is profiled against tftpd-hpa). Needs
 # root (or sudo) for the namespace.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)

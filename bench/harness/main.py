@@ -127,7 +127,8 @@ def main():
     ap.add_argument("--engine", action="store_true",
                     help="also measure the server engine without its window (bench_vantrel_engine)")
     ap.add_argument("--profile", metavar="SERVER,DIR,BS",
-                    help="instead of the benchmarks: profile one server during one transfer")
+                    help="instead of the benchmarks: profile one server (or one client, against "
+                    "tftpd-hpa) during one transfer")
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--peers-dir", required=True)
     ap.add_argument("--work", required=True, help="an empty folder on a tmpfs")
@@ -191,7 +192,8 @@ def main():
     if args.profile:
         try:
             server, direction, bs = args.profile.split(",")
-            path = measure.profile_server(ctx, server, direction, int(bs), start, args.results)
+            what = measure.profile_client if server in peers.CLIENT_BLOCKS else measure.profile_server
+            path = what(ctx, server, direction, int(bs), start, args.results)
         finally:
             stop_all()
             watch.done.set()

@@ -349,14 +349,70 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
 
 
 def _per_block_table(trace_out, blocks):
+    """strace -c output as calls per block; the start-up's few calls summed."""
     lines = ["| system call | calls | per block |", "|:--|---:|---:|"]
+    rare = 0
     try:
         with open(trace_out) as f:
             for line in f:
                 fields = line.split()
                 if len(fields) >= 5 and fields[0][0].isdigit() and fields[-1] != "total":
                     calls = int(fields[3])
-                    lines.append("| %s | %d | %.2f |" % (fields[-1], calls, calls / blocks))
+                    if calls / blocks >= 0.01:
+                        lines.append("| %s | %d | %.2f |" % (fields[-1], calls, calls / blocks))
+                    else:
+                        rare += calls
     except (OSError, ValueError):
         lines.append("| (strace gave nothing) | | |")
+    lines.append("| all others (start-up, set-up) | %d | %.3f |" % (rare, rare / blocks))
     return lines
+
+
+def profile_client(ctx, client, direction, bs, start, out_dir):
+    """The same for a client against tftpd-hpa: the client runs under strace
+    and then under perf."""
+    srv = start("tftpd-hpa")
+    if srv is None:
+        return None
+    ctx.servers = {"tftpd-hpa": srv}
+    path = os.path.join(out_dir, "profile-%s-%s-%d.txt" % (client, direction, bs))
+    src = os.path.join(ctx.root, "big.bin")
+    size = os.path.getsize(src)
+    blocks = size // bs + 1
+    report = ["# Profile of %s, %s at block size %d against tftpd-hpa, %d bytes (%d blocks)" % (
+        client, direction, bs, size, blocks), ""]
+    if direction == "get":
+        remote, local = "big.bin", os.path.join(ctx.downloads, "profiled.bin")
+    else:
+        remote, local = "profiled.bin", src
+    argv = peers.client_argv(client, direction, bs, PORTS["tftpd-hpa"], remote, local, ctx.tools)
+    try:
+        rec = one_transfer(ctx, "tftpd-hpa", client, direction, bs, 0)
+        if rec["ok"]:
+            report.append("Plain run: %.1f MB/s, client CPU %.3f s = %.2f us per block, server CPU %.3f s" % (
+                rec["mbps"], rec["client_cpu"], 1e6 * rec["client_cpu"] / blocks, rec["server_cpu"]))
+        trace_out = os.path.join(ctx.logs, "strace.txt")
+        r = run_client(["strace", "-c", "-f", "-o", trace_out] + argv, 600, os.path.join(ctx.logs, "strace.log"),
+                       cwd=ctx.downloads)
+        report += ["", "## System calls of one transfer under strace (%s)" % (
+            "completed" if r.ok else "failed: %s" % r.status), ""]
+        report += _per_block_table(trace_out, blocks)
+        data = os.path.join(ctx.work, "perf.data")
+        r = run_client(["perf", "record", "-F", "2999", "--call-graph", "dwarf,16384", "-o", data, "--"] + argv,
+                       600, os.path.join(ctx.logs, "perf.log"), cwd=ctx.downloads)
+        for title, extra in (("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
+                             ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
+            r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
+                           os.path.join(ctx.logs, "perf-report.txt"))
+            report += ["", "## perf: %s" % title, "", "```"]
+            report += [re.sub(r"(\s+-)+\s*$", "", l) for l in r.output.splitlines()
+                       if l.strip() and not l.startswith("#")][:80]
+            report += ["```"]
+        for f in (data, os.path.join(ctx.downloads, "profiled.bin"), os.path.join(ctx.root, "profiled.bin")):
+            if os.path.exists(f):
+                os.remove(f)
+    finally:
+        srv.stop()
+    with open(path, "w") as f:
+        f.write("\n".join(report) + "\n")
+    return path

@@ -36,7 +36,8 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
     : QTableView(parent),
       host_(host),
       model_(new TransferListModel(this)),
-      delegate_(new TransferRowDelegate([this] { return graphic_; }, this)) {
+      delegate_(new TransferRowDelegate([this] { return graphic_; }, this)),
+      timer_(this) {
     setModel(model_);
     setItemDelegate(delegate_);
     // A report list that reacts to no clicks: no selection, no editing, no

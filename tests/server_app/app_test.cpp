@@ -8,6 +8,10 @@
 #include "platform/registry_store.h"
 #include "platform/scripted_prompt_service.h"
 #include "server/app/about_sheet.h"
+#ifdef VANTREL_HAVE_OPTIONS
+#include "server/app/options/options.h"
+#include "server/app/options/other_page.h"
+#endif
 #include "server/app/command_ids.h"
 #include "server/app/decision_dialogs.h"
 #include "server/app/main_frame.h"
@@ -140,7 +144,7 @@ protected:
             timer->stop();
             *seen = true;
             inspect(dialog);
-            dialog->reject();
+            if (dialog->isVisible()) dialog->reject();
             timer->deleteLater();
         });
         timer->start(20);
@@ -532,18 +536,38 @@ TEST_F(AppTest, InfoShowsWhatTheAddressSelectionFound) {
     EXPECT_GT(texts[4].toInt(), 0);
 }
 
-TEST_F(AppTest, SetupOpensTheOptionsSheetWhenItIsBuiltAndNeverCrashes) {
+TEST_F(AppTest, SetupOpensTheOptionsSheetWhoseNewPortMovesTheListener) {
     ASSERT_TRUE(Start());
+    QApplication::setActiveWindow(app->MainFrame());
+    ASSERT_TRUE(tests::RunUntil([&] { return QApplication::activeWindow() == app->MainFrame(); }, 5000));
     bool seen = false;
     QString title;
     WhenModal<QDialog>([&](QDialog* dlg) { title = dlg->windowTitle(); }, &seen);
     QTest::keyClick(app->MainFrame(), Qt::Key_U, Qt::ControlModifier);
+#ifdef VANTREL_HAVE_OPTIONS
+    ASSERT_TRUE(seen) << "Ctrl+U opens the sheet";
+    EXPECT_EQ(title, "Server Options");
+    EXPECT_EQ(app->settings.Port, std::to_string(port)) << "cancelled: nothing changes";
+
+    // A new port typed on the Options page moves the listener when accepted.
+    seen = false;
+    WhenModal<COptions>(
+        [&](COptions* sheet) {
+            sheet->Tabs()->setCurrentWidget(&sheet->Other());
+            auto* edit = platform::FindControl<QLineEdit>(&sheet->Other(), COther::IDC_PORT);
+            ASSERT_NE(edit, nullptr);
+            edit->setText(QStringLiteral("1069"));
+            sheet->accept();
+        },
+        &seen);
     app->MainFrame()->ExecuteCommand(ID_SETUP);
-    if (seen) {
-        EXPECT_EQ(title, "Server Options");
-    }
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(app->settings.Port, "1069");
+    EXPECT_EQ(Caption(), "Vantrel - 127.0.0.1.1069");
+#else
+    EXPECT_FALSE(seen) << "without the options sheet Setup does nothing";
+#endif
     EXPECT_FALSE(app->Ended());
-    EXPECT_EQ(app->settings.Port, std::to_string(port)) << "closing the sheet changes nothing";
 }
 
 TEST_F(AppTest, IdlePrioritiesFollowTheChoice) {

@@ -63,6 +63,8 @@ CServerApp::~CServerApp() {
 CNewView* CServerApp::View() const { return frame_ ? frame_->View() : nullptr; }
 
 void CServerApp::Message(const char* text) {
+    // Asked to end (a termination signal): no further questions.
+    if (exitRequested_) return;
     prompts_.MessageBox(text, platform::PromptIcon::Information, platform::PromptButtons::Ok);
 }
 

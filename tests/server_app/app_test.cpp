@@ -422,6 +422,39 @@ TEST_F(AppTest, AListenerThatCannotStartEndsTheStartUpWithItsMessages) {
     EXPECT_EQ(app->MainFrame(), nullptr);
 }
 
+// A signal that arrives while a start-up failure is being told ends the
+// program without asking anything more.
+TEST_F(AppTest, ASignalDuringAStartUpMessageEndsWithoutFurtherQuestions) {
+    class SignalledPrompts final : public platform::PromptService {
+    public:
+        platform::ScriptedPromptService inner;
+        CServerApp* app = nullptr;
+        int MessageBox(const std::string& text, platform::PromptIcon icon, platform::PromptButtons buttons) override {
+            const int answer = inner.MessageBox(text, icon, buttons);
+            if (app) app->OnTerminationSignal(SIGTERM);
+            return answer;
+        }
+        bool ChooseLocalAddress(platform::AddressForm form, const std::vector<std::string>& list, bool& box,
+                                int& index) override {
+            return inner.ChooseLocalAddress(form, list, box, index);
+        }
+        bool EnterLocalAddress(platform::AddressForm form, std::string& typed) override {
+            return inner.EnterLocalAddress(form, typed);
+        }
+    } signalled;
+    platform::AsyncUdpSocket squatter;
+    ASSERT_TRUE(squatter.Create(kHost, static_cast<std::uint16_t>(port), false));
+    {
+        platform::RegistryStore writer(storePath);
+        SaveSettings(writer, stored);
+    }
+    store = std::make_unique<platform::RegistryStore>(storePath);
+    app = std::make_unique<CServerApp>(*store, clock, signalled, addresses, kLocation);
+    signalled.app = app.get();
+    EXPECT_FALSE(app->InitInstance());
+    EXPECT_EQ(signalled.inner.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
+}
+
 TEST_F(AppTest, SettingsAndWindowAreSavedAtExit) {
     tests::WriteFile(out + "small.bin", tests::PatternBytes(1000));
     stored.Allow[3] = "10.0.0.*";

@@ -54,12 +54,14 @@ QString TransferRowDelegate::Elide(const QFontMetrics& metrics, const QString& t
                                    bool path) {
     if (metrics.horizontalAdvance(text) <= width) return text;
     if (path) {
+        // Keep the file name: the folder part gives way first.
         const int slash = text.lastIndexOf(QLatin1Char('/'));
         if (slash > 0) {
             const QString tail = text.mid(slash);
             const int room = width - metrics.horizontalAdvance(tail);
             const QString head = metrics.elidedText(text.left(slash), Qt::ElideRight, std::max(room, 0));
             if (room > 0 && !head.isEmpty()) return head + tail;
+            return metrics.elidedText(QStringLiteral("\u2026") + tail, Qt::ElideRight, width);
         }
         return metrics.elidedText(text, Qt::ElideMiddle, width);
     }

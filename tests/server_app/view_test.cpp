@@ -692,3 +692,22 @@ TEST_F(ViewTest, TheSplashGoesAtTheFirstKeyWhichIsUsedUp) {
     EXPECT_EQ(CStartupSplash::Current(), nullptr);
     CStartupSplash::EnableSplash(false);
 }
+
+TEST(TransferRowDelegate, APathGivesUpItsFolderBeforeItsFileName) {
+    const QFont font;
+    const QFontMetrics m(font);
+    const QString path = QStringLiteral("/srv/tftp/images/debian/netboot/initrd.gz");
+    EXPECT_EQ(TransferRowDelegate::Elide(m, path, m.horizontalAdvance(path), true), path) << "fits";
+    const int width = m.horizontalAdvance(QStringLiteral("/srv/tftp/im\u2026/initrd.gz"));
+    const QString shown = TransferRowDelegate::Elide(m, path, width, true);
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("/initrd.gz"))) << shown.toStdString();
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("/srv"))) << shown.toStdString();
+    EXPECT_LE(m.horizontalAdvance(shown), width);
+    // Too narrow even for the file name: it starts with the ellipsis.
+    const QString narrow = TransferRowDelegate::Elide(m, path, m.horizontalAdvance(QStringLiteral("/initrd")), true);
+    EXPECT_TRUE(narrow.startsWith(QStringLiteral("\u2026"))) << narrow.toStdString();
+    // Other texts lose their end.
+    const QString result = QStringLiteral("Inconclusive system error : Receiving");
+    EXPECT_TRUE(TransferRowDelegate::Elide(m, result, m.horizontalAdvance(result) / 2, false)
+                    .startsWith(QStringLiteral("Inconclusive")));
+}

@@ -149,6 +149,16 @@ bool CMainFrame::IsCommandEnabled(int id) const {
 }
 
 void CMainFrame::UpdateCommandUi() {
+    // Runs after every burst of events (each datagram of a busy server is
+    // one): only a change of state reaches the actions.
+    const unsigned state = (IsCommandEnabled(ID_STOP_SERVING) ? 1u : 0u) |
+                           (IsCommandEnabled(ID_START_SERVING) ? 2u : 0u) |
+                           (IsCommandEnabled(ID_CLEAR_DISPLAY) ? 4u : 0u) |
+                           (view_->GraphicFlag() ? 8u : 0u) |
+                           (toolBar_ && toolBar_->isVisibleTo(this) ? 16u : 0u) |
+                           (statusBar()->isVisibleTo(this) ? 32u : 0u);
+    if (state == commandState_) return;
+    commandState_ = state;
     for (const auto& [id, action] : actions_) action->setEnabled(IsCommandEnabled(id));
     Action(ID_USE_GRAPHIC)->setChecked(view_->GraphicFlag());
     Action(ID_VIEW_TOOLBAR)->setChecked(toolBar_ && toolBar_->isVisibleTo(this));

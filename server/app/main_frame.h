@@ -72,5 +72,6 @@ private:
     QLabel* idleStatus_ = nullptr;
     QPointer<CHelpWindow> help_;
     std::map<int, QAction*> actions_;
+    unsigned commandState_ = ~0u;  // what UpdateCommandUi last applied
     bool closed_ = false;
 };

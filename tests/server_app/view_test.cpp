@@ -568,7 +568,7 @@ TEST_F(ViewTest, ChangesToRowsReachTheScreenInBatches) {
     EXPECT_EQ(changed.at(0).at(0).value<QModelIndex>().row(), 1);
 }
 
-TEST_F(ViewTest, MenusAcceleratorsToolbarAndPromptsAreAsDesigned) {
+TEST_F(ViewTest, MenusAcceleratorsToolbarAndPromptsCarryTheirTexts) {
     Open();
     const QList<QAction*> menus = frame->menuBar()->actions();
     ASSERT_EQ(menus.size(), 4);

@@ -70,7 +70,10 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
     connect(&timer_, &QTimer::timeout, this, &CNewView::OnTimer);
 }
 
-CNewView::~CNewView() { DestroyAlert(); }
+CNewView::~CNewView() {
+    // Not from inside the alert's own handling: it can go at once.
+    delete alert_.data();
+}
 
 void CNewView::OnInitialUpdate() {
     ApplyWindowPlacement();

@@ -58,6 +58,9 @@ CServerApp::~CServerApp() {
     delete aboutSheet_.data();
     SaveSettings(store_, settings);
     frame_.reset();
+    // Windows closed on the way out (dialogs, splash, alert) go now, not at
+    // an event loop that will not run again.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
 }
 
 CNewView* CServerApp::View() const { return frame_ ? frame_->View() : nullptr; }

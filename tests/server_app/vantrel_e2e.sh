@@ -65,8 +65,8 @@ for f in tftp curl atftp; do
   cmp "$c/up.bin" "$work/in/up-$f.bin" || fail "$f sent a different file"
 done
 
-# The list reports ended transfers at its 5-second tick; give it two.
-sleep 11
+# The list reports ended transfers at its 5-second tick; give it two and some.
+sleep 13
 
 kill -TERM "$runpid"
 ended=0

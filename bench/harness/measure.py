@@ -326,7 +326,7 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         report += _per_block_table(trace_out, blocks)
         # Where the CPU time goes.
         data = os.path.join(ctx.work, "perf.data")
-        perf = start_transfer_client(["perf", "record", "-F", "2999", "--call-graph", "dwarf,16384", "-o", data,
+        perf = start_transfer_client(["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data,
                                       "-p", str(srv.proc.pid)], os.path.join(ctx.logs, "perf.log"))
         time.sleep(0.5)
         rec = one_transfer(ctx, server, "atftp", direction, bs, 2)
@@ -398,7 +398,7 @@ def profile_client(ctx, client, direction, bs, start, out_dir):
             "completed" if r.ok else "failed: %s" % r.status), ""]
         report += _per_block_table(trace_out, blocks)
         data = os.path.join(ctx.work, "perf.data")
-        r = run_client(["perf", "record", "-F", "2999", "--call-graph", "dwarf,16384", "-o", data, "--"] + argv,
+        r = run_client(["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data, "--"] + argv,
                        600, os.path.join(ctx.logs, "perf.log"), cwd=ctx.downloads)
         for title, extra in (("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
                              ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):

@@ -1,0 +1,137 @@
+#include "profile_file.h"
+
+// Bytes as they are: no UTF-8 conversion, ASCII letters compared without case.
+#define SI_NO_CONVERSION
+#include <SimpleIni.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+namespace {
+
+// Case-insensitive names, bytes taken as they are (no UTF-8 checks), one
+// value per key, "key=value" without blanks around the equals sign.
+void Configure(CSimpleIniA& ini) {
+    ini.SetUnicode(false);
+    ini.SetMultiKey(false);
+    ini.SetMultiLine(false);
+    ini.SetSpaces(false);
+    ini.SetQuotes(false);
+    ini.SetAllowKeyOnly(false);
+}
+
+bool LoadInto(CSimpleIniA& ini, const std::string& path) {
+    Configure(ini);
+    const SI_Error rc = ini.LoadFile(path.c_str());
+    return rc >= 0;
+}
+
+std::string HomeFolder() {
+    if (const char* home = std::getenv("HOME"); home && *home) return home;
+    if (const passwd* pw = ::getpwuid(::getuid()); pw && pw->pw_dir) return pw->pw_dir;
+    return "/tmp";
+}
+
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return "/";
+    return path.substr(0, slash);
+}
+
+// mkdir -p; the folders made are private to the user, as XDG asks.
+bool MakeFolders(const std::string& folder) {
+    if (folder.empty()) return false;
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
+    const std::string parent = FolderOf(folder);
+    if (parent != folder && !MakeFolders(parent)) return false;
+    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
+}
+
+bool WriteAll(int fd, const std::string& bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (w < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(w);
+    }
+    return true;
+}
+
+// Temporary file beside the target, fsync, rename over it, fsync the folder.
+bool ReplaceAtomically(const std::string& path, const std::string& bytes) {
+    const std::string folder = FolderOf(path);
+    if (!MakeFolders(folder)) return false;
+    std::string temp = path + ".XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return false;
+    // Keep the mode of the file being replaced; a new one is user-private.
+    struct stat st {};
+    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
+    const bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        return false;
+    }
+    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dir >= 0) {
+        ::fsync(dir);
+        ::close(dir);
+    }
+    return true;
+}
+
+std::string OneLine(std::string_view value) {
+    const std::size_t end = value.find_first_of("\r\n");
+    return std::string(end == std::string_view::npos ? value : value.substr(0, end));
+}
+
+}  // namespace
+
+std::string ProfileFile::DefaultFolder() {
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg && xdg[0] == '/') {
+        std::string folder = xdg;
+        while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
+        return folder;
+    }
+    return HomeFolder() + "/.config";
+}
+
+std::string ProfileFile::DefaultPath(const std::string& fileName) {
+    return DefaultFolder() + "/" + fileName;
+}
+
+std::string ProfileFile::GetProfileString(std::string_view section, std::string_view key,
+                                          std::string_view defaultValue) const {
+    CSimpleIniA ini;
+    const std::string fallback(defaultValue);
+    if (!LoadInto(ini, path_)) return fallback;
+    const std::string s(section), k(key);
+    const char* value = ini.GetValue(s.c_str(), k.c_str(), nullptr);
+    return value ? std::string(value) : fallback;
+}
+
+bool ProfileFile::WriteProfileString(std::string_view section, std::string_view key,
+                                     std::string_view value) {
+    CSimpleIniA ini;
+    struct stat st {};
+    // A file that exists but cannot be read is left alone rather than replaced.
+    if (!LoadInto(ini, path_) && ::stat(path_.c_str(), &st) == 0) return false;
+    const std::string s(section), k(key), v = OneLine(value);
+    if (ini.SetValue(s.c_str(), k.c_str(), v.c_str()) < 0) return false;
+    std::string bytes;
+    if (ini.Save(bytes) < 0) return false;
+    return ReplaceAtomically(path_, bytes);
+}
+
+}  // namespace platform

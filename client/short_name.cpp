@@ -22,6 +22,13 @@ std::string ShortName(std::string_view name) {
     const std::size_t dot = name.find('.', pos);
     if (dot == std::string_view::npos || dot + 1 >= name.size()) return out;
     out += '.';
-    out += name.substr(dot + 1, 3);
+    // Three characters as they are; a character of several UTF-8 bytes is
+    // taken whole, never cut.
+    std::size_t end = dot + 1;
+    for (int chars = 0; chars < 3 && end < name.size(); ++chars) {
+        ++end;
+        while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) ++end;
+    }
+    out += name.substr(dot + 1, end - dot - 1);
     return out;
 }

@@ -233,12 +233,20 @@ void CTransferSocket::OnReceive(int error) {
     // A datagram longer than a block is dropped: it counts as one of no length.
     lastLength = n == kTooLong ? 0 : n;
     if (lastLength <= 3) return;
+    const std::uint16_t opcode = tftp::GetU16(buffer.data());
     if (!serverKnown) {
         server = from;  // the server's transfer port, learnt from its first reply
         serverKnown = true;
+        // A server that answers with DATA or ACK has taken no option: it
+        // works with 512-byte blocks, and so must we, or its first full block
+        // would look like the last one.
+        if ((opcode == tftp::kData || opcode == tftp::kAck) &&
+            blockSize != tftp::kDefaultBlockSize) {
+            blockSize = tftp::kDefaultBlockSize;
+            Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
+        }
     }
     lastActivity = app_.clock.Now();
-    const std::uint16_t opcode = tftp::GetU16(buffer.data());
     if (sending == 1) OnSendPacket(opcode);
     else OnFetchPacket(opcode);
 }

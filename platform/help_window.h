@@ -5,9 +5,8 @@
 
 #include <QPointer>
 #include <QString>
-
-class QTextBrowser;
-class QWidget;
+#include <QTextBrowser>
+#include <QWidget>
 
 namespace platform {
 

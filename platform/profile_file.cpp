@@ -2,6 +2,7 @@
 
 // Bytes as they are: no UTF-8 conversion, ASCII letters compared without case.
 #define SI_NO_CONVERSION
+#define SI_IMPLEMENTATION  // Debian ships the header-only form behind this switch
 #include <SimpleIni.h>
 
 #include <cerrno>

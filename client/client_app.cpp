@@ -106,7 +106,9 @@ void CClientApp::OnHelpUsing() { help_.ShowTopic("using-help"); }
 void CClientApp::OnHelp() {
     // The topic of the focused control, when it has one.
     int id = 0;
-    if (QWidget* focus = QApplication::focusWidget()) {
+    QWidget* focus = QApplication::focusWidget();
+    if (!focus && frame_) focus = frame_->focusWidget();  // the window is not active
+    if (focus) {
         for (QWidget* w = focus; w && id == 0; w = w->parentWidget())
             id = w->property("controlId").toInt();
     }

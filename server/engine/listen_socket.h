@@ -12,6 +12,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 class CManager;
@@ -57,4 +58,9 @@ private:
     std::uint8_t request_[100] = {};
     int requestLength_ = 0;
     std::list<std::unique_ptr<CManager>> transfers_;
+    // A view that runs a nested event loop must not start a second pass
+    // over the list while the first one holds a place in it.
+    bool sweeping_ = false;
+
+    void Refuse(std::string_view text);
 };

@@ -1,0 +1,110 @@
+#include "folder_pages.h"
+
+#include "folder_browser.h"
+#include "folder_system.h"
+#include "setting_text.h"
+
+#include "platform/control_ids.h"
+#include "server/app/server_settings.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+using platform::SetControlId;
+
+CFolderPage::CFolderPage(int dialogId, const QString& caption, const QString& groupText,
+                         int pathId, ServerSettings& settings)
+    : COptionsPage(dialogId, caption), settings_(settings) {
+    pageLayout_ = new QVBoxLayout(this);
+    auto* group = new QGroupBox(groupText, this);
+    auto* groupLayout = new QVBoxLayout(group);
+    auto* row = new QHBoxLayout;
+    pathEdit_ = new QLineEdit(group);
+    SetControlId(pathEdit_, pathId);
+    options::LimitEdit(pathEdit_, options::TextKind::Folder);
+    WatchEdit(pathEdit_);
+    browse_ = new QPushButton("Browse", group);
+    SetControlId(browse_, IDC_BROWSE);
+    browse_->setAutoDefault(false);
+    connect(browse_, &QPushButton::clicked, this, &CFolderPage::OnBrowse);
+    row->addWidget(pathEdit_, 1);
+    row->addWidget(browse_);
+    groupLayout->addLayout(row);
+    pageLayout_->addWidget(group);
+}
+
+std::string CFolderPage::NormalisedPath() const {
+    return options::NormaliseFolderText(m_path, folders::CurrentDirectory);
+}
+
+void CFolderPage::ExchangePath(bool save) {
+    if (save)
+        m_path = pathEdit_->text().toStdString();
+    else
+        pathEdit_->setText(
+            options::CutToSetting(QString::fromStdString(m_path), options::TextKind::Folder));
+}
+
+void CFolderPage::OnBrowse() {
+    UpdateData(true);
+    CFolderBrowser browser(m_path, this);
+    browser.SetMaxPathLength(ServerSettings::kMaxText);
+    if (browser.exec() != QDialog::Accepted) return;
+    m_path = browser.Path();
+    UpdateData(false);
+    SetModified();
+}
+
+CInboundPage::CInboundPage(ServerSettings& settings)
+    : CFolderPage(IDD, "Inbound", "Inbound file path", IDC_PATH, settings) {
+    pageLayout_->addStretch(1);
+}
+
+void CInboundPage::ReadSettings() { m_path = settings_.InPath; }
+
+void CInboundPage::DoDataExchange(bool save) { ExchangePath(save); }
+
+void CInboundPage::OnOK() { settings_.InPath = NormalisedPath(); }
+
+COutboundPage::COutboundPage(ServerSettings& settings)
+    : CFolderPage(IDD, "Outbound", "Outbound file path", IDC_PATH, settings) {
+    force_ = new QCheckBox("Only Send This File", this);
+    SetControlId(force_, IDC_FORCE);
+    WatchButton(force_);
+    forceFile_ = new QLineEdit(this);
+    SetControlId(forceFile_, IDC_FORCE_FILE);
+    options::LimitEdit(forceFile_, options::TextKind::Plain);
+    WatchEdit(forceFile_);
+    pageLayout_->addSpacing(8);
+    pageLayout_->addWidget(force_);
+    pageLayout_->addWidget(forceFile_);
+    pageLayout_->addStretch(1);
+}
+
+void COutboundPage::ReadSettings() {
+    m_path = settings_.OutPath;
+    m_bForce = settings_.bForce;
+    m_ForceFile = settings_.ForceFile;
+}
+
+void COutboundPage::DoDataExchange(bool save) {
+    ExchangePath(save);
+    if (save) {
+        m_bForce = force_->isChecked() ? 1 : 0;
+        m_ForceFile = forceFile_->text().toStdString();
+    } else {
+        force_->setChecked(m_bForce != 0);
+        forceFile_->setText(
+            options::CutToSetting(QString::fromStdString(m_ForceFile), options::TextKind::Plain));
+    }
+}
+
+void COutboundPage::OnOK() {
+    settings_.bForce = m_bForce;
+    settings_.ForceFile = m_ForceFile;
+    settings_.OutPath = NormalisedPath();
+}

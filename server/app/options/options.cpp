@@ -1,0 +1,101 @@
+#include "options.h"
+
+#include "address_list_pages.h"
+#include "clients_page.h"
+#include "folder_pages.h"
+#include "other_page.h"
+#include "threads_page.h"
+
+#include "platform/control_ids.h"
+#include "server/app/options_host.h"
+#include "server/app/server_settings.h"
+
+#include <QDialogButtonBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+using platform::SetControlId;
+
+COptions::COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent)
+    : QDialog(parent), settings_(settings), host_(host) {
+    setWindowTitle(kCaption);
+    setModal(true);
+
+    auto* layout = new QVBoxLayout(this);
+    tabs_ = new QTabWidget(this);
+    tabs_->setUsesScrollButtons(false);  // all seven tabs in sight, as on a property sheet
+    inbound_ = new CInboundPage(settings);
+    outbound_ = new COutboundPage(settings);
+    allow_ = new CAllow(settings);
+    deny_ = new CDeny(settings);
+    other_ = new COther(settings, host);
+    clients_ = new CClientsPage(settings);
+    threads_ = new CThreadsPage(settings, host);
+    pages_ = {inbound_, outbound_, allow_, deny_, other_, clients_, threads_};
+    for (COptionsPage* page : pages_) {
+        tabs_->addTab(page, page->Caption());
+        connect(page, &COptionsPage::ModifiedChanged, this, &COptions::UpdateApplyButton);
+    }
+    layout->addWidget(tabs_);
+
+    auto* buttons = new QDialogButtonBox(
+        QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
+    SetControlId(buttons->button(QDialogButtonBox::Ok), IDOK_BUTTON);
+    SetControlId(buttons->button(QDialogButtonBox::Cancel), IDCANCEL_BUTTON);
+    apply_ = buttons->button(QDialogButtonBox::Apply);
+    SetControlId(apply_, ID_APPLY_NOW);
+    apply_->setEnabled(false);
+    connect(buttons, &QDialogButtonBox::accepted, this, &COptions::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &COptions::reject);
+    connect(apply_, &QPushButton::clicked, this, &COptions::Apply);
+    layout->addWidget(buttons);
+
+    OnInitDialog();
+    connect(tabs_, &QTabWidget::currentChanged, this, &COptions::OnPageChanged);
+}
+
+COptions::~COptions() = default;
+
+void COptions::OnInitDialog() {
+    // Pages 1 to 5 take their copies now; the last two read the settings
+    // themselves when first shown.
+    inbound_->ReadSettings();
+    outbound_->ReadSettings();
+    allow_->ReadSettings();
+    deny_->ReadSettings();
+    other_->ReadSettings(host_.LocalAddressCount() >= 2);
+}
+
+void COptions::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (currentPage_ < 0) OnPageChanged(tabs_->currentIndex());
+}
+
+void COptions::OnPageChanged(int index) {
+    if (index == currentPage_ || index < 0) return;
+    if (currentPage_ >= 0) Page(currentPage_)->KillActive();
+    currentPage_ = index;
+    Page(index)->SetActive();
+}
+
+void COptions::WriteBack() {
+    if (currentPage_ >= 0) Page(currentPage_)->KillActive();
+    for (COptionsPage* page : pages_) page->Accept();
+}
+
+void COptions::accept() {
+    WriteBack();
+    QDialog::accept();
+}
+
+void COptions::Apply() {
+    WriteBack();
+    for (COptionsPage* page : pages_) page->SetModified(false);
+}
+
+void COptions::UpdateApplyButton() {
+    bool modified = false;
+    for (const COptionsPage* page : pages_) modified = modified || page->IsModified();
+    apply_->setEnabled(modified);
+}

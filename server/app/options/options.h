@@ -1,0 +1,75 @@
+// "Server Options": the modal sheet of seven pages through which the user
+// edits every server setting. Each page writes back into the settings on OK
+// or Apply, but only if it has been shown; Cancel writes nothing (what an
+// earlier Apply wrote stays). A changed port is handed to the host at once,
+// as is the process priority when the threads page is accepted.
+#pragma once
+
+#include <QDialog>
+
+#include <vector>
+
+struct ServerSettings;
+class COptionsHost;
+class COptionsPage;
+class CInboundPage;
+class COutboundPage;
+class CAllow;
+class CDeny;
+class COther;
+class CClientsPage;
+class CThreadsPage;
+class QPushButton;
+class QTabWidget;
+
+class COptions : public QDialog {
+    Q_OBJECT
+public:
+    static constexpr int IDOK_BUTTON = 1;
+    static constexpr int IDCANCEL_BUTTON = 2;
+    static constexpr int ID_APPLY_NOW = 0x3021;
+    static constexpr char kCaption[] = "Server Options";
+
+    COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent = nullptr);
+    ~COptions() override;
+
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+    COptionsPage* Page(int index) const { return pages_.at(static_cast<std::size_t>(index)); }
+    QTabWidget* Tabs() const { return tabs_; }
+
+    CInboundPage& Inbound() const { return *inbound_; }
+    COutboundPage& Outbound() const { return *outbound_; }
+    CAllow& Allow() const { return *allow_; }
+    CDeny& Deny() const { return *deny_; }
+    COther& Other() const { return *other_; }
+    CClientsPage& Clients() const { return *clients_; }
+    CThreadsPage& Threads() const { return *threads_; }
+
+    // OK: every shown page writes back, then the sheet closes.
+    void accept() override;
+    // Apply: every shown page writes back; the sheet stays open.
+    void Apply();
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void OnInitDialog();
+    void OnPageChanged(int index);
+    void WriteBack();
+    void UpdateApplyButton();
+
+    ServerSettings& settings_;
+    COptionsHost& host_;
+    QTabWidget* tabs_ = nullptr;
+    QPushButton* apply_ = nullptr;
+    CInboundPage* inbound_ = nullptr;
+    COutboundPage* outbound_ = nullptr;
+    CAllow* allow_ = nullptr;
+    CDeny* deny_ = nullptr;
+    COther* other_ = nullptr;
+    CClientsPage* clients_ = nullptr;
+    CThreadsPage* threads_ = nullptr;
+    std::vector<COptionsPage*> pages_;
+    int currentPage_ = -1;
+};

@@ -1,0 +1,117 @@
+#include "other_page.h"
+
+#include "setting_text.h"
+
+#include "platform/control_ids.h"
+#include "server/app/options_host.h"
+#include "server/app/server_settings.h"
+
+#include <QCheckBox>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+using platform::SetControlId;
+
+namespace {
+
+QLineEdit* DigitsEdit(const QString& groupText, int id, QWidget* page, QHBoxLayout* row) {
+    auto* group = new QGroupBox(groupText, page);
+    auto* layout = new QVBoxLayout(group);
+    auto* edit = new QLineEdit(group);
+    SetControlId(edit, id);
+    options::LimitEdit(edit, options::TextKind::Digits);
+    layout->addWidget(edit);
+    row->addWidget(group);
+    return edit;
+}
+
+int Checked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
+
+}  // namespace
+
+COther::COther(ServerSettings& settings, COptionsHost& host)
+    : COptionsPage(IDD, "Options"), settings_(settings), host_(host) {
+    auto* layout = new QVBoxLayout(this);
+    auto* row = new QHBoxLayout;
+    port_ = DigitsEdit("Use Port ", IDC_PORT, this, row);
+    timeout_ = DigitsEdit("Timeout", IDC_TIMEOUT, this, row);
+    WatchEdit(port_);
+    WatchEdit(timeout_);
+    layout->addLayout(row);
+    noMultihomedBox_ = AddCheckBox("Do not show multihomed request box", IDC_NO_MULTIHOMED_BOX);
+    alertMinimised_ = AddCheckBox("Show alert box when minimised", IDC_ALERT_MINIMISED);
+    allowTsize_ = AddCheckBox("Allow tSize option request", IDC_ALLOW_TSIZE);
+    allowTimeout_ = AddCheckBox("Allow timeout option request", IDC_ALLOW_TIMEOUT);
+    noSplash_ = AddCheckBox("Disable splash at startup", IDC_NO_SPLASH);
+    minimiseAtStart_ = AddCheckBox("Minimize at startup", IDC_MINIMISE_AT_START);
+    layout->addStretch(1);
+}
+
+QCheckBox* COther::AddCheckBox(const QString& text, int id) {
+    auto* box = new QCheckBox(text, this);
+    SetControlId(box, id);
+    WatchButton(box);
+    layout()->addWidget(box);
+    return box;
+}
+
+void COther::ReadSettings(bool multihomedHost) {
+    m_Port = settings_.Port;
+    m_Timeout = settings_.Timeout;
+    m_bMultihomed = multihomedHost ? 1 : 0;
+    m_bNoMultihomedBox = multihomedHost && settings_.bShowMultihomed == 0 ? 1 : 0;
+    m_bAlertMinimised = settings_.bAlertMinimised;
+    m_bAllowTsize = settings_.bAllowTsize;
+    m_bAllowTimeout = settings_.bAllowTimeout;
+    m_bNoSplash = settings_.bNoSplash;
+    m_bMinimiseAtStart = settings_.bMinimiseAtStart;
+}
+
+void COther::OnInitDialog() {
+    UpdateData(false);
+    noMultihomedBox_->setEnabled(m_bMultihomed != 0);
+}
+
+void COther::DoDataExchange(bool save) {
+    if (save) {
+        m_Port = port_->text().toStdString();
+        m_Timeout = timeout_->text().toStdString();
+        m_bNoMultihomedBox = Checked(noMultihomedBox_);
+        m_bAlertMinimised = Checked(alertMinimised_);
+        m_bAllowTsize = Checked(allowTsize_);
+        m_bAllowTimeout = Checked(allowTimeout_);
+        m_bNoSplash = Checked(noSplash_);
+        m_bMinimiseAtStart = Checked(minimiseAtStart_);
+        return;
+    }
+    using options::CutToSetting;
+    using options::TextKind;
+    port_->setText(CutToSetting(QString::fromStdString(m_Port), TextKind::Digits));
+    timeout_->setText(CutToSetting(QString::fromStdString(m_Timeout), TextKind::Digits));
+    noMultihomedBox_->setChecked(m_bNoMultihomedBox != 0);
+    alertMinimised_->setChecked(m_bAlertMinimised != 0);
+    allowTsize_->setChecked(m_bAllowTsize != 0);
+    allowTimeout_->setChecked(m_bAllowTimeout != 0);
+    noSplash_->setChecked(m_bNoSplash != 0);
+    minimiseAtStart_->setChecked(m_bMinimiseAtStart != 0);
+}
+
+void COther::OnOK() {
+    // The port first: the listener is restarted (or the user asked) only
+    // when the text really changed, byte for byte ("069" is not "69").
+    if (m_Port != settings_.Port) {
+        settings_.Port = m_Port;
+        host_.OnPortChanged();
+    }
+    settings_.Timeout = m_Timeout;
+    if (m_bMultihomed) settings_.bShowMultihomed = m_bNoMultihomedBox ? 0 : 1;
+    settings_.bAlertMinimised = m_bAlertMinimised;
+    settings_.bAllowTsize = m_bAllowTsize;
+    settings_.bAllowTimeout = m_bAllowTimeout;
+    // Starting minimised always means starting without the splash window.
+    if (m_bMinimiseAtStart) m_bNoSplash = 1;
+    settings_.bNoSplash = m_bNoSplash;
+    settings_.bMinimiseAtStart = m_bMinimiseAtStart;
+}

@@ -1,0 +1,60 @@
+// The "Options" page: the listening port, the transfer time-out and the
+// start-up and option switches.
+#pragma once
+
+#include "options_page.h"
+
+#include <string>
+
+struct ServerSettings;
+class COptionsHost;
+class QCheckBox;
+class QLineEdit;
+
+class COther : public COptionsPage {
+    Q_OBJECT
+public:
+    static constexpr int IDD = 108;
+    static constexpr int IDC_PORT = 1006;
+    static constexpr int IDC_TIMEOUT = 1007;
+    static constexpr int IDC_NO_MULTIHOMED_BOX = 1035;
+    static constexpr int IDC_ALERT_MINIMISED = 1036;
+    static constexpr int IDC_ALLOW_TSIZE = 1037;
+    static constexpr int IDC_ALLOW_TIMEOUT = 1038;
+    static constexpr int IDC_NO_SPLASH = 1039;
+    static constexpr int IDC_MINIMISE_AT_START = 1040;
+
+    COther(ServerSettings& settings, COptionsHost& host);
+    // multihomedHost: the listener found two or more local addresses; only
+    // then does the page show and change bShowMultihomed.
+    void ReadSettings(bool multihomedHost);
+
+    std::string m_Port;
+    std::string m_Timeout;
+    int m_bMultihomed = 0;       // the host has several addresses
+    int m_bNoMultihomedBox = 0;  // box 1035: the inverse of bShowMultihomed
+    int m_bAlertMinimised = 0;
+    int m_bAllowTsize = 0;
+    int m_bAllowTimeout = 0;
+    int m_bNoSplash = 0;
+    int m_bMinimiseAtStart = 0;
+
+protected:
+    void OnInitDialog() override;
+    void DoDataExchange(bool save) override;
+    void OnOK() override;
+
+private:
+    QCheckBox* AddCheckBox(const QString& text, int id);
+
+    ServerSettings& settings_;
+    COptionsHost& host_;
+    QLineEdit* port_ = nullptr;
+    QLineEdit* timeout_ = nullptr;
+    QCheckBox* noMultihomedBox_ = nullptr;
+    QCheckBox* alertMinimised_ = nullptr;
+    QCheckBox* allowTsize_ = nullptr;
+    QCheckBox* allowTimeout_ = nullptr;
+    QCheckBox* noSplash_ = nullptr;
+    QCheckBox* minimiseAtStart_ = nullptr;
+};

@@ -1,0 +1,200 @@
+#include "listen_socket.h"
+
+#include "common/digits.h"
+#include "common/local_address.h"
+#include "common/tftp_packet.h"
+#include "server/engine/manager.h"
+
+#include <cstring>
+#include <iterator>
+
+namespace {
+
+constexpr int kDefaultPort = 69;
+constexpr int kMaxPort = 65535;
+constexpr int kMinTimeout = 1;
+constexpr int kMaxTimeout = 7200;
+constexpr int kLastTransferNumber = 501;
+
+// Entries in the list (running, or ended but not yet reported) at which a
+// new request is refused, by slider position; -1: no limit.
+int ClientLimit(int nMaxClients) {
+    switch (nMaxClients) {
+    case 1: return 5;
+    case 2: return 10;
+    case 3: return 15;
+    case 4: return 30;
+    case 5: return -1;
+    default: return 1;
+    }
+}
+
+}  // namespace
+
+CListenSocket::CListenSocket(ServerContext& app) : app_(app) {}
+
+CListenSocket::~CListenSocket() {
+    // The threads end first; each manager then deletes its transfer.
+    for (auto& manager : transfers_) manager->TerminateThread();
+    transfers_.clear();
+}
+
+bool CListenSocket::StartListening() {
+    ServerSettings& settings = app_.settings;
+    int port = tftp::LeadingDigits(settings.Port);
+    if (port == 0) port = kDefaultPort;
+
+    tftp::LocalAddressChoice choice;
+    if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts,
+                                  tftp::ServerAddressSettings{settings.nDefAddress,
+                                                              settings.bShowMultihomed},
+                                  choice)) {
+        return false;
+    }
+    hostName_ = choice.hostName;
+    addressCount_ = choice.addressCount;
+    localAddress_ = choice.address;
+
+    // A port number past the 16-bit range would silently become another one.
+    if (port > kMaxPort || !Create(localAddress_, static_cast<std::uint16_t>(port), true)) {
+        app_.prompts.MessageBox("Unable to Create listening port", platform::PromptIcon::Error,
+                                platform::PromptButtons::Ok);
+        return false;
+    }
+    app_.listenLabel = localAddress_ + "." + std::to_string(port);
+    if (!AsyncSelect()) {
+        app_.prompts.MessageBox("Unable to Select local port mode", platform::PromptIcon::Error,
+                                platform::PromptButtons::Ok);
+        return false;
+    }
+    return true;
+}
+
+void CListenSocket::Refuse(std::string_view text) {
+    std::uint8_t packet[64];
+    const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
+    if (n > 0) SendTo(packet, static_cast<int>(n), client_);
+}
+
+void CListenSocket::OnReceive(int error) {
+    if (error != 0) return;
+    std::memset(request_, 0, sizeof request_);
+    const int n = ReceiveFrom(request_, sizeof request_, client_);
+    if (n == kWouldBlock) return;
+    // A datagram too long for a request is known only by its sender.
+    requestLength_ = n == kTooLong ? 0 : n;
+
+    if (app_.bServing != 1) {
+        Refuse(tftp::kServiceNotAvailable);
+        return;
+    }
+    const std::string clientText = client_.AddressText();
+    const ServerSettings& settings = app_.settings;
+    if (settings.bDeny == 1 && settings.MatchesDenyList(clientText)) {
+        Refuse(tftp::kServiceNotAvailable);
+        return;
+    }
+    if (settings.bAllow == 1 && !settings.MatchesAllowList(clientText)) {
+        Refuse(tftp::kServiceNotAvailable);
+        return;
+    }
+    if (requestLength_ <= 3) return;
+    const std::uint16_t opcode = tftp::GetU16(request_);
+    if (opcode != tftp::kRrq && opcode != tftp::kWrq) return;
+    if (Admit() == 0) Refuse(tftp::kTooManyClients);
+}
+
+int CListenSocket::Admit() {
+    // Re-entrant: a prompt inside HandleRequest runs a nested event loop in
+    // which the next request may arrive on this same thread.
+    std::lock_guard<std::recursive_mutex> lock(app_.admissionLock);
+
+    if (app_.transferCounter >= kLastTransferNumber) app_.transferCounter = 0;
+    const int limit = ClientLimit(app_.settings.nMaxClients);
+    if (limit >= 0 && static_cast<int>(transfers_.size()) >= limit) return 0;
+
+    // The request and its sender are copied before anything can run a
+    // nested event loop and receive the next one into the same members.
+    const platform::PeerAddress client = client_;
+    auto manager = std::make_unique<CManager>(app_);
+    CTftpTransfer& transfer = *manager->transfer;
+    transfer.SetRequest(request_, requestLength_);
+    transfer.peer = client;
+    transfer.localAddress = localAddress_;
+    // The thread only carries a priority; the transfer runs without it.
+    manager->InitInstance();
+    transfers_.push_back(std::move(manager));
+
+    app_.notice.Text = client.AddressText();
+    ++app_.transferCounter;
+    transfer.number = app_.transferCounter;
+    app_.NotifyView(1, app_.transferCounter);
+
+    transfer.HandleRequest();
+    return 1;
+}
+
+void CListenSocket::SweepTransfers() {
+    ServerSettings& settings = app_.settings;
+    int limitSetting = tftp::LeadingDigits(settings.Timeout);
+    if (limitSetting < kMinTimeout || limitSetting > kMaxTimeout) {
+        settings.Timeout = "1";
+        limitSetting = 1;
+    }
+    if (transfers_.empty()) {
+        // May replace (delete) this listener: nothing of it is touched after.
+        app_.EndPendingDecision();
+        return;
+    }
+    if (sweeping_) return;
+    sweeping_ = true;
+
+    const std::int64_t now = app_.clock.Now();
+    for (auto it = transfers_.begin(); it != transfers_.end();) {
+        const auto next = std::next(it);
+        CTftpTransfer* x = (*it)->transfer.get();
+        if (!x || x->Handling()) {
+            it = next;
+            continue;
+        }
+        bool ended = false, timedOut = false;
+        if (!x->active) {
+            ended = true;
+        } else {
+            const std::int64_t limit = x->timeoutOption == 0 ? limitSetting : x->timeoutOption;
+            if (now - x->lastActivity > limit) {
+                if (x->retries > 4 || x->opcode != tftp::kRrq) {
+                    // Write requests are never retried.
+                    ended = timedOut = true;
+                } else {
+                    ++x->retries;
+                    x->lastActivity = now;
+                    if (!x->RetryBlock()) ended = true;
+                }
+            }
+        }
+        if (ended) {
+            const int number = x->number;
+            app_.NotifyView(0, number);
+            app_.notice.Text = timedOut ? std::string("TimedOut")
+                                        : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
+            app_.notice.Text += x->opcode == tftp::kRrq ? " : Sending" : " : Receiving";
+            app_.NotifyView(timedOut ? 5 : 4, number);
+            std::unique_ptr<CManager> manager = std::move(*it);
+            transfers_.erase(it);
+            manager->TerminateThread();
+            manager->transfer.reset();
+        }
+        it = next;
+    }
+    sweeping_ = false;
+}
+
+int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }
+
+std::vector<pid_t> CListenSocket::WorkerThreadIds() const {
+    std::vector<pid_t> ids;
+    ids.reserve(transfers_.size());
+    for (const auto& manager : transfers_) ids.push_back(manager->ThreadId());
+    return ids;
+}

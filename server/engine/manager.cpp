@@ -1,0 +1,12 @@
+#include "manager.h"
+
+CManager::CManager(ServerContext& app) : transfer(std::make_unique<CTftpTransfer>(app)) {}
+
+CManager::~CManager() {
+    TerminateThread();
+    transfer.reset();
+}
+
+bool CManager::InitInstance() { return thread_.Start(); }
+
+void CManager::TerminateThread() { thread_.Quit(); }

@@ -1,0 +1,35 @@
+// One admitted transfer and the worker thread that carries it: the thread
+// only runs an empty event loop (it exists so that the idle processing can
+// give each transfer's unit a priority); the transfer itself runs on the
+// main thread, where its socket was created.
+#pragma once
+
+#include "platform/worker_thread.h"
+#include "server/engine/tftp_transfer.h"
+
+#include <sys/types.h>
+
+#include <memory>
+
+class CManager {
+public:
+    explicit CManager(ServerContext& app);
+    // Ends the thread, then deletes the transfer (closing file and socket).
+    ~CManager();
+    CManager(const CManager&) = delete;
+    CManager& operator=(const CManager&) = delete;
+
+    // Starts the thread's loop. False when no thread could be had; the
+    // transfer does not depend on it.
+    bool InitInstance();
+    // Asks the loop to quit and waits for the thread to end.
+    void TerminateThread();
+    // The kernel's id of the thread; 0 when it is not running.
+    pid_t ThreadId() const { return thread_.NativeId(); }
+
+    // The owned transfer; cleared by the periodic check once it is reported.
+    std::unique_ptr<CTftpTransfer> transfer;
+
+private:
+    platform::WorkerThread thread_;
+};

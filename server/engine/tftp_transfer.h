@@ -1,0 +1,104 @@
+// One admitted read or write request: answers it from a UDP socket of its
+// own, negotiates the options, sends a file from the outbound folder or
+// receives one into the inbound folder, and tells the view what happens.
+// The listener's periodic check retries it when it goes quiet, reports its
+// end and deletes it.
+//
+// Everything runs on the thread that created the transfer (the main thread).
+// After the request, only datagrams from the client's address and port are
+// acted on; anyone else is told "Unknown transfer ID" and changes nothing.
+#pragma once
+
+#include "common/local_file.h"
+#include "common/tftp_packet.h"
+#include "platform/async_udp_socket.h"
+#include "server/engine/server_context.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+class CTftpTransfer : public platform::AsyncUdpSocket {
+public:
+    explicit CTftpTransfer(ServerContext& app);
+    ~CTftpTransfer() override;
+
+    // The request as the listener received it (at most 100 bytes are kept).
+    void SetRequest(const std::uint8_t* data, int length);
+
+    // Answers the request: opens the socket, checks name, mode and options,
+    // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
+    void HandleRequest();
+    // Reads and sends the next DATA block (read request).
+    void SendNextBlock();
+    // Sends the current block (or the unanswered OACK) again and shows
+    // "Retrying". 1 when something was sent again; 0 for a write request.
+    int RetryBlock();
+    // Sends ERROR code (0..6) or the option-failure packet (7) to the client
+    // and ends the transfer.
+    void SendError(int code);
+    // Sizes the packet buffer and the socket's send (sending 1) or receive
+    // buffer for the block size; lowers the block size to what the socket
+    // grants. 0 when it failed (the option-failure packet has been sent).
+    int ResizeBuffers(int sending);
+
+    // Set by the listener before HandleRequest.
+    platform::PeerAddress peer;  // the client's address and port
+    std::string localAddress;    // dotted address the socket binds to
+    int number = 0;              // transfer number 1..501
+
+    // Read by the periodic check; lastActivity and retries written at a retry.
+    int active = 1;              // 0: ended, to be reported and removed
+    int opcode = 0;              // 1 read request (we send), 2 write request
+    int timeoutOption = 0;       // client's timeout option; 0 = server's
+    std::int64_t lastActivity = 0;
+    int retries = 0;
+    std::string errorText;       // last ERROR received or sent
+
+    // True from admission until HandleRequest has returned: the view or a
+    // prompt may run a nested event loop in between, in which the periodic
+    // check must leave this transfer alone.
+    bool Handling() const { return handling_; }
+    int BlockSize() const { return blockSize_; }
+    const std::string& Path() const { return path_; }
+    std::int64_t Total() const { return total_; }
+    std::int64_t BytesSent() const { return bytesSent_; }
+
+protected:
+    void OnReceive(int error) override;
+
+private:
+    void OnAck(int length);
+    void OnData(int length);
+    void AnswerStranger(const platform::PeerAddress& from, int length);
+    void SendOack();
+    void SendSmall(const std::uint8_t* packet, std::size_t length);
+    void CloseFile();
+
+    ServerContext& app_;
+    int blockSize_ = tftp::kDefaultBlockSize;
+    std::string path_;
+    // read request: number of the DATA block last sent (1 before the first);
+    // write request: number of the DATA block last written. Only its low 16
+    // bits go on the wire.
+    std::uint64_t blockCounter_ = 0;
+    int lastLength_ = 0;
+    tftp::LocalFileReader reader_;
+    tftp::LocalFileWriter writer_;
+    int netascii_ = 0;
+    int lastBlockSent_ = 0;
+    // read request: length on disk (netascii: on the wire once the last
+    // block is out); write request: bytes written so far.
+    std::int64_t total_ = 0;
+    std::int64_t bytesSent_ = 0;
+    int lastCount_ = 0;
+    // The one packet buffer: block size + 20 bytes.
+    std::vector<std::uint8_t> buffer_;
+    // The request as received; options are always read from here.
+    std::uint8_t request_[tftp::kMaxRequestLength] = {};
+    int requestLength_ = 0;
+    // An OACK of a read request waits for ACK 0; a retry sends it again.
+    bool awaitingAck0_ = false;
+    tftp::OackValues oack_;
+    bool handling_ = true;
+};

@@ -1,0 +1,366 @@
+// The listener: start-up, refusals, the client limit, transfer numbers, the
+// periodic check's time-out rules and the hooks the application relies on.
+#include "engine_harness.h"
+
+#include "server/engine/tftp_transfer.h"
+
+#include <gtest/gtest.h>
+
+using tests::EngineHarness;
+using tests::RawClient;
+
+namespace {
+
+const std::string kServiceNotAvailable = tests::ErrorPacket(0, "Service not available");
+const std::string kTooManyClients = tests::ErrorPacket(0, "Too Many Clients");
+
+// A read request for a file that is there, so that the transfer stays
+// running (waiting for its first ACK) until the test ends it.
+std::string ReadRequest(const std::string& name = "a.bin") {
+    return tests::Request(tftp::kRrq, name, "octet");
+}
+
+}  // namespace
+
+TEST(ListenerStart, BindsTheChosenAddressAndLabelsIt) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    EXPECT_EQ(h.listener->LocalAddress(), "127.0.0.1");
+    EXPECT_EQ(h.listener->HostName(), "testhost");
+    EXPECT_EQ(h.listener->AddressCount(), 1);
+    EXPECT_EQ(h.app.listenLabel, "127.0.0.1." + h.settings.Port);
+    EXPECT_EQ(h.listener->LocalPort(), h.listenAt.port);
+    EXPECT_TRUE(h.prompts.MessageTexts().empty());
+    // One address: the remembered choice is reset.
+    EXPECT_EQ(h.settings.nDefAddress, 0);
+}
+
+TEST(ListenerStart, PortReadByLeadingDigits) {
+    EngineHarness h;
+    h.settings.Port = std::to_string(h.listenAt.port) + "x9";
+    ASSERT_TRUE(h.Start());
+    EXPECT_EQ(h.listener->LocalPort(), h.listenAt.port);
+}
+
+TEST(ListenerStart, PortInUseIsReported) {
+    EngineHarness h;
+    RawClient holder;
+    h.settings.Port = std::to_string(holder.LocalPort());
+    EXPECT_FALSE(h.Start());
+    EXPECT_EQ(h.prompts.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
+}
+
+TEST(ListenerStart, PortBeyondSixteenBitsIsRefusedNotWrapped) {
+    EngineHarness h;
+    // 65536 + p would bind port p if it were cut to 16 bits.
+    h.settings.Port = std::to_string(65536 + h.listenAt.port);
+    EXPECT_FALSE(h.Start());
+    EXPECT_EQ(h.prompts.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
+}
+
+TEST(ListenerStart, CancelledAddressEntryFailsWithoutFurtherMessage) {
+    EngineHarness h;
+    h.addresses.failLookup = true;
+    platform::ScriptedPromptService::Answer cancel;
+    cancel.ok = false;
+    h.prompts.Queue({});      // the lookup failure's message box
+    h.prompts.Queue(cancel);  // the manual entry
+    EXPECT_FALSE(h.Start());
+    EXPECT_EQ(h.prompts.MessageTexts(),
+              std::vector<std::string>{"Unable to resolve Local Host I.P. address"});
+    EXPECT_FALSE(h.listener->IsOpen());
+}
+
+TEST(ListenerRefusals, ServingStoppedAnswersAnyDatagram) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    h.app.bServing = 0;
+    RawClient c;
+    for (const std::string& d : {std::string("\x01", 1), ReadRequest(), std::string(150, 'x')}) {
+        c.Send(d, h.listenAt);
+        RawClient::Datagram reply;
+        ASSERT_TRUE(c.Next(reply));
+        EXPECT_EQ(reply.bytes, kServiceNotAvailable);
+        EXPECT_EQ(reply.bytes.size(), 26u);
+        EXPECT_EQ(reply.from, h.listenAt);  // from the listening socket
+    }
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+    EXPECT_TRUE(h.view.seen.empty());
+}
+
+TEST(ListenerRefusals, DenyListIsConsultedBeforeAllowList) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient c;
+    RawClient::Datagram reply;
+
+    h.settings.bDeny = 1;
+    h.settings.Deny[3] = "127.0.0.*";
+    h.settings.bAllow = 1;
+    h.settings.Allow[0] = "127.0.0.1";
+    c.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(c.Next(reply));
+    EXPECT_EQ(reply.bytes, kServiceNotAvailable);
+
+    // Not denied, but not allowed either.
+    h.settings.bDeny = 0;
+    h.settings.Allow[0] = "10.*.*.*";
+    c.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(c.Next(reply));
+    EXPECT_EQ(reply.bytes, kServiceNotAvailable);
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+
+    // Allowed: served.
+    h.settings.Allow[5] = "127.*.*.*";
+    c.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(c.Next(reply));
+    EXPECT_EQ(reply.Opcode(), tftp::kData);
+    EXPECT_EQ(h.listener->TransferCount(), 1);
+}
+
+TEST(ListenerRefusals, ShortLongAndNonRequestDatagramsAreDroppedSilently) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient c;
+    std::string longRequest = ReadRequest();
+    longRequest.resize(101, 'o');
+    for (const std::string& d :
+         {std::string("\x00\x01", 2), std::string("\x00\x01\x61", 3), longRequest,
+          tests::Ack(0), tests::Data(1, "zz"), tests::ErrorPacket(1, "x"), std::string("\x07\x01zz", 4)}) {
+        c.Send(d, h.listenAt);
+    }
+    EXPECT_TRUE(c.Quiet(300));
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+    EXPECT_TRUE(h.view.seen.empty());
+
+    // The listener still serves; a request of exactly 100 bytes is taken.
+    std::string full = tests::Request(tftp::kRrq, "a.bin", "octet", {{"x-pad", ""}});
+    full.resize(100, '\0');
+    c.Send(full, h.listenAt);
+    RawClient::Datagram reply;
+    ASSERT_TRUE(c.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, "x"));
+}
+
+TEST(ListenerLimit, PositionZeroAdmitsOneAndEndedTransfersCountUntilChecked) {
+    EngineHarness h;
+    h.settings.nMaxClients = 0;
+    ASSERT_TRUE(h.Start());
+    RawClient first, second;
+    RawClient::Datagram reply;
+    // The first transfer ends at once (no such file) but stays listed.
+    first.Send(ReadRequest("missing"), h.listenAt);
+    ASSERT_TRUE(first.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found"));
+
+    second.Send(ReadRequest("missing"), h.listenAt);
+    ASSERT_TRUE(second.Next(reply));
+    EXPECT_EQ(reply.bytes, kTooManyClients);
+    EXPECT_EQ(reply.bytes.size(), 21u);
+    EXPECT_EQ(reply.from, h.listenAt);
+    EXPECT_EQ(h.view.CountOf(WM_TRANSFER_STARTED), 1);  // refused clients are not shown
+
+    h.listener->SweepTransfers();
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+    second.Send(ReadRequest("missing"), h.listenAt);
+    ASSERT_TRUE(second.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found"));
+}
+
+TEST(ListenerLimit, PositionOneRefusesTheSixth) {
+    EngineHarness h;
+    h.settings.nMaxClients = 1;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    std::vector<std::unique_ptr<RawClient>> clients;
+    for (int i = 0; i < 6; ++i) {
+        clients.push_back(std::make_unique<RawClient>());
+        clients.back()->Send(ReadRequest(), h.listenAt);
+        RawClient::Datagram reply;
+        ASSERT_TRUE(clients.back()->Next(reply));
+        if (i < 5) EXPECT_EQ(reply.Opcode(), tftp::kData) << i;
+        else EXPECT_EQ(reply.bytes, kTooManyClients);
+    }
+    EXPECT_EQ(h.listener->TransferCount(), 5);
+    EXPECT_EQ(h.listener->WorkerThreadIds().size(), 5u);
+    for (pid_t id : h.listener->WorkerThreadIds()) EXPECT_GT(id, 0);
+}
+
+TEST(ListenerLimit, OtherPositionsByTable) {
+    struct Case { int position; int limit; };
+    for (const Case& c : {Case{2, 10}, Case{3, 15}, Case{4, 30}, Case{7, 1}, Case{-1, 1}}) {
+        EngineHarness h;
+        h.settings.nMaxClients = c.position;
+        ASSERT_TRUE(h.Start());
+        RawClient client;
+        RawClient::Datagram reply;
+        int admitted = 0;
+        for (int i = 0; i <= c.limit; ++i) {
+            client.Send(ReadRequest("missing"), h.listenAt);
+            ASSERT_TRUE(client.Next(reply));
+            if (reply.bytes == kTooManyClients) break;
+            ++admitted;
+        }
+        EXPECT_EQ(admitted, c.limit) << "position " << c.position;
+    }
+}
+
+TEST(ListenerLimit, PositionFiveHasNoLimit) {
+    EngineHarness h;
+    h.settings.nMaxClients = 5;
+    ASSERT_TRUE(h.Start());
+    RawClient client;
+    RawClient::Datagram reply;
+    for (int i = 0; i < 40; ++i) {
+        client.Send(ReadRequest("missing"), h.listenAt);
+        ASSERT_TRUE(client.Next(reply));
+        ASSERT_EQ(reply.Opcode(), tftp::kError);
+        ASSERT_EQ(reply.Block(), 1);
+    }
+    EXPECT_EQ(h.listener->TransferCount(), 40);
+}
+
+TEST(ListenerNumbers, RunOneToFiveHundredOneThenOneAgain) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    h.app.transferCounter = 499;
+    RawClient client;
+    RawClient::Datagram reply;
+    for (int i = 0; i < 3; ++i) {
+        client.Send(ReadRequest("missing"), h.listenAt);
+        ASSERT_TRUE(client.Next(reply));
+    }
+    const auto started = h.view.Of(WM_TRANSFER_STARTED);
+    ASSERT_EQ(started.size(), 3u);
+    EXPECT_EQ(started[0].number, 500);
+    EXPECT_EQ(started[1].number, 501);
+    EXPECT_EQ(started[2].number, 1);
+    EXPECT_EQ(started[0].text, "127.0.0.1");
+
+    // The counter outlives the listener.
+    h.listener->SweepTransfers();
+    ASSERT_TRUE(h.Start());
+    client.Send(ReadRequest("missing"), h.listenAt);
+    ASSERT_TRUE(client.Next(reply));
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_STARTED).back().number, 2);
+}
+
+TEST(ListenerSweep, TimeoutSettingOutOfRangeBecomesOne) {
+    for (const std::string& bad : {std::string("0"), std::string("9000"), std::string(""),
+                                   std::string("x5")}) {
+        EngineHarness h;
+        ASSERT_TRUE(h.Start());
+        h.settings.Timeout = bad;
+        h.listener->SweepTransfers();  // rewritten with no transfer running too
+        EXPECT_EQ(h.settings.Timeout, "1") << bad;
+    }
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    h.settings.Timeout = "7200";
+    h.listener->SweepTransfers();
+    EXPECT_EQ(h.settings.Timeout, "7200");
+}
+
+TEST(ListenerSweep, EmptyListAsksForThePendingDecision) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    int calls = 0;
+    h.app.endPendingDecision = [&] { ++calls; };
+    h.listener->SweepTransfers();
+    EXPECT_EQ(calls, 1);
+
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient client;
+    client.Send(ReadRequest(), h.listenAt);
+    RawClient::Datagram reply;
+    ASSERT_TRUE(client.Next(reply));
+    h.listener->SweepTransfers();  // a transfer runs: no decision yet
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(ListenerSweep, ThePendingDecisionMayReplaceTheListener) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    int restarts = 0;
+    h.app.endPendingDecision = [&] {
+        ++restarts;
+        h.listener.reset();  // the application replaces its listener here
+    };
+    h.listener->SweepTransfers();
+    EXPECT_EQ(restarts, 1);
+    EXPECT_EQ(h.listener, nullptr);
+}
+
+TEST(ListenerLifetime, DestroyingTheListenerEndsTransfersSilently) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), std::string(2000, 'q'));
+    RawClient client;
+    client.Send(ReadRequest(), h.listenAt);
+    RawClient::Datagram reply;
+    ASSERT_TRUE(client.Next(reply));
+    const platform::PeerAddress transferPort = reply.from;
+    const std::size_t before = h.view.seen.size();
+    h.listener.reset();
+    EXPECT_EQ(h.view.seen.size(), before);  // nothing reported
+    client.Send(tests::Ack(1), transferPort);
+    EXPECT_TRUE(client.Quiet(200));  // the transfer socket is gone
+}
+
+namespace {
+// A display that, like the new-client alert box, runs a nested event loop
+// while it handles the first transfer's start: a second request is admitted
+// in there, and the periodic check runs with the clock far ahead.
+class NestingView final : public TransferView {
+public:
+    std::function<void()> onFirstStart;
+    tests::RecordingView record;
+    void OnTransferMessage(int message, int number, TransferNotice* notice) override {
+        record.OnTransferMessage(message, number, notice);
+        if (message == WM_TRANSFER_STARTED && number == 1 && onFirstStart) {
+            auto nested = std::move(onFirstStart);
+            nested();
+        }
+    }
+};
+}  // namespace
+
+TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
+    EngineHarness h;
+    NestingView view;
+    h.app.view = &view;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "first");
+    tests::WriteFile(h.OutFile("b.bin"), "second");
+    RawClient first, second;
+    RawClient::Datagram reply;
+    bool nestedDone = false;
+    view.onFirstStart = [&] {
+        second.Send(ReadRequest("b.bin"), h.listenAt);
+        EXPECT_TRUE(second.Next(reply));  // admitted and answered in the nested loop
+        EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
+        h.clock.Advance(1000);
+        h.listener->SweepTransfers();  // must not touch the transfer being admitted
+        nestedDone = true;
+    };
+    first.Send(ReadRequest("a.bin"), h.listenAt);
+    ASSERT_TRUE(first.Next(reply));
+    EXPECT_TRUE(nestedDone);
+    EXPECT_EQ(reply.bytes, tests::Data(1, "first"));
+    first.Send(tests::Ack(1), reply.from);
+    ASSERT_TRUE(tests::WaitFor([&] {
+        h.listener->SweepTransfers();
+        return !view.record.ResultOf(1).empty();
+    }));
+    EXPECT_EQ(view.record.ResultOf(1), "Finished : Sending");
+    // The check in the nested loop found the second transfer silent and
+    // sent its block again; it still runs.
+    ASSERT_TRUE(second.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
+    EXPECT_EQ(view.record.ResultOf(2), "");
+    const auto started = view.record.Of(WM_TRANSFER_STARTED);
+    ASSERT_EQ(started.size(), 2u);
+    EXPECT_EQ(started[1].number, 2);
+}

@@ -1,0 +1,658 @@
+// One transfer driven packet by packet from a raw client on loopback: the
+// answers to a request, options, retries, time-outs, the notifications, and
+// the faults mended (names leaving the folder, strangers, block sizes).
+#include "engine_harness.h"
+
+#include "server/engine/request_name.h"
+
+#include <QAbstractEventDispatcher>
+#include <QEventLoop>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+using tests::EngineHarness;
+using tests::RawClient;
+using Datagram = tests::RawClient::Datagram;
+
+namespace {
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(h.Start()); }
+
+    // Sends a request and returns the first answer (from the transfer port).
+    Datagram Ask(const std::string& request) {
+        client.Send(request, h.listenAt);
+        Datagram reply;
+        EXPECT_TRUE(client.Next(reply)) << "no answer to the request";
+        return reply;
+    }
+    Datagram Reply(const std::string& packet, const platform::PeerAddress& to) {
+        client.Send(packet, to);
+        Datagram reply;
+        EXPECT_TRUE(client.Next(reply)) << "no answer";
+        return reply;
+    }
+    // The one transfer in the list.
+    int Number() const { return h.app.transferCounter; }
+
+    EngineHarness h;
+    RawClient client;
+};
+
+std::string Bytes(std::initializer_list<int> values) {
+    std::string s;
+    for (int v : values) s.push_back(static_cast<char>(v));
+    return s;
+}
+
+std::string Z(const char* text) { return std::string(text) + '\0'; }
+
+}  // namespace
+
+// ---- names -----------------------------------------------------------------
+
+TEST(RequestName, AbsoluteNamesAndParentPartsLeaveTheFolder) {
+    EXPECT_TRUE(StaysInFolder("a.txt"));
+    EXPECT_TRUE(StaysInFolder("sub/a.txt"));
+    EXPECT_TRUE(StaysInFolder("a..b"));
+    EXPECT_TRUE(StaysInFolder("..."));
+    EXPECT_TRUE(StaysInFolder("..\\x"));  // a backslash is an ordinary character
+    EXPECT_FALSE(StaysInFolder("/etc/passwd"));
+    EXPECT_FALSE(StaysInFolder(".."));
+    EXPECT_FALSE(StaysInFolder("../x"));
+    EXPECT_FALSE(StaysInFolder("a/../../x"));
+    EXPECT_FALSE(StaysInFolder("a/.."));
+}
+
+TEST_F(TransferTest, NamesLeavingTheFolderAreRefusedAndNothingOutsideIsTouched) {
+    tests::TempDir root;  // plays the folder above both
+    h.settings.OutPath = root.Path() + "/out/";
+    h.settings.InPath = root.Path() + "/in/";
+    std::filesystem::create_directories(root.Path() + "/out");
+    std::filesystem::create_directories(root.Path() + "/in");
+    tests::WriteFile(root.File("secret.txt"), "secret");
+
+    for (const std::string& name : {std::string("../secret.txt"), std::string("x/../../secret.txt")}) {
+        Datagram reply = Ask(tests::Request(tftp::kRrq, name, "octet"));
+        EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found")) << name;
+    }
+    for (const std::string& name : {std::string("../secret.txt"), std::string("../new.txt")}) {
+        Datagram reply = Ask(tests::Request(tftp::kWrq, name, "octet"));
+        EXPECT_EQ(reply.bytes, tests::ErrorPacket(2, "Access violation")) << name;
+    }
+    // With empty folder settings an absolute name would be used as it is.
+    h.settings.OutPath.clear();
+    h.settings.InPath.clear();
+    tests::WriteFile(root.File("s"), "secret");
+    const std::string absolute = root.File("s");
+    ASSERT_LT(absolute.size(), 30u);
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, absolute, "octet")).bytes, tests::ErrorPacket(1, "File not found"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, absolute, "octet")).bytes, tests::ErrorPacket(2, "Access violation"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, root.File("n"), "octet")).bytes,
+              tests::ErrorPacket(2, "Access violation"));
+    EXPECT_EQ(tests::ReadFile(root.File("secret.txt")), "secret");
+    EXPECT_EQ(tests::ReadFile(root.File("s")), "secret");
+    EXPECT_FALSE(tests::FileExists(root.File("new.txt")));
+    EXPECT_FALSE(tests::FileExists(root.File("n")));
+    h.listener->SweepTransfers();
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).front().text, "File not found : Sending");
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).back().text, "Access violation : Receiving");
+}
+
+TEST_F(TransferTest, NameOfThirtyCharactersIsRefusedTwentyNineServed) {
+    const std::string name29(29, 'n');
+    const std::string name30(30, 'n');
+    tests::WriteFile(h.OutFile(name29), "29");
+    tests::WriteFile(h.OutFile(name30), "30");
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, name29, "octet")).bytes, tests::Data(1, "29"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, name30, "octet")).bytes,
+              tests::ErrorPacket(4, "Unknown TFTP Operation"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, name30, "octet")).bytes,
+              tests::ErrorPacket(4, "Unknown TFTP Operation"));
+}
+
+TEST_F(TransferTest, ModesInAnyCaseOtherModesRefused) {
+    tests::WriteFile(h.OutFile("a.txt"), "A\r\nB");
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "a.txt", "OCTET")).bytes, tests::Data(1, "A\r\nB"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "a.txt", "NetAscii")).bytes, tests::Data(1, "A\nB"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "a.txt", "binary")).bytes,
+              tests::ErrorPacket(4, "Unknown TFTP Operation"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "b.txt", "mail")).bytes,
+              tests::ErrorPacket(4, "Unknown TFTP Operation"));
+}
+
+TEST_F(TransferTest, MissingFileGetsErrorOneAndTheResultSaysSo) {
+    Datagram reply = Ask(tests::Request(tftp::kRrq, "nothere.bin", "octet"));
+    EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found"));
+    EXPECT_NE(reply.from, h.listenAt);  // from the transfer's own port
+    ASSERT_TRUE(h.WaitReported(Number()));
+    const auto files = h.view.Of(WM_TRANSFER_FILE);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].text, h.OutFile("nothere.bin"));
+    EXPECT_EQ(h.view.ResultOf(Number()), "File not found : Sending");
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT)[0].failed, 0);
+}
+
+TEST_F(TransferTest, ForcedFileServesEveryReadButNotWrites) {
+    tests::WriteFile(h.OutFile("forced.bin"), "forced");
+    h.settings.bForce = 1;
+    h.settings.ForceFile = "forced.bin";
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "anything", "octet")).bytes, tests::Data(1, "forced"));
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_FILE).back().text, h.OutFile("forced.bin"));
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "up.bin", "octet"));
+    EXPECT_EQ(ack.bytes, tests::Ack(0));
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_FILE).back().text, h.InFile("up.bin"));
+}
+
+// ---- downloads ---------------------------------------------------------------
+
+TEST_F(TransferTest, DownloadNotificationsInOrder) {
+    const std::string content = tests::PatternBytes(1300, 7);
+    tests::WriteFile(h.OutFile("d.bin"), content);
+    Datagram d = Ask(tests::Request(tftp::kRrq, "d.bin", "octet"));
+    std::string got;
+    while (true) {
+        ASSERT_EQ(d.Opcode(), tftp::kData);
+        got += d.bytes.substr(4);
+        const bool last = d.bytes.size() < 516;
+        if (last) {
+            client.Send(tests::Ack(d.Block()), d.from);
+            break;
+        }
+        d = Reply(tests::Ack(d.Block()), d.from);
+    }
+    EXPECT_EQ(got, content);
+    ASSERT_TRUE(h.WaitReported(1));
+
+    std::vector<int> order;
+    for (const auto& s : h.view.seen) order.push_back(s.message);
+    EXPECT_EQ(order, (std::vector<int>{WM_TRANSFER_STARTED, WM_TRANSFER_FILE, WM_TRANSFER_STATUS,
+                                       WM_TRANSFER_STATUS, WM_TRANSFER_STATUS, WM_TRANSFER_ENDED,
+                                       WM_TRANSFER_RESULT}));
+    const auto& seen = h.view.seen;
+    EXPECT_EQ(seen[0].text, "127.0.0.1");
+    EXPECT_EQ(seen[1].text, h.OutFile("d.bin"));
+    // Progress after each ACK: what has been sent, of the file's size.
+    EXPECT_EQ(seen[2].done, 1024);
+    EXPECT_EQ(seen[3].done, 1300);
+    EXPECT_EQ(seen[4].done, 1300);
+    for (int i = 2; i <= 4; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)].total, 1300);
+    EXPECT_EQ(seen[6].text, "Finished : Sending");
+    EXPECT_EQ(seen[6].failed, 0);
+    for (const auto& s : seen) EXPECT_EQ(s.number, 1);
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+}
+
+TEST_F(TransferTest, EmptyFileIsOneEmptyBlockAndExactMultipleEndsWithOne) {
+    tests::WriteFile(h.OutFile("empty"), "");
+    Datagram d = Ask(tests::Request(tftp::kRrq, "empty", "octet"));
+    EXPECT_EQ(d.bytes, tests::Data(1, ""));
+
+    tests::WriteFile(h.OutFile("k"), std::string(1024, 'k'));
+    d = Ask(tests::Request(tftp::kRrq, "k", "octet"));
+    EXPECT_EQ(d.bytes.size(), 516u);
+    d = Reply(tests::Ack(1), d.from);
+    EXPECT_EQ(d.Block(), 2);
+    EXPECT_EQ(d.bytes.size(), 516u);
+    d = Reply(tests::Ack(2), d.from);
+    EXPECT_EQ(d.bytes, tests::Data(3, ""));
+}
+
+TEST_F(TransferTest, OackCarriesOptionsInFixedOrderAndBlockOneWaitsForAckZero) {
+    tests::WriteFile(h.OutFile("f2000"), tests::PatternBytes(2000, 3));
+    Datagram oack = Ask(tests::Request(tftp::kRrq, "f2000", "octet",
+                                       {{"blksize", "1024"}, {"tsize", "0"}, {"timeout", "3"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("tsize") + Z("2000") + Z("timeout") + Z("3") +
+                              Z("blksize") + Z("1024"));
+    EXPECT_TRUE(client.Quiet(150));  // nothing before ACK 0
+    Datagram d = Reply(tests::Ack(0), oack.from);
+    EXPECT_EQ(d.Block(), 1);
+    EXPECT_EQ(d.bytes.size(), 1028u);
+    // A second ACK 0 after block 1 is ignored: no fresh data under block 1.
+    client.Send(tests::Ack(0), oack.from);
+    EXPECT_TRUE(client.Quiet(200));
+    d = Reply(tests::Ack(1), oack.from);
+    EXPECT_EQ(d.Block(), 2);
+    EXPECT_EQ(d.bytes.substr(4), tests::PatternBytes(2000, 3).substr(1024));
+}
+
+TEST_F(TransferTest, SwitchesDecideWhatIsEchoed) {
+    tests::WriteFile(h.OutFile("f"), "abc");
+    h.settings.bAllowTsize = 0;
+    // tsize before blksize, not echoed; blksize still is.
+    Datagram oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"tsize", "0"}, {"blksize", "512"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z("512"));
+    // Only an unechoed tsize: answered as if there were no options.
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "f", "octet", {{"tsize", "0"}})).bytes, tests::Data(1, "abc"));
+
+    h.settings.bAllowTsize = 1;
+    h.settings.bAllowTimeout = 0;
+    oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"TIMEOUT", "4"}, {"TSize", "0"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("tsize") + Z("3"));
+    // Unknown options are skipped.
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "f", "octet", {{"windowsize", "8"}})).bytes,
+              tests::Data(1, "abc"));
+}
+
+TEST_F(TransferTest, WriteRequestNeverEchoesTsize) {
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "w1", "octet", {{"tsize", "100"}})).bytes, tests::Ack(0));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "w2", "octet", {{"tsize", "100"}, {"blksize", "1000"}})).bytes,
+              Bytes({0, 6}) + Z("blksize") + Z("1000"));
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "w3", "octet", {{"timeout", "7"}, {"blksize", "600"}})).bytes,
+              Bytes({0, 6}) + Z("timeout") + Z("7") + Z("blksize") + Z("600"));
+}
+
+TEST_F(TransferTest, BlockSizeBelowEightGetsTheOptionFailurePacket) {
+    tests::WriteFile(h.OutFile("f"), "abc");
+    const std::string failure = Bytes({0, 8, 0, 0}) + Z("Inconclusive system error");
+    for (const char* value : {"0", "7", "", "x"}) {
+        Datagram reply = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"blksize", value}}));
+        EXPECT_EQ(reply.bytes, failure) << value;
+        EXPECT_EQ(reply.bytes.size(), 30u);
+    }
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "g", "octet", {{"blksize", "4"}})).bytes, failure);
+    ASSERT_TRUE(h.WaitReported(Number()));
+    EXPECT_EQ(h.view.ResultOf(Number()), "Inconclusive system error : Receiving");
+    EXPECT_FALSE(tests::FileExists(h.InFile("g")));
+
+    // Eight is the smallest that works.
+    Datagram oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"blksize", "8"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z("8"));
+    EXPECT_EQ(Reply(tests::Ack(0), oack.from).bytes, tests::Data(1, "abc"));
+}
+
+TEST_F(TransferTest, BlockSizeAboveTheMaximumUsesTheMaximum) {
+    const std::string content = tests::PatternBytes(70000, 11);
+    tests::WriteFile(h.OutFile("big"), content);
+    for (const char* asked : {"65465", "70000", "99999999999999999999999"}) {
+        Datagram oack = Ask(tests::Request(tftp::kRrq, "big", "octet", {{"blksize", asked}}));
+        EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z("65464")) << asked;
+        Datagram d = Reply(tests::Ack(0), oack.from);
+        EXPECT_EQ(d.bytes.size(), 65468u);
+        d = Reply(tests::Ack(1), oack.from);
+        EXPECT_EQ(d.bytes, tests::Data(2, content.substr(65464)));
+    }
+}
+
+TEST_F(TransferTest, SocketGrantOfDoubleReadBackKeepsTheBlockSize) {
+    // Linux reads back twice what it grants (and at least its minimum): a
+    // rule comparing the read-back with the request would change the size.
+    tests::WriteFile(h.OutFile("f"), tests::PatternBytes(20000, 5));
+    for (int size : {9, 1428, 8192, 65464}) {
+        Datagram oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"blksize", std::to_string(size)}}));
+        EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z(std::to_string(size).c_str()));
+        Datagram d = Reply(tests::Ack(0), oack.from);
+        EXPECT_EQ(d.bytes.size(), static_cast<std::size_t>(std::min(size, 20000) + 4));
+    }
+    for (int size : {1428, 65464}) {
+        Datagram oack = Ask(tests::Request(tftp::kWrq, "w", "octet", {{"blksize", std::to_string(size)}}));
+        EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z(std::to_string(size).c_str()));
+    }
+}
+
+TEST_F(TransferTest, DuplicateAckResendsTheBlockAndShowsRetrying) {
+    const std::string content = tests::PatternBytes(1500, 9);
+    tests::WriteFile(h.OutFile("f"), content);
+    Datagram d1 = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    Datagram d2 = Reply(tests::Ack(1), d1.from);
+    ASSERT_EQ(d2.Block(), 2);
+    Datagram again = Reply(tests::Ack(1), d1.from);  // block 1 acknowledged again
+    EXPECT_EQ(again.bytes, d2.bytes);
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_STATUS).back().text, "Retrying");
+    // An ACK further back is ignored.
+    client.Send(tests::Ack(0), d1.from);
+    client.Send(tests::Ack(65000), d1.from);
+    EXPECT_TRUE(client.Quiet(200));
+    Datagram d3 = Reply(tests::Ack(2), d1.from);
+    EXPECT_EQ(d3.bytes, tests::Data(3, content.substr(1024)));
+    client.Send(tests::Ack(3), d1.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "Finished : Sending");
+}
+
+TEST_F(TransferTest, NetasciiDownloadSendsLfAndEndsWithDoneEqualTotal) {
+    // 600 CR LF lines: the wire holds LF only and is shorter than the file.
+    std::string file, wire;
+    for (int i = 0; i < 600; ++i) {
+        file += "line\r\n";
+        wire += "line\n";
+    }
+    tests::WriteFile(h.OutFile("t.txt"), file);
+    Datagram d = Ask(tests::Request(tftp::kRrq, "t.txt", "netascii", {{"tsize", "0"}}));
+    EXPECT_EQ(d.bytes, Bytes({0, 6}) + Z("tsize") + Z(std::to_string(file.size()).c_str()));
+    std::string got;
+    d = Reply(tests::Ack(0), d.from);
+    while (true) {
+        got += d.bytes.substr(4);
+        if (d.bytes.size() < 516) break;
+        d = Reply(tests::Ack(d.Block()), d.from);
+    }
+    client.Send(tests::Ack(d.Block()), d.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(got, wire);
+    const auto status = h.view.Of(WM_TRANSFER_STATUS);
+    EXPECT_EQ(status.back().done, static_cast<std::int64_t>(wire.size()));
+    EXPECT_EQ(status.back().total, static_cast<std::int64_t>(wire.size()));
+    EXPECT_EQ(status.front().total, static_cast<std::int64_t>(file.size()));
+}
+
+TEST_F(TransferTest, TsizeOfFilesBeyondFourGigabytesIsRight) {
+    // A sparse file: its length is what matters, not its blocks.
+    const std::int64_t size = (std::int64_t{5} << 30) + 3;
+    const std::string path = h.OutFile("huge.bin");
+    tests::WriteFile(path, "");
+    std::filesystem::resize_file(path, static_cast<std::uintmax_t>(size));
+    Datagram oack = Ask(tests::Request(tftp::kRrq, "huge.bin", "octet", {{"tsize", "0"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("tsize") + Z("5368709123"));
+    Datagram d = Reply(tests::Ack(0), oack.from);
+    EXPECT_EQ(d.bytes, tests::Data(1, std::string(512, '\0')));
+    const auto status = h.view.Of(WM_TRANSFER_STATUS);
+    ASSERT_EQ(status.size(), 1u);
+    EXPECT_EQ(status[0].total, size);
+    EXPECT_EQ(status[0].done, 512);
+}
+
+// ---- uploads -------------------------------------------------------------------
+
+TEST_F(TransferTest, UploadNotificationsInOrderAndDuplicateDataGetsOneAck) {
+    const std::string content = tests::PatternBytes(1100, 4);
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "u.bin", "octet"));
+    EXPECT_EQ(ack.bytes, tests::Ack(0));
+    const platform::PeerAddress port = ack.from;
+    EXPECT_EQ(Reply(tests::Data(1, content.substr(0, 512)), port).bytes, tests::Ack(1));
+    // Block 1 again: no second ACK, nothing written twice.
+    client.Send(tests::Data(1, content.substr(0, 512)), port);
+    EXPECT_TRUE(client.Quiet(200));
+    EXPECT_EQ(Reply(tests::Data(2, content.substr(512, 512)), port).bytes, tests::Ack(2));
+    // A block from the future is ignored too.
+    client.Send(tests::Data(9, "zz"), port);
+    EXPECT_TRUE(client.Quiet(150));
+    EXPECT_EQ(Reply(tests::Data(3, content.substr(1024)), port).bytes, tests::Ack(3));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(tests::ReadFile(h.InFile("u.bin")), content);
+
+    std::vector<int> order;
+    for (const auto& s : h.view.seen) order.push_back(s.message);
+    EXPECT_EQ(order, (std::vector<int>{WM_TRANSFER_STARTED, WM_TRANSFER_FILE, WM_TRANSFER_STATUS,
+                                       WM_TRANSFER_STATUS, WM_TRANSFER_STATUS, WM_TRANSFER_ENDED,
+                                       WM_TRANSFER_RESULT}));
+    EXPECT_EQ(h.view.seen[1].text, h.InFile("u.bin"));
+    EXPECT_EQ(h.view.seen[2].text, "Receiving");
+    EXPECT_EQ(h.view.seen[4].done, 1100);
+    EXPECT_EQ(h.view.seen[6].text, "Finished : Receiving");
+}
+
+TEST_F(TransferTest, UploadOverwritesAnExistingFileAndEmptyUploadEmptiesIt) {
+    tests::WriteFile(h.InFile("x"), "old contents that are longer");
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "x", "octet"));
+    EXPECT_EQ(Reply(tests::Data(1, "new"), ack.from).bytes, tests::Ack(1));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(tests::ReadFile(h.InFile("x")), "new");
+
+    ack = Ask(tests::Request(tftp::kWrq, "x", "octet"));
+    EXPECT_EQ(Reply(tests::Data(1, ""), ack.from).bytes, tests::Ack(1));
+    ASSERT_TRUE(h.WaitReported(2));
+    EXPECT_EQ(tests::ReadFile(h.InFile("x")), "");
+    EXPECT_EQ(h.view.ResultOf(2), "Finished : Receiving");
+}
+
+TEST_F(TransferTest, NetasciiUploadStoresCrLfOnceWhateverThePeerSends) {
+    // Bare LF (as our own client sends) and CR LF (as RFC peers
+    // send), the pair split over two blocks.
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "n.txt", "netascii", {{"blksize", "8"}}));
+    const platform::PeerAddress port = ack.from;
+    EXPECT_EQ(Reply(tests::Data(1, "A\nB\r\nCD\r"), port).bytes, tests::Ack(1));
+    EXPECT_EQ(Reply(tests::Data(2, "\nE\r"), port).bytes, tests::Ack(2));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(tests::ReadFile(h.InFile("n.txt")), "A\r\nB\r\nCD\r\nE\r");
+    // Progress counts the bytes on disk.
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_STATUS).back().done, 12);
+}
+
+TEST_F(TransferTest, UploadIntoAFolderThatIsMissingIsAnAccessViolation) {
+    h.settings.InPath = h.inDir.Path() + "/no/such/folder/";
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "x", "octet")).bytes, tests::ErrorPacket(2, "Access violation"));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "Access violation : Receiving");
+}
+
+TEST_F(TransferTest, ErrorFromTheClientEndsTheTransferWithItsText) {
+    tests::WriteFile(h.OutFile("f"), std::string(2000, 'f'));
+    Datagram d = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    client.Send(tests::ErrorPacket(0, "User cancelled"), d.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "User cancelled : Sending");
+    EXPECT_TRUE(client.Quiet(100));  // an ERROR is never answered
+
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "g", "octet"));
+    EXPECT_EQ(Reply(tests::Data(1, std::string(512, 'g')), ack.from).bytes, tests::Ack(1));
+    client.Send(tests::ErrorPacket(3, "Disk full"), ack.from);
+    ASSERT_TRUE(h.WaitReported(2));
+    EXPECT_EQ(h.view.ResultOf(2), "Disk full : Receiving");
+    EXPECT_EQ(tests::ReadFile(h.InFile("g")), std::string(512, 'g'));  // what was written stays
+}
+
+// ---- time-outs ---------------------------------------------------------------
+
+TEST_F(TransferTest, VanishingDownloadClientIsRetriedFiveTimesThenTimedOut) {
+    h.settings.Timeout = "10";
+    const std::string content = tests::PatternBytes(1000, 2);
+    tests::WriteFile(h.OutFile("f"), content);
+    Datagram d1 = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    Datagram d2 = Reply(tests::Ack(1), d1.from);
+    ASSERT_EQ(d2.Block(), 2);
+
+    // Not yet silent: ten seconds are the limit, not past it.
+    h.clock.Advance(10);
+    h.listener->SweepTransfers();
+    EXPECT_TRUE(client.Quiet(100));
+    for (int retry = 1; retry <= 5; ++retry) {
+        h.clock.Advance(11);
+        h.listener->SweepTransfers();
+        Datagram again;
+        ASSERT_TRUE(client.Next(again)) << "retry " << retry;
+        EXPECT_EQ(again.bytes, d2.bytes);
+        EXPECT_EQ(h.view.Of(WM_TRANSFER_STATUS).back().text, "Retrying");
+        EXPECT_FALSE(h.view.Reported(1));
+    }
+    h.clock.Advance(11);
+    h.listener->SweepTransfers();
+    EXPECT_TRUE(client.Quiet(100));
+    ASSERT_TRUE(h.view.Reported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "TimedOut : Sending");
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT)[0].failed, 1);
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+}
+
+TEST_F(TransferTest, RetryAfterAnUnansweredOackOffersTheOackAgain) {
+    tests::WriteFile(h.OutFile("f"), "abc");
+    Datagram oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"blksize", "1024"}}));
+    h.clock.Advance(31);
+    h.listener->SweepTransfers();
+    Datagram again;
+    ASSERT_TRUE(client.Next(again));
+    EXPECT_EQ(again.bytes, oack.bytes);
+    EXPECT_EQ(Reply(tests::Ack(0), oack.from).bytes, tests::Data(1, "abc"));
+}
+
+TEST_F(TransferTest, RetryOfTheEmptyLastBlock) {
+    tests::WriteFile(h.OutFile("e"), "");
+    Datagram d = Ask(tests::Request(tftp::kRrq, "e", "octet"));
+    h.clock.Advance(31);
+    h.listener->SweepTransfers();
+    Datagram again;
+    ASSERT_TRUE(client.Next(again));
+    EXPECT_EQ(again.bytes, tests::Data(1, ""));
+    client.Send(tests::Ack(1), d.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "Finished : Sending");
+}
+
+TEST_F(TransferTest, NetasciiRetrySendsTheSameConvertedBlock) {
+    std::string file;
+    for (int i = 0; i < 500; ++i) file += "ab\r\n";
+    tests::WriteFile(h.OutFile("t"), file);
+    Datagram d1 = Ask(tests::Request(tftp::kRrq, "t", "netascii"));
+    Datagram d2 = Reply(tests::Ack(1), d1.from);
+    h.clock.Advance(31);
+    h.listener->SweepTransfers();
+    Datagram again;
+    ASSERT_TRUE(client.Next(again));
+    EXPECT_EQ(again.bytes, d2.bytes);
+    Datagram d3 = Reply(tests::Ack(2), d1.from);
+    std::string wire = d1.bytes.substr(4) + d2.bytes.substr(4) + d3.bytes.substr(4);
+    std::string expected;
+    for (int i = 0; i < 500; ++i) expected += "ab\n";
+    EXPECT_EQ(wire, expected);
+}
+
+TEST_F(TransferTest, VanishingUploadClientTimesOutAfterOneLimitWithoutRetry) {
+    h.settings.Timeout = "5";
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "u", "octet"));
+    EXPECT_EQ(Reply(tests::Data(1, std::string(512, 'u')), ack.from).bytes, tests::Ack(1));
+    h.clock.Advance(6);
+    h.listener->SweepTransfers();
+    EXPECT_TRUE(client.Quiet(100));  // an ACK is never sent again
+    ASSERT_TRUE(h.view.Reported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "TimedOut : Receiving");
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT)[0].failed, 1);
+}
+
+TEST_F(TransferTest, ClientTimeoutOptionSetsTheLimitEvenWhenNotEchoed) {
+    h.settings.bAllowTimeout = 0;
+    h.settings.Timeout = "100";
+    tests::WriteFile(h.OutFile("f"), std::string(600, 'f'));
+    Datagram d = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"timeout", "3"}}));
+    EXPECT_EQ(d.Opcode(), tftp::kData);  // nothing echoed: block 1 at once
+    h.clock.Advance(3);
+    h.listener->SweepTransfers();
+    EXPECT_TRUE(client.Quiet(100));
+    h.clock.Advance(1);
+    h.listener->SweepTransfers();
+    Datagram again;
+    ASSERT_TRUE(client.Next(again));
+    EXPECT_EQ(again.bytes, d.bytes);
+}
+
+// ---- strangers and floods ------------------------------------------------------
+
+TEST_F(TransferTest, StrangerGetsUnknownTransferIdAndChangesNothing) {
+    const std::string content = tests::PatternBytes(1500, 8);
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "s.bin", "octet"));
+    const platform::PeerAddress port = ack.from;
+    EXPECT_EQ(Reply(tests::Data(1, content.substr(0, 512)), port).bytes, tests::Ack(1));
+
+    h.clock.Advance(20);
+    RawClient stranger;
+    // The next block, with other data, from someone else.
+    stranger.Send(tests::Data(2, std::string(512, 'X')), port);
+    Datagram refusal;
+    ASSERT_TRUE(stranger.Next(refusal));
+    EXPECT_EQ(refusal.bytes, tests::ErrorPacket(5, "Unknown transfer ID"));
+    EXPECT_EQ(refusal.from, port);
+    stranger.Send(tests::ErrorPacket(0, "go away"), port);  // never answered
+    EXPECT_TRUE(stranger.Quiet(150));
+    EXPECT_TRUE(client.Quiet(50));
+
+    // Nothing changed: not the file, and not the time of last activity (the
+    // silence of the real client counts from before the stranger's data).
+    EXPECT_EQ(tests::ReadFile(h.InFile("s.bin")), content.substr(0, 512));
+    h.clock.Advance(11);
+    h.listener->SweepTransfers();
+    ASSERT_TRUE(h.view.Reported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "TimedOut : Receiving");
+}
+
+TEST_F(TransferTest, StrangerCannotTakeOverADownload) {
+    const std::string content = tests::PatternBytes(1500, 6);
+    tests::WriteFile(h.OutFile("f"), content);
+    Datagram d1 = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    RawClient stranger;
+    stranger.Send(tests::Ack(1), d1.from);
+    Datagram refusal;
+    ASSERT_TRUE(stranger.Next(refusal));
+    EXPECT_EQ(refusal.bytes, tests::ErrorPacket(5, "Unknown transfer ID"));
+    EXPECT_TRUE(stranger.Quiet(100));
+    EXPECT_TRUE(client.Quiet(50));
+    // The real client goes on as if nothing happened.
+    Datagram d2 = Reply(tests::Ack(1), d1.from);
+    EXPECT_EQ(d2.bytes, tests::Data(2, content.substr(512, 512)));
+}
+
+TEST_F(TransferTest, FloodAtTheListenerChangesNothing) {
+    std::mt19937 random(12345);
+    RawClient flooder;
+    // Everything that is not a request: too short, too long, other opcodes.
+    for (int i = 0; i < 3000; ++i) {
+        std::string d(static_cast<std::size_t>(random() % 140), '\0');
+        for (char& c : d) c = static_cast<char>(random());
+        if (d.size() >= 2 && d.size() <= 100 && (d[0] == 0 && (d[1] == 1 || d[1] == 2))) d[0] = 1;
+        flooder.Send(d, h.listenAt);
+        if (i % 200 == 0) tests::Settle(1);
+    }
+    EXPECT_TRUE(flooder.Quiet(300));
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+    EXPECT_TRUE(h.view.seen.empty());
+    tests::WriteFile(h.OutFile("f"), "still here");
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "f", "octet")).bytes, tests::Data(1, "still here"));
+}
+
+TEST_F(TransferTest, FloodAtATransferPortChangesNothing) {
+    const std::string content = tests::PatternBytes(1200, 10);
+    tests::WriteFile(h.OutFile("f"), content);
+    Datagram d1 = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    const platform::PeerAddress port = d1.from;
+    std::mt19937 random(777);
+    RawClient stranger;
+    int strangerSent = 0;
+    for (int i = 0; i < 2000; ++i) {
+        std::string d(static_cast<std::size_t>(random() % 700), '\0');
+        for (char& c : d) c = static_cast<char>(random());
+        if (i % 2 == 0) {
+            // From the client itself: anything but an ERROR or an ACK of
+            // block 0 or 1 (those mean something).
+            if (d.size() >= 2 && d[0] == 0 && (d[1] == 4 || d[1] == 5)) d[0] = 9;
+            client.Send(d, port);
+        } else {
+            stranger.Send(d, port);
+            strangerSent += !(d.size() >= 2 && d[0] == 0 && d[1] == 5);
+        }
+        if (i % 100 == 0) tests::Settle(1);
+    }
+    tests::Settle(300);
+    EXPECT_TRUE(client.received.empty());
+    for (const auto& r : stranger.received) EXPECT_EQ(r.bytes, tests::ErrorPacket(5, "Unknown transfer ID"));
+    EXPECT_GT(stranger.received.size(), 0u);
+    EXPECT_LE(static_cast<int>(stranger.received.size()), strangerSent);
+    // The transfer is intact.
+    Datagram d2 = Reply(tests::Ack(1), port);
+    Datagram d3 = Reply(tests::Ack(2), port);
+    EXPECT_EQ(d1.bytes.substr(4) + d2.bytes.substr(4) + d3.bytes.substr(4), content);
+}
+
+TEST_F(TransferTest, EndedTransferDoesNotSpinTheEventLoop) {
+    tests::WriteFile(h.OutFile("f"), "x");
+    Datagram d = Ask(tests::Request(tftp::kRrq, "f", "octet"));
+    client.Send(tests::Ack(1), d.from);
+    ASSERT_TRUE(tests::WaitFor([&] { return h.view.CountOf(WM_TRANSFER_STATUS) == 1; }));
+    // Ended, not yet removed: a late datagram is not taken.
+    client.Send(tests::Ack(1), d.from);
+    tests::Settle(50);
+
+    // Count how often the event loop wakes while nothing else happens.
+    int wakes = 0;
+    const QMetaObject::Connection counting = QObject::connect(
+        QThread::currentThread()->eventDispatcher(), &QAbstractEventDispatcher::awake, [&] { ++wakes; });
+    QEventLoop loop;
+    QTimer::singleShot(300, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_LT(wakes, 50);
+    EXPECT_TRUE(client.Quiet(10));
+    QObject::disconnect(counting);
+}

@@ -144,8 +144,19 @@ void CMainFrame::UpdateCaption(const std::string& documentTitle) {
 
 void CMainFrame::SetMessageText(const QString& text) {
     if (!messagePane_) return;
-    messagePane_->setText(text);
+    pendingText_ = text;
+    if (!lastPaint_.isValid() || lastPaint_.elapsed() >= kMessagePaintMs) {
+        ShowPendingText();
+    } else if (!paintTimer_.isActive()) {
+        paintTimer_.start(kMessagePaintMs - static_cast<int>(lastPaint_.elapsed()), this);
+    }
+}
+
+void CMainFrame::ShowPendingText() {
+    paintTimer_.stop();
+    messagePane_->setText(pendingText_);
     messagePane_->repaint();
+    lastPaint_.restart();
 }
 
 void CMainFrame::OnUpdateTime() {
@@ -157,6 +168,7 @@ void CMainFrame::OnUpdateTime() {
 
 void CMainFrame::timerEvent(QTimerEvent* event) {
     if (event->timerId() == clockTimer_) OnUpdateTime();
+    else if (event->timerId() == paintTimer_.timerId()) ShowPendingText();
     else QMainWindow::timerEvent(event);
 }
 

@@ -3,6 +3,8 @@
 // size of the form.
 #pragma once
 
+#include <QBasicTimer>
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 class CClientApp;
@@ -24,8 +26,11 @@ public:
     // The caption: the document's title, " - ", "Halden".
     void UpdateCaption(const std::string& documentTitle);
 
-    // Pane 0, drawn at once.
+    // Pane 0, drawn at once; while texts come faster than the eye can follow
+    // (a status per block of a transfer), the latest is drawn a few
+    // milliseconds later instead of each one.
     void SetMessageText(const QString& text);
+    static constexpr int kMessagePaintMs = 40;
     void OnUpdateTime();
 
     QLabel* MessagePane() const { return messagePane_; }
@@ -49,4 +54,9 @@ private:
     QLabel* messagePane_ = nullptr;
     QLabel* timeLabel_ = nullptr;
     int clockTimer_ = 0;
+    QString pendingText_;
+    QElapsedTimer lastPaint_;
+    QBasicTimer paintTimer_;
+
+    void ShowPendingText();
 };

@@ -4,6 +4,9 @@
 #include "tests/support/event_loop.h"
 
 #include <QApplication>
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
 #include <QTimer>
 
 #include <dirent.h>
@@ -113,6 +116,20 @@ SentRequest ParseSentRequest(const Bytes& p) {
 
 MessageLog::MessageLog()
     : owner_([this](int m, std::int64_t w, std::int64_t l) { messages.push_back({m, w, l}); }) {}
+
+bool WaitFor(const std::function<bool()>& done, int timeoutMs) {
+    // A slow wake-up bounds each wait without ending the program's idleness
+    // too often (its idle processing needs 64 quiet calls in a row).
+    QTimer wake;
+    wake.start(250);
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > timeoutMs) return done();
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
 
 std::shared_ptr<bool> OnNextModal(std::function<void(QWidget*)> act, int timeoutMs) {
     auto seen = std::make_shared<bool>(false);

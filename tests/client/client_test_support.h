@@ -80,6 +80,10 @@ private:
     platform::PostedMessages owner_;
 };
 
+// Runs the event loop, blocking in it (so a datagram is handled the moment it
+// arrives), until done() or the timeout; returns done().
+bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000);
+
 // Calls act on the next modal dialog to open (polling for it), e.g. to
 // press its OK button. The returned flag says whether one was seen.
 std::shared_ptr<bool> OnNextModal(std::function<void(QWidget*)> act, int timeoutMs = 10000);

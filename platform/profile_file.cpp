@@ -26,10 +26,33 @@ void Configure(CSimpleIniA& ini) {
     ini.SetAllowKeyOnly(false);
 }
 
-bool LoadInto(CSimpleIniA& ini, const std::string& path) {
+// A settings file larger than this is not one of ours.
+constexpr off_t kLargestFile = 16 * 1024 * 1024;
+
+enum class Loaded { Ok, Missing, Unreadable };
+
+// Reads the file ourselves: only a regular file of sensible size is parsed
+// (a folder or a device in its place must not be read as one).
+Loaded LoadInto(CSimpleIniA& ini, const std::string& path) {
     Configure(ini);
-    const SI_Error rc = ini.LoadFile(path.c_str());
-    return rc >= 0;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? Loaded::Missing : Loaded::Unreadable;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kLargestFile) {
+        ::close(fd);
+        return Loaded::Unreadable;
+    }
+    std::string bytes(static_cast<std::size_t>(st.st_size), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t r = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (r < 0 && errno == EINTR) continue;
+        if (r <= 0) break;
+        done += static_cast<std::size_t>(r);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return ini.LoadData(bytes) >= 0 ? Loaded::Ok : Loaded::Unreadable;
 }
 
 std::string HomeFolder() {
@@ -116,7 +139,7 @@ std::string ProfileFile::GetProfileString(std::string_view section, std::string_
                                           std::string_view defaultValue) const {
     CSimpleIniA ini;
     const std::string fallback(defaultValue);
-    if (!LoadInto(ini, path_)) return fallback;
+    if (LoadInto(ini, path_) != Loaded::Ok) return fallback;
     const std::string s(section), k(key);
     const char* value = ini.GetValue(s.c_str(), k.c_str(), nullptr);
     return value ? std::string(value) : fallback;
@@ -125,9 +148,8 @@ std::string ProfileFile::GetProfileString(std::string_view section, std::string_
 bool ProfileFile::WriteProfileString(std::string_view section, std::string_view key,
                                      std::string_view value) {
     CSimpleIniA ini;
-    struct stat st {};
     // A file that exists but cannot be read is left alone rather than replaced.
-    if (!LoadInto(ini, path_) && ::stat(path_.c_str(), &st) == 0) return false;
+    if (LoadInto(ini, path_) == Loaded::Unreadable) return false;
     const std::string s(section), k(key), v = OneLine(value);
     if (ini.SetValue(s.c_str(), k.c_str(), v.c_str()) < 0) return false;
     std::string bytes;

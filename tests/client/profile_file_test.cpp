@@ -123,11 +123,12 @@ TEST(ProfileFile, ReplacementLeavesNoTemporaryFileAndKeepsTheMode) {
     EXPECT_EQ(a.GetProfileString("Options", "N"), "4");
 }
 
-TEST(ProfileFile, AnUnreadablePathIsNotReplaced) {
+TEST(ProfileFile, AFolderWhereTheFileShouldBeIsNeitherReadNorReplaced) {
     tests::TempDir dir;
     ::mkdir(dir.File("a.ini").c_str(), 0755);  // a folder where the file should be
     ProfileFile a(dir.File("a.ini"));
     EXPECT_FALSE(a.WriteProfileString("Options", "N", "1"));
+    EXPECT_EQ(a.GetProfileString("Options", "N", "none"), "none");
 }
 
 TEST(ProfileFile, TheFileLivesInXdgConfigHomeOrDotConfig) {

@@ -1,5 +1,7 @@
 #include "profile_file.h"
 
+#include "platform/atomic_file.h"
+
 // Bytes as they are: no UTF-8 conversion, ASCII letters compared without case.
 #define SI_NO_CONVERSION
 #define SI_IMPLEMENTATION  // Debian ships the header-only form behind this switch
@@ -61,59 +63,6 @@ std::string HomeFolder() {
     return "/tmp";
 }
 
-std::string FolderOf(const std::string& path) {
-    const std::size_t slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    if (slash == 0) return "/";
-    return path.substr(0, slash);
-}
-
-// mkdir -p; the folders made are private to the user, as XDG asks.
-bool MakeFolders(const std::string& folder) {
-    if (folder.empty()) return false;
-    struct stat st {};
-    if (::stat(folder.c_str(), &st) == 0) return S_ISDIR(st.st_mode);
-    const std::string parent = FolderOf(folder);
-    if (parent != folder && !MakeFolders(parent)) return false;
-    return ::mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t w = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (w < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        done += static_cast<std::size_t>(w);
-    }
-    return true;
-}
-
-// Temporary file beside the target, fsync, rename over it, fsync the folder.
-bool ReplaceAtomically(const std::string& path, const std::string& bytes) {
-    const std::string folder = FolderOf(path);
-    if (!MakeFolders(folder)) return false;
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return false;
-    // Keep the mode of the file being replaced; a new one is user-private.
-    struct stat st {};
-    ::fchmod(fd, ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0600);
-    const bool ok = WriteAll(fd, bytes) && ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return true;
-}
-
 std::string OneLine(std::string_view value) {
     const std::size_t end = value.find_first_of("\r\n");
     return std::string(end == std::string_view::npos ? value : value.substr(0, end));
@@ -154,7 +103,8 @@ bool ProfileFile::WriteProfileString(std::string_view section, std::string_view 
     if (ini.SetValue(s.c_str(), k.c_str(), v.c_str()) < 0) return false;
     std::string bytes;
     if (ini.Save(bytes) < 0) return false;
-    return ReplaceAtomically(path_, bytes);
+    // Temporary file, fsync, rename: a crash leaves the old file or the new.
+    return WriteFileAtomically(path_, bytes);
 }
 
 }  // namespace platform

@@ -14,7 +14,7 @@ packages=(
   libsimpleini-dev
   tftp-hpa tftpd-hpa atftp busybox curl dnsmasq-base
   iproute2 util-linux procps
-  xvfb xauth x11-apps imagemagick
+  xvfb xauth x11-apps imagemagick xdotool libcap2-bin
   fonts-dejavu-core
 )
 

@@ -1,0 +1,30 @@
+// Vantrel, the TFTP server with a window.
+#include "common/local_address.h"
+#include "common/widgets/dialog_prompt_service.h"
+#include "platform/clock.h"
+#include "platform/registry_store.h"
+#include "server/app/command_ids.h"
+#include "server/app/server_app.h"
+#include "server/app/settings_store.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication qapp(argc, argv);
+    QApplication::setApplicationName(QString::fromLatin1(vantrel::kAppTitle));
+    QApplication::setOrganizationName(QStringLiteral("Brellin"));
+    QApplication::setApplicationVersion(QStringLiteral(VANTREL_VERSION));
+    // The run ends when the main window closes, whatever else is open.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    platform::RegistryStore store(ServerStorePath());
+    platform::SystemClock clock;
+    tftp::DialogPromptService prompts(QString::fromLatin1(vantrel::kAppTitle));
+    tftp::SystemAddressProvider addresses;
+
+    // The program takes no options; its own path is all it records.
+    CServerApp app(store, clock, prompts, addresses, QApplication::applicationFilePath().toStdString());
+    if (!app.InitInstance()) return 1;
+    if (app.Ended()) return 0;
+    return QApplication::exec();
+}

@@ -1,0 +1,85 @@
+// The server's transfer list: one row per admitted client, changed by the
+// five transfer notifications, drawn by TransferRowDelegate. It also drives
+// the listener's periodic check with a 5-second timer, logs the rows that
+// leave it, shows the new-client alert while the window is minimised, and
+// restores and saves the main window's rectangle.
+#pragma once
+
+#include "server/app/display_host.h"
+#include "server/app/new_client_alert.h"
+#include "server/app/transfer_list_model.h"
+#include "server/engine/transfer_notice.h"
+
+#include <QPointer>
+#include <QTableView>
+#include <QTimer>
+
+#include <optional>
+
+class TransferRowDelegate;
+
+class CNewView : public QTableView, public TransferView {
+    Q_OBJECT
+public:
+    static constexpr int kTimerPeriodMs = 5000;
+    static constexpr int kInitialWidths[kColumnCount] = {150, 120, 80, 90, 90, 110};
+    // Rows kept for each position of the "Maximum Clients in display" slider.
+    static int RowLimit(int nMaxDisplay);
+
+    explicit CNewView(DisplayHost& host, QWidget* parent = nullptr);
+    ~CNewView() override;
+
+    // First display: runs at start and whenever the document is renewed.
+    void OnInitialUpdate();
+
+    // The five notifications (WM_TRANSFER_ENDED ... WM_TRANSFER_RESULT).
+    void OnTransferMessage(int message, int number, TransferNotice* notice) override;
+
+    // Logs (when a log file is set) and deletes every row, oldest first.
+    void DeleteAllRows();
+    void OnClearDisplay() { DeleteAllRows(); }
+    bool CanClearDisplay() const { return model_->Count() > 0; }
+    void OnUseGraphic();
+    bool GraphicFlag() const { return graphic_; }
+    void OnCheckVersion();
+
+    // The 5-second tick: the periodic check, then the quiet-tick work.
+    void OnTimer();
+    bool TimerRunning() const { return timer_.isActive(); }
+
+    // The main window became active while not minimised: the alert goes.
+    void OnActivateView();
+    // The view is going away: the main window's rectangle is saved.
+    void OnDestroy();
+
+    // The last row (searching from the bottom) holding number, or -1.
+    int FindRowByNumber(int number) const;
+    void MarkRunningRowsAbandoned();
+
+    TransferListModel& Model() const { return *model_; }
+    TransferRowDelegate& Delegate() const { return *delegate_; }
+    CNewClientAlert* Alert() const { return alert_; }
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void AddRow(int number, const std::string& client);
+    void RowEnded(int row, std::int32_t newValue);
+    void FitLastColumn();
+    void ShowAlert(const std::string& client);
+    void DestroyAlert();
+    void ApplyWindowPlacement();
+    void PlaceFrame();
+
+    DisplayHost& host_;
+    TransferListModel* model_;
+    TransferRowDelegate* delegate_;
+    QTimer timer_;
+    QPointer<CNewClientAlert> alert_;
+    std::optional<WindowRect> pendingPlacement_;
+    bool graphic_ = false;
+    bool columnsPending_ = true;
+    bool rowsMarked_ = false;
+};

@@ -1,0 +1,329 @@
+// The server's settings in its registry key: defaults when nothing is
+// stored, the packing of switches and sliders, the stored form, and the
+// window rectangle.
+#include "server/app/settings_store.h"
+#include "tests/support/temp_dir.h"
+
+#include <filesystem>
+
+#include <gtest/gtest.h>
+
+using platform::kHkeyCurrentUser;
+using platform::RegistryStore;
+using platform::RegKey;
+
+namespace {
+
+constexpr char kKey[] = "[HKEY_CURRENT_USER\\Software\\Brellin\\Vantry]\n";
+
+std::string StoreWith(const std::string& values) { return std::string("REGEDIT4\n\n") + kKey + values + "\n"; }
+
+// Every field of the record as text, so two records compare in one line.
+std::string Describe(const ServerSettings& s) {
+    std::string d;
+    const auto add = [&](const char* name, const std::string& v) { d += std::string(name) + "=" + v + ";"; };
+    const auto num = [&](const char* name, int v) { add(name, std::to_string(v)); };
+    num("bRaisePriority", s.bRaisePriority);
+    num("bNoSplash", s.bNoSplash);
+    num("bAllowTimeout", s.bAllowTimeout);
+    num("bAllowTsize", s.bAllowTsize);
+    num("bAlertMinimised", s.bAlertMinimised);
+    num("bUseGraphic", s.bUseGraphic);
+    num("bMinimiseAtStart", s.bMinimiseAtStart);
+    num("bShowMultihomed", s.bShowMultihomed);
+    num("nDefAddress", s.nDefAddress);
+    num("nMaxClients", s.nMaxClients);
+    num("nMaxDisplay", s.nMaxDisplay);
+    num("nPriority", s.nPriority);
+    add("LogFile", s.LogFile);
+    add("InPath", s.InPath);
+    add("OutPath", s.OutPath);
+    add("Port", s.Port);
+    add("Timeout", s.Timeout);
+    add("ForceFile", s.ForceFile);
+    num("bForce", s.bForce);
+    num("bAllow", s.bAllow);
+    num("bDeny", s.bDeny);
+    num("bDisplay", s.bDisplay);
+    for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
+    for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
+    return d;
+}
+
+class SettingsStoreTest : public ::testing::Test {
+protected:
+    std::string Path() const { return dir_.File("Brellin/Vantry.reg"); }
+    void Prewrite(const std::string& text) {
+        std::filesystem::create_directories(dir_.File("Brellin"));
+        tests::WriteFile(Path(), text);
+    }
+    ServerSettings Load() {
+        RegistryStore store(Path());
+        ServerSettings s;
+        LoadSettings(store, s);
+        return s;
+    }
+    void Save(const ServerSettings& s) {
+        RegistryStore store(Path());
+        SaveSettings(store, s);
+    }
+    std::string Stored() const { return tests::ReadFile(Path()); }
+
+    tests::TempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(SettingsStoreTest, FirstRunKeepsTheConstructionValues) {
+    const ServerSettings loaded = Load();
+    EXPECT_EQ(Describe(loaded), Describe(ServerSettings{}));
+    EXPECT_EQ(loaded.Port, "69");
+    EXPECT_EQ(loaded.Timeout, "30");
+    EXPECT_EQ(loaded.nDefAddress, 255);
+    EXPECT_EQ(loaded.nMaxClients, 0);
+    EXPECT_EQ(loaded.nMaxDisplay, 6);
+    EXPECT_EQ(loaded.nPriority, 4);
+    EXPECT_EQ(loaded.LogFile, "Orvane.log");
+    EXPECT_FALSE(tests::FileExists(Path())) << "loading never writes";
+}
+
+TEST_F(SettingsStoreTest, LoadSetsPortTimeoutAndAddressEvenWhenTheKeyIsMissing) {
+    Prewrite("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Brellin]\n\"Port\"=\"1\"\n\n");
+    RegistryStore store(Path());
+    ServerSettings s;
+    s.Port = "6969";
+    s.Timeout = "5";
+    s.nDefAddress = 2;
+    s.InPath = "/kept/";
+    LoadSettings(store, s);
+    EXPECT_EQ(s.Port, "69");
+    EXPECT_EQ(s.Timeout, "30");
+    EXPECT_EQ(s.nDefAddress, 255);
+    EXPECT_EQ(s.InPath, "/kept/");
+}
+
+TEST_F(SettingsStoreTest, KeyPresentWithValuesAbsentGivesTheAbsentValueRules) {
+    Prewrite(StoreWith(""));
+    RegistryStore store(Path());
+    ServerSettings s;
+    s.InPath = "/in/";
+    s.Allow[2] = "10.0.0.*";
+    s.LogFile = "mine.log";
+    s.bForce = 1;
+    LoadSettings(store, s);
+    // Sliders read as 0xFF: both positions 15 (one client at a time).
+    EXPECT_EQ(s.nMaxClients, 15);
+    EXPECT_EQ(s.nMaxDisplay, 15);
+    EXPECT_EQ(s.nPriority, 255);
+    EXPECT_EQ(s.nDefAddress, 255);
+    // "bDelete" absent: every switch off except the multihomed question.
+    EXPECT_EQ(s.bAlertMinimised, 0);
+    EXPECT_EQ(s.bAllowTsize, 0);
+    EXPECT_EQ(s.bAllowTimeout, 0);
+    EXPECT_EQ(s.bNoSplash, 0);
+    EXPECT_EQ(s.bRaisePriority, 0);
+    EXPECT_EQ(s.bUseGraphic, 0);
+    EXPECT_EQ(s.bMinimiseAtStart, 0);
+    EXPECT_EQ(s.bShowMultihomed, 1);
+    // Switches stored as words read as 0 when absent, bDisplay included.
+    EXPECT_EQ(s.bForce, 0);
+    EXPECT_EQ(s.bDisplay, 0);
+    // Texts keep what they held.
+    EXPECT_EQ(s.InPath, "/in/");
+    EXPECT_EQ(s.Allow[2], "10.0.0.*");
+    EXPECT_EQ(s.LogFile, "mine.log");
+    EXPECT_EQ(s.Port, "69");
+    EXPECT_EQ(s.Timeout, "30");
+}
+
+TEST_F(SettingsStoreTest, PackedSwitchesLoadAndSaveBackUnchanged) {
+    Prewrite(StoreWith("\"bDelete\"=dword:000001fe\n\"nSliders\"=dword:00000035\n"));
+    ServerSettings s = Load();
+    EXPECT_EQ(s.bAlertMinimised, 1);
+    EXPECT_EQ(s.bAllowTsize, 1);
+    EXPECT_EQ(s.bAllowTimeout, 1);
+    EXPECT_EQ(s.bNoSplash, 1);
+    EXPECT_EQ(s.bRaisePriority, 1);
+    EXPECT_EQ(s.bUseGraphic, 1);
+    EXPECT_EQ(s.bMinimiseAtStart, 1);
+    EXPECT_EQ(s.bShowMultihomed, 0);
+    EXPECT_EQ(s.nMaxClients, 5);
+    EXPECT_EQ(s.nMaxDisplay, 3);
+    Save(s);
+    EXPECT_NE(Stored().find("\"bDelete\"=dword:000001fe\n"), std::string::npos) << Stored();
+    EXPECT_NE(Stored().find("\"nSliders\"=dword:00000035\n"), std::string::npos) << Stored();
+
+    // Bit 0 and the bits above 8 mean nothing and are not written back.
+    Prewrite(StoreWith("\"bDelete\"=dword:ffff0f01\n"));
+    s = Load();
+    EXPECT_EQ(s.bShowMultihomed, 0);
+    EXPECT_EQ(s.bAlertMinimised, 0);
+    EXPECT_EQ(s.bAllowTsize, 0);
+    EXPECT_EQ(s.bAllowTimeout, 0);
+    EXPECT_EQ(s.bNoSplash, 0);
+    Save(s);
+    EXPECT_NE(Stored().find("\"bDelete\"=dword:00000100\n"), std::string::npos) << Stored();
+}
+
+TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
+    ServerSettings s;
+    s.Location = "/usr/local/bin/vantrel";
+    s.InPath = "/srv/tftp/in/";
+    s.OutPath = "/srv/tftp/out/";
+    s.Port = "6969";
+    s.Allow[0] = "192.168.*.*";
+    s.Deny[9] = "10.0.0.7";
+    s.bAllow = 1;
+    s.nMaxClients = 5;
+    s.nMaxDisplay = 2;
+    s.nPriority = 3;
+    Save(s);
+    std::string expected = std::string("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software]\n\n"
+                                       "[HKEY_CURRENT_USER\\Software\\Brellin]\n\n") +
+                           kKey +
+                           "\"Location\"=\"/usr/local/bin/vantrel\"\n"
+                           "\"InPath\"=\"/srv/tftp/in/\"\n"
+                           "\"OutPath\"=\"/srv/tftp/out/\"\n"
+                           "\"Port\"=\"6969\"\n"
+                           "\"Timeout\"=\"30\"\n"
+                           "\"ForceFile\"=\"\"\n"
+                           "\"Allow1\"=\"192.168.*.*\"\n";
+    for (int i = 2; i <= 10; ++i) expected += "\"Allow" + std::to_string(i) + "\"=\"\"\n";
+    for (int i = 1; i <= 9; ++i) expected += "\"Deny" + std::to_string(i) + "\"=\"\"\n";
+    expected +=
+        "\"Deny10\"=\"10.0.0.7\"\n"
+        "\"bForce\"=dword:00000000\n"
+        "\"bAllow\"=dword:00000001\n"
+        "\"bDeny\"=dword:00000000\n"
+        "\"bDisplay\"=dword:00000001\n"
+        "\"bDelete\"=dword:0000000e\n"
+        "\"nDefAddress\"=dword:000000ff\n"
+        "\"nSliders\"=dword:00000025\n"
+        "\"nPriority\"=dword:00000003\n"
+        "\"LogFile\"=\"Orvane.log\"\n\n";
+    EXPECT_EQ(Stored(), expected);
+}
+
+TEST_F(SettingsStoreTest, AStoreWrittenByTheProgramReadsBackTheSame) {
+    ServerSettings s;
+    s.bRaisePriority = 1;
+    s.bNoSplash = 1;
+    s.bAllowTimeout = 0;
+    s.bUseGraphic = 1;
+    s.bShowMultihomed = 0;
+    s.nDefAddress = 2;
+    s.nMaxClients = 4;
+    s.nMaxDisplay = 0;
+    s.nPriority = 1;
+    s.LogFile = "/var/log/vantrel \"rows\".log";
+    s.InPath = "C:\\tftp\\in\\";
+    s.OutPath = "/srv/out/";
+    s.Port = "069";
+    s.Timeout = "7200";
+    s.ForceFile = "boot.img";
+    s.bForce = 1;
+    s.bDeny = 1;
+    s.bDisplay = 0;
+    for (int i = 0; i < 10; ++i) s.Allow[i] = "10.0." + std::to_string(i) + ".*";
+    s.Deny[4] = "*.*.*.*";
+    Save(s);
+    ServerSettings loaded = Load();
+    EXPECT_EQ(Describe(loaded), Describe(s));
+    // A second round changes nothing in the file.
+    const std::string first = Stored();
+    Save(loaded);
+    EXPECT_EQ(Stored(), first);
+}
+
+// Saving used to skip empty slots, so a host the user removed from the allow
+// list came back at the next start. A cleared slot now stays cleared.
+TEST_F(SettingsStoreTest, AClearedAllowOrDenySlotStaysCleared) {
+    ServerSettings s;
+    s.Allow[2] = "10.1.1.1";
+    s.Deny[0] = "192.168.1.*";
+    Save(s);
+    ServerSettings next = Load();
+    ASSERT_EQ(next.Allow[2], "10.1.1.1");
+    ASSERT_EQ(next.Deny[0], "192.168.1.*");
+    next.Allow[2].clear();
+    next.Deny[0].clear();
+    Save(next);
+    const ServerSettings after = Load();
+    EXPECT_EQ(after.Allow[2], "");
+    EXPECT_EQ(after.Deny[0], "");
+    EXPECT_FALSE(after.MatchesAllowList("10.1.1.1"));
+    EXPECT_FALSE(after.MatchesDenyList("192.168.1.5"));
+}
+
+TEST_F(SettingsStoreTest, TheLogFileIsReadUnderAnyCaseAndOtherValuesAreKept) {
+    Prewrite(StoreWith("\"LOGFILE\"=\"upper.log\"\n\"WinLeft\"=dword:00000010\n\"Extra\"=\"mine\"\n"));
+    ServerSettings s = Load();
+    EXPECT_EQ(s.LogFile, "upper.log");
+    s.LogFile = "lower.log";
+    Save(s);
+    const std::string text = Stored();
+    EXPECT_NE(text.find("\"LOGFILE\"=\"lower.log\"\n"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\"LogFile\""), std::string::npos) << "one value, not two";
+    EXPECT_NE(text.find("\"Extra\"=\"mine\"\n"), std::string::npos);
+    EXPECT_NE(text.find("\"WinLeft\"=dword:00000010\n"), std::string::npos);
+}
+
+TEST_F(SettingsStoreTest, TextLengthsFollowTheBufferSizes) {
+    // 999 characters fit the 1000-byte read buffer; 1000 do not.
+    const std::string fits(999, 'a');
+    const std::string tooLong(1000, 'b');
+    Prewrite(StoreWith("\"InPath\"=\"" + fits + "\"\n\"OutPath\"=\"" + tooLong + "\"\n"));
+    ServerSettings s = Load();
+    EXPECT_EQ(s.InPath, fits);
+    EXPECT_EQ(s.OutPath, "");
+    // At most 99 characters are written, and never half of a character.
+    s.InPath = std::string(120, 'c');
+    s.OutPath = std::string(98, 'd') + "\xc3\xa9";  // 98 + a two-byte "é"
+    Save(s);
+    const ServerSettings back = Load();
+    EXPECT_EQ(back.InPath, std::string(99, 'c'));
+    EXPECT_EQ(back.OutPath, std::string(98, 'd'));
+}
+
+TEST_F(SettingsStoreTest, ValuesOfTheWrongTypeCountAsAbsent) {
+    Prewrite(StoreWith("\"Port\"=dword:00001b39\n\"bForce\"=\"1\"\n\"nPriority\"=hex:01\n"));
+    const ServerSettings s = Load();
+    EXPECT_EQ(s.Port, "69");
+    EXPECT_EQ(s.bForce, 0);
+    EXPECT_EQ(s.nPriority, 255);
+}
+
+TEST_F(SettingsStoreTest, WindowPlacementRoundTripsAndMissingPartsKeepThePreviousRead) {
+    RegistryStore store(Path());
+    WindowRect rect;
+    EXPECT_FALSE(LoadWindowPlacement(store, rect));
+    SaveWindowPlacement(store, WindowRect{-8, 20, 700, 420});
+    ASSERT_TRUE(LoadWindowPlacement(store, rect));
+    EXPECT_EQ(rect.left, -8);
+    EXPECT_EQ(rect.top, 20);
+    EXPECT_EQ(rect.right, 700);
+    EXPECT_EQ(rect.bottom, 420);
+    EXPECT_NE(Stored().find("\"WinLeft\"=dword:fffffff8\n"), std::string::npos);
+
+    Prewrite(StoreWith("\"WinLeft\"=dword:00000064\n\"WinRight\"=dword:000001f4\n"));
+    ASSERT_TRUE(LoadWindowPlacement(store, rect));
+    EXPECT_EQ(rect.left, 100);
+    EXPECT_EQ(rect.top, 100);     // missing: the word still held WinLeft
+    EXPECT_EQ(rect.right, 500);
+    EXPECT_EQ(rect.bottom, 500);  // missing: the word still held WinRight
+
+    Prewrite(StoreWith("\"WinTop\"=dword:00000064\n"));
+    EXPECT_FALSE(LoadWindowPlacement(store, rect)) << "without WinLeft there is no rectangle";
+}
+
+TEST_F(SettingsStoreTest, TheRunOnceEntryNamesTheProgram) {
+    RegistryStore store(Path());
+    SaveSettings(store, ServerSettings{});
+    WriteRunOnce(store, "/opt/vantrel/bin/vantrel");
+    const std::string text = Stored();
+    EXPECT_NE(text.find("[HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\RunOnce]\n"
+                        "\"Vantrel\"=\"/opt/vantrel/bin/vantrel\"\n"),
+              std::string::npos)
+        << text;
+    EXPECT_NE(text.find(kKey), std::string::npos) << "the settings stay";
+}

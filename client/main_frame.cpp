@@ -2,6 +2,7 @@
 
 #include "client/client_app.h"
 #include "client/client_ids.h"
+#include "client/decoration.h"
 #include "client/halden_doc.h"
 #include "client/halden_view.h"
 #include "platform/control_ids.h"
@@ -11,6 +12,7 @@
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QFileDialog>
+#include <QIcon>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMimeData>
@@ -53,6 +55,7 @@ CMainFrame::CMainFrame(CClientApp& app) : QMainWindow(nullptr), app_(app) {
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint);
     setObjectName(QStringLiteral("frame%1").arg(IDR_MAINFRAME));
+    setWindowIcon(QIcon(Decoration()));
 }
 
 int CMainFrame::OnCreate() {

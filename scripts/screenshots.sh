@@ -3,7 +3,10 @@
 #
 #   scripts/screenshots.sh            every program that has pictures
 #   scripts/screenshots.sh vantrel    the server only
+#   scripts/screenshots.sh skerry     the client only
 #
+# Skerry: the real program in a network namespace of its own, after a fetch
+# from tftpd-hpa (main window), and its Options > Setup sheet.
 # Vantrel: the real program in a network namespace of its own, with real
 # clients (tftp-hpa, atftp) driving its rows: the splash at start, the
 # "Executive decision time ..." dialog of Stop Serving while a transfer runs,
@@ -153,9 +156,101 @@ vantrel_shots() {
     bash -c "$(declare -f vantrel_scene); shots='$shots'; vantrel_scene '$bin'"
 }
 
+# --- Skerry ------------------------------------------------------------------
+
+skerry_scene() {  # runs inside the namespace and the X display
+  set -euo pipefail
+  bin=$1
+  work=$(mktemp -d)
+  host=10.9.9.1
+  server=""
+  client=""
+  ip link set lo up
+  ip addr add "$host/32" dev lo
+  mkdir -p "$work/config" "$work/tftp"
+  chmod 777 "$work/tftp"
+  # The folders the sheet shows are customary ones: a scratch file system
+  # over /srv, in this mount namespace only.
+  mount -t tmpfs -o size=64m skerry-shots /srv
+  mkdir -p /srv/transfers/in /srv/transfers/out
+  head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$work/tftp/pxelinux.0"
+  chmod 644 "$work/tftp/pxelinux.0"
+  cat > "$work/config/Skerry.INI" <<INI
+[Options]
+OverWrite=Yes
+Inbound=/srv/transfers/in/
+Outbound=/srv/transfers/out/
+[Startup]
+Host=$host
+Local=pxelinux.0
+Remote=pxelinux.0
+INI
+  cleanup() {
+    if [ -n "$client" ]; then kill -TERM "$client" 2>/dev/null || true; wait "$client" 2>/dev/null || true; fi
+    if [ -n "$server" ]; then kill -TERM "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
+    umount /srv 2>/dev/null || true
+    rm -rf "$work"
+  }
+  trap cleanup EXIT
+
+  # A TFTP server on the namespace's own address, port 69, as on a real network.
+  in.tftpd -L -4 -a "$host:69" -s -c -B 65464 -u nobody -U 000 "$work/tftp" &
+  server=$!
+  (cd "$work" && XDG_CONFIG_HOME="$work/config" exec "$bin") > "$work/client.out" 2>&1 &
+  client=$!
+  local window=""
+  for _ in $(seq 1 100); do
+    window=$(xdotool search --pid "$client" --name ' - Halden$' 2>/dev/null | head -n 1 || true)
+    [ -n "$window" ] && break
+    sleep 0.2
+  done
+  [ -n "$window" ] || { cat "$work/client.out" >&2; echo "screenshots: no Skerry window" >&2; return 1; }
+  sleep 1
+
+  # Fetch: the focus starts in Host; ten Tabs reach the Fetch button.
+  xdotool windowfocus --sync "$window"
+  xdotool key --delay 50 Tab Tab Tab Tab Tab Tab Tab Tab Tab Tab space
+  for _ in $(seq 1 100); do
+    [ "$(stat -c %s /srv/transfers/in/pxelinux.0 2>/dev/null || echo 0)" -ge $((3 * 1024 * 1024 + 4321)) ] && break
+    sleep 0.1
+  done
+  sleep 1
+  import -window "$window" "$shots/skerry-main.png"
+
+  # Options > Setup: the "File Locations & Options" sheet.
+  xdotool windowfocus --sync "$window" key alt+o
+  sleep 0.5
+  xdotool key s
+  local sheet=""
+  for _ in $(seq 1 50); do
+    sheet=$(xdotool search --name '^File Locations & Options$' 2>/dev/null | head -n 1 || true)
+    [ -n "$sheet" ] && break
+    sleep 0.1
+  done
+  [ -n "$sheet" ] || { echo "screenshots: no Setup sheet" >&2; return 1; }
+  sleep 0.5
+  import -window "$sheet" "$shots/skerry-setup.png"
+  xdotool windowfocus --sync "$sheet" key Escape
+  echo "screenshots: $(cd "$shots" && ls skerry-*.png | tr '\n' ' ')"
+}
+
+skerry_shots() {
+  build_target skerry
+  local bin
+  bin=$(find "$top/$build" -maxdepth 3 -type f -name skerry -perm -u+x | head -n 1)
+  [ -n "$bin" ] || { echo "screenshots: skerry is not built" >&2; return 1; }
+  mkdir -p "$shots"
+  rm -f "$shots"/skerry-*.png
+  unshare --net --mount --propagation private \
+    xvfb-run -a -s "-screen 0 1024x640x24" \
+    env QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$(mktemp -d)" \
+    bash -c "$(declare -f skerry_scene); shots='$shots'; skerry_scene '$bin'"
+}
+
 which=${1:-all}
 case "$which" in
   vantrel) vantrel_shots ;;
-  all) vantrel_shots ;;
-  *) echo "usage: scripts/screenshots.sh [vantrel]" >&2; exit 2 ;;
+  skerry) skerry_shots ;;
+  all) vantrel_shots; skerry_shots ;;
+  *) echo "usage: scripts/screenshots.sh [vantrel|skerry]" >&2; exit 2 ;;
 esac

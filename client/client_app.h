@@ -1,0 +1,73 @@
+// The client program's application object: it reads the settings file,
+// creates the window with its document and form, runs the transfer time-out
+// from its idle processing, shows transfer status texts, and handles Setup,
+// Rename Buttons, Help and About.
+#pragma once
+
+#include "client/engine/client_context.h"
+#include "client/engine/client_settings.h"
+#include "platform/help_window.h"
+#include "platform/idle_driver.h"
+#include "platform/profile_file.h"
+#include "platform/socket_library.h"
+
+#include <QObject>
+#include <QPointer>
+
+#include <memory>
+#include <string>
+
+class CAbout;
+class CHaldenDoc;
+class CHaldenView;
+class CMainFrame;
+
+// The settings live in the ClientSettings part, under their own names
+// (remoteFile, localFile, host, defaultIp, inboundPath, ...).
+class CClientApp : public QObject, public ClientSettings, public StatusSink {
+    Q_OBJECT
+public:
+    // profilePath: the settings file (Skerry.INI in the configuration folder).
+    CClientApp(platform::PromptService& prompts, platform::Clock& clock,
+               tftp::AddressProvider& addresses, std::string profilePath);
+    ~CClientApp() override;
+
+    // Start-up: sockets, settings, window. False ends the program.
+    bool InitInstance();
+    // True while more idle calls are wanted.
+    bool OnIdle(long count);
+
+    void SetStatusText(int unused, const std::string& text) override;
+    void SaveStartup();
+
+    void OnSetup();
+    void OnRenameButtons();
+    void OnAppAbout();
+    void AboutClosed();
+    void OnHelpIndex();
+    void OnHelpUsing();
+    void OnHelp();  // F1: the focused control's topic
+    void OnContextHelp();
+
+    CMainFrame* MainFrame() const { return frame_.get(); }
+    CHaldenView* View() const { return view_; }
+    CHaldenDoc& Document() { return *doc_; }
+    ClientContext& Context() { return context_; }
+    platform::PromptService& Prompts() { return prompts_; }
+    platform::ProfileFile& Profile() { return profile_; }
+    platform::HelpWindow& Help() { return help_; }
+    platform::IdleDriver& Idle() { return idle_; }
+
+    platform::SocketLibraryInfo wsaData;
+    QPointer<CAbout> aboutSheet;  // the open About window, or null
+
+private:
+    platform::PromptService& prompts_;
+    platform::ProfileFile profile_;
+    ClientContext context_;
+    platform::HelpWindow help_;
+    std::unique_ptr<CHaldenDoc> doc_;
+    std::unique_ptr<CMainFrame> frame_;
+    CHaldenView* view_ = nullptr;  // owned by the frame
+    platform::IdleDriver idle_;
+};

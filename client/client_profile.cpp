@@ -1,0 +1,50 @@
+#include "client_profile.h"
+
+#include "common/digits.h"
+
+#include <string>
+
+namespace skerry {
+namespace {
+constexpr char kOptions[] = "Options";
+constexpr char kStartup[] = "Startup";
+}  // namespace
+
+bool IsYes(const std::string& value) {
+    return value.size() == 3 && (value[0] == 'Y' || value[0] == 'y') &&
+           (value[1] == 'E' || value[1] == 'e') && (value[2] == 'S' || value[2] == 's');
+}
+
+const char* YesNo(int on) { return on == 1 ? "Yes" : "No"; }
+
+void LoadSettings(const platform::ProfileFile& profile, ClientSettings& s) {
+    s.overwrite = IsYes(profile.GetProfileString(kOptions, "OverWrite")) ? 1 : 0;
+    s.truncate = IsYes(profile.GetProfileString(kOptions, "Truncate")) ? 1 : 0;
+    s.changeButtons = IsYes(profile.GetProfileString(kOptions, "Change Buttons")) ? 1 : 0;
+    s.defaultIp = tftp::LeadingDigits(profile.GetProfileString(kOptions, "Default IP"));
+    s.inboundPath = profile.GetProfileString(kOptions, "Inbound");
+    s.outboundPath = profile.GetProfileString(kOptions, "Outbound");
+    s.host = profile.GetProfileString(kStartup, "Host");
+    s.localFile = profile.GetProfileString(kStartup, "Local");
+    s.remoteFile = profile.GetProfileString(kStartup, "Remote");
+}
+
+void SaveStartup(platform::ProfileFile& profile, const ClientSettings& s) {
+    profile.WriteProfileString(kStartup, "Host", s.host);
+    profile.WriteProfileString(kStartup, "Local", s.localFile);
+    profile.WriteProfileString(kStartup, "Remote", s.remoteFile);
+}
+
+void SaveOptions(platform::ProfileFile& profile, const ClientSettings& s) {
+    profile.WriteProfileString(kOptions, "Inbound", s.inboundPath);
+    profile.WriteProfileString(kOptions, "Outbound", s.outboundPath);
+    profile.WriteProfileString(kOptions, "OverWrite", YesNo(s.overwrite));
+    profile.WriteProfileString(kOptions, "Truncate", YesNo(s.truncate));
+    profile.WriteProfileString(kOptions, "Default IP", std::to_string(s.defaultIp));
+}
+
+void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& s) {
+    profile.WriteProfileString(kOptions, "Change Buttons", YesNo(s.changeButtons));
+}
+
+}  // namespace skerry

@@ -1,0 +1,32 @@
+// The client's settings file, Skerry.INI: sections "Options" and "Startup".
+//
+//   [Options]                      [Startup]
+//   OverWrite=Yes|No               Host=<server address>
+//   Truncate=Yes|No                Local=<local file name>
+//   Change Buttons=Yes|No          Remote=<remote file name>
+//   Default IP=<number>
+//   Inbound=<folder>/
+//   Outbound=<folder>/
+//
+// A switch is on only when its value is "Yes" in any case; "Default IP" is
+// read as its leading digits. Missing values read as empty (off, 0).
+#pragma once
+
+#include "client/engine/client_settings.h"
+#include "platform/profile_file.h"
+
+namespace skerry {
+
+void LoadSettings(const platform::ProfileFile& profile, ClientSettings& settings);
+// "Startup": Host, Local, Remote.
+void SaveStartup(platform::ProfileFile& profile, const ClientSettings& settings);
+// "Options" after Setup, in this order: Inbound, Outbound, OverWrite,
+// Truncate, Default IP.
+void SaveOptions(platform::ProfileFile& profile, const ClientSettings& settings);
+void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& settings);
+
+// "Yes" or "No".
+const char* YesNo(int on);
+bool IsYes(const std::string& value);
+
+}  // namespace skerry

@@ -1,0 +1,26 @@
+// What a client transfer needs of the application: its settings, the status
+// bar, and the services tests replace (clock, prompts, local addresses).
+#pragma once
+
+#include "client/engine/client_settings.h"
+#include "common/local_address.h"
+#include "platform/clock.h"
+#include "platform/prompt_service.h"
+
+#include <string>
+
+// The first pane of the main window's status bar.
+class StatusSink {
+public:
+    virtual ~StatusSink() = default;
+    // first: not used (callers pass 0).
+    virtual void SetStatusText(int unused, const std::string& text) = 0;
+};
+
+struct ClientContext {
+    ClientSettings& settings;
+    platform::Clock& clock;
+    platform::PromptService& prompts;
+    tftp::AddressProvider& addresses;
+    StatusSink& status;
+};

@@ -1,0 +1,17 @@
+// The client's settings as the application holds them in memory; the
+// profile file's "Startup" and "Options" sections mirror them.
+#pragma once
+
+#include <string>
+
+struct ClientSettings {
+    std::string remoteFile;    // Startup / Remote
+    std::string localFile;     // Startup / Local
+    std::string host;          // Startup / Host
+    int defaultIp = 0;         // Options / Default IP: 1-based; 0 = ask
+    std::string inboundPath;   // Options / Inbound: fetched files go here
+    std::string outboundPath;  // Options / Outbound: files to send come from here
+    int overwrite = 0;         // Options / OverWrite
+    int truncate = 0;          // Options / Truncate
+    int changeButtons = 0;     // Options / Change Buttons
+};

@@ -1,0 +1,431 @@
+#include "transfer_socket.h"
+
+#include "client/engine/transfer_messages.h"
+#include "common/tftp_packet.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <limits>
+#include <new>
+
+namespace {
+
+using platform::PromptButtons;
+using platform::PromptIcon;
+
+constexpr std::size_t kStatusLimit = 99;        // a status text of 100 characters with its NUL
+constexpr std::size_t kServerMessageLimit = 60;  // "Msg from Server > " and the text
+
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* format, ...) {
+    char text[160];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    return text;
+}
+
+std::uint16_t WirePort(int port) { return static_cast<std::uint16_t>(port & 0xFFFF); }
+
+std::string_view ModeOf(int binary) { return binary == 1 ? "octet" : "netascii"; }
+
+}  // namespace
+
+CTransferSocket::CTransferSocket(ClientContext& app) : app_(app) {
+    buffer.resize(520);
+}
+
+CTransferSocket::~CTransferSocket() {
+    if (busy == 1) busy = 0;
+    CloseFile();
+}
+
+// ---- start ------------------------------------------------------------------
+
+int CTransferSocket::OpenLocalPort() {
+    tftp::LocalAddressChoice choice;
+    if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts, app_.settings.defaultIp, choice))
+        return 0;
+    localAddress = choice.address;
+    Post(WM_TRANSFER_ADDRESS, 0, 0);
+    if (!Create(localAddress, 0, false)) {
+        Message("Unable to Create port");
+        return 0;
+    }
+    if (!AsyncSelect()) {
+        Message("Unable to Select local port mode");
+        return 0;
+    }
+    return 1;
+}
+
+int CTransferSocket::StartSend(const std::string& remoteName, const std::string& localName,
+                               const std::string& hostAddress, int port, int binary,
+                               const std::string& fileName) {
+    if (busy == 1) return 0;
+    if (!ResizeBuffers(1)) return 0;
+    lastActivity = app_.clock.Now();
+    busy = 1;
+    lastBlockSent = 0;
+    bytesSent = 0;
+    blockCounter = 1;
+    // Until the first reply, the request's host and port are the peer.
+    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
+    serverKnown = false;
+
+    std::string path = useSourceDir == 1 ? sourceDir : app_.settings.outboundPath;
+    const std::size_t length = BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
+    path += useSourceDir == 1 ? fileName : localName;
+    if (!reader_.Open(path, binary != 1)) {
+        Message("Unable to open file");
+        busy = 0;
+        return 0;
+    }
+    total = reader_.Size();
+    Status("Offering file to server ...");
+    Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
+
+    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length))
+        return 1;
+    Message(Format("Error sending to host : %d", LastError()));
+    CloseFile();  // a failed start keeps no file open
+    busy = 0;
+    return 0;
+}
+
+int CTransferSocket::StartFetch(const std::string& remoteName, const std::string& localName,
+                                const std::string& hostAddress, int port, int binary) {
+    if (busy == 1) return 0;
+    std::string path = app_.settings.inboundPath;
+    if (!ResizeBuffers(0)) return 0;
+    lastActivity = app_.clock.Now();
+    busy = 1;
+    bytesReceived = 0;
+    blocksReceived = 0;
+    blockCounter = 1;
+    total = 0;
+    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
+    serverKnown = false;
+
+    const std::size_t length = BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
+    path += localName;
+    if (!app_.settings.overwrite) {
+        tftp::LocalFileReader probe;
+        if (probe.Open(path, false)) {
+            probe.Close();
+            prompting_ = true;
+            const int answer = app_.prompts.MessageBox("File already exists\n\nOverwrite it ?",
+                                                       PromptIcon::Question, PromptButtons::YesNo);
+            prompting_ = false;
+            if (answer != platform::kIdYes) {
+                busy = 0;
+                return 0;
+            }
+        }
+    }
+    if (!writer_.Create(path, binary != 1)) {
+        Message("Unable to create file : " + path);
+        busy = 0;
+        return 0;
+    }
+    Status("Requesting file from server ...");
+    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length))
+        return 1;
+    Message(Format("Client : Error sending to host : %d", LastError()));
+    CloseFile();  // the empty file stays on disk, but is not held open
+    busy = 0;
+    return 0;
+}
+
+std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::string& remoteName,
+                                          std::string_view mode) {
+    tftp::RequestOffer offer;
+    offer.offerTimeout = offerTimeout == 1;
+    offer.timeoutSecs = timeoutSecs < 0 ? 0u : static_cast<std::uint32_t>(timeoutSecs);
+    offer.blockSize = static_cast<std::uint32_t>(blockSize);
+    // The request gets a buffer of its own: a long name does not fit a packet
+    // buffer sized for a small block.
+    request_.resize(remoteName.size() + mode.size() + 64);
+    const std::size_t length = tftp::BuildRequest(request_.data(), request_.size(),
+                                                  static_cast<tftp::Opcode>(opcode), remoteName,
+                                                  mode, offer);
+    request_.resize(length);
+    return length;
+}
+
+// ---- buffers ----------------------------------------------------------------
+
+bool CTransferSocket::ResizeBuffer(std::size_t size) {
+    try {
+        buffer.resize(size);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    return true;
+}
+
+bool CTransferSocket::SetSocketBuffer(int sendBuffer, int size, int& readBack) {
+    if (sendBuffer) return SetSendBufferSize(size) && GetSendBufferSize(readBack);
+    return SetReceiveBufferSize(size) && GetReceiveBufferSize(readBack);
+}
+
+int CTransferSocket::ResizeBuffers(int sendBuffer) {
+    if (blockSize < tftp::kMinBlockSize || blockSize > tftp::kMaxBlockSize) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    const int size = blockSize + tftp::kBufferSlack;
+    if (!ResizeBuffer(static_cast<std::size_t>(size))) {
+        Message("Unable to allocate buffers for transfer");
+        return 0;
+    }
+    int readBack = 0;
+    if (!SetSocketBuffer(sendBuffer, size, readBack)) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    // The block size in use must fit the buffer the socket grants.
+    const int granted = GrantedBufferSize(readBack);
+    if (granted >= size) return 1;
+    if (granted - tftp::kBufferSlack < tftp::kMinBlockSize) {
+        Message("Block size settings not valid for sockets");
+        return 0;
+    }
+    blockSize = granted - tftp::kBufferSlack;
+    if (!ResizeBuffer(static_cast<std::size_t>(granted))) {
+        Message("Unable to allocate buffers for transfer");
+        return 0;
+    }
+    Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
+    return 1;
+}
+
+// ---- datagrams --------------------------------------------------------------
+
+bool CTransferSocket::FromTransferPeer(const platform::PeerAddress& from) const {
+    // Before the first reply the server's transfer port is not known yet: any
+    // port of the host the request went to will do.
+    return serverKnown ? from == server : from.address == server.address;
+}
+
+void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int length) {
+    // No one answers an ERROR: two peers rejecting each other would never stop.
+    if (length >= 2 && tftp::GetU16(buffer.data()) == tftp::kError) return;
+    std::uint8_t packet[64];
+    const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUnknownTransferId,
+                                           tftp::ErrorText(tftp::kErrUnknownTransferId));
+    SendTo(packet, static_cast<int>(n), from);
+}
+
+void CTransferSocket::OnReceive(int error) {
+    if (error != 0 || busy != 1 || prompting_) return;
+    platform::PeerAddress from;
+    const int capacity = blockSize + tftp::kHeaderLength;
+    const int n = ReceiveFrom(buffer.data(), capacity, from);
+    if (n == kWouldBlock) return;
+    if (!FromTransferPeer(from)) {
+        RejectStranger(from, n == kTooLong ? capacity : n);
+        return;
+    }
+    // A datagram longer than a block is dropped: it counts as one of no length.
+    lastLength = n == kTooLong ? 0 : n;
+    if (lastLength <= 3) return;
+    const std::uint16_t opcode = tftp::GetU16(buffer.data());
+    if (!serverKnown) {
+        server = from;  // the server's transfer port, learnt from its first reply
+        serverKnown = true;
+        // A server that answers with DATA or ACK has taken no option: it
+        // works with 512-byte blocks, and so must we, or its first full block
+        // would look like the last one.
+        if ((opcode == tftp::kData || opcode == tftp::kAck) &&
+            blockSize != tftp::kDefaultBlockSize) {
+            blockSize = tftp::kDefaultBlockSize;
+            Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
+        }
+    }
+    lastActivity = app_.clock.Now();
+    if (sending == 1) OnSendPacket(opcode);
+    else OnFetchPacket(opcode);
+}
+
+bool CTransferSocket::TakeOptions(int sendBuffer) {
+    // Read from a copy of the OACK: ResizeBuffers may replace the buffer.
+    const std::vector<tftp::Option> options =
+        tftp::ReadOptions(buffer.data(), static_cast<std::size_t>(lastLength), 2);
+    for (const tftp::Option& option : options) {
+        if (option.name == tftp::OptionName::Tsize && sending == 0) {
+            total = static_cast<std::int64_t>(
+                std::min<std::uint64_t>(option.value, std::numeric_limits<std::int64_t>::max()));
+            Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
+        } else if (option.name == tftp::OptionName::Blksize &&
+                   option.value != static_cast<std::uint64_t>(blockSize)) {
+            // A size no DATA packet can carry, or one our socket cannot take
+            // whole, cannot be agreed to.
+            if (option.value < static_cast<std::uint64_t>(tftp::kMinBlockSize) ||
+                option.value > static_cast<std::uint64_t>(tftp::kMaxBlockSize)) {
+                Abort(tftp::kErrUndefined);
+                return false;
+            }
+            const int agreed = static_cast<int>(option.value);
+            blockSize = agreed;
+            if (!ResizeBuffers(sendBuffer) || blockSize != agreed) {
+                Abort(tftp::kErrUndefined);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
+    const auto len = static_cast<std::size_t>(lastLength);
+    switch (opcode) {
+    case tftp::kError:
+        Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len))
+                   .substr(0, kServerMessageLimit));
+        Abort(-1);
+        return;
+    case tftp::kOptionFailure:
+        Abort(tftp::kErrOptionNegotiation);
+        return;
+    case tftp::kOack: {
+        // Only before the first block: a late copy must not change the block size.
+        if (blockCounter != 1) return;
+        if (!TakeOptions(0)) return;
+        std::uint8_t ack[4];
+        SendTo(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, 0)), server);
+        return;
+    }
+    case tftp::kData: {
+        if (!tftp::SameBlock(tftp::GetU16(buffer.data() + 2), blockCounter)) return;
+        const std::int64_t written =
+            writer_.Write(buffer.data() + tftp::kHeaderLength, lastLength - tftp::kHeaderLength);
+        if (written < 0) {
+            Message("Error writing to local file");
+            Abort(tftp::kErrDiskFull);
+            return;
+        }
+        bytesReceived += written;
+        ++blocksReceived;
+        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
+                      blocksReceived));
+        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
+        std::uint8_t ack[4];
+        SendTo(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, tftp::WireBlock(blockCounter))),
+               server);
+        ++blockCounter;
+        if (lastLength == blockSize + tftp::kHeaderLength) return;
+        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
+                      blocksReceived));
+        Abort(-1);
+        return;
+    }
+    default:
+        Status(Format("Unknown TFTP command received %d", opcode));
+        Abort(tftp::kErrIllegalOperation);
+        return;
+    }
+}
+
+void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
+    const auto len = static_cast<std::size_t>(lastLength);
+    switch (opcode) {
+    case tftp::kError:
+        Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len))
+                   .substr(0, kServerMessageLimit));
+        Abort(-1);
+        return;
+    case tftp::kOptionFailure:
+        Status("Option Failure");
+        Abort(tftp::kErrOptionNegotiation);
+        return;
+    case tftp::kOack:
+        // The OACK stands for ACK 0, and only before the first block.
+        if (blockCounter != 1) return;
+        if (!TakeOptions(1)) return;
+        SendNextBlock();
+        return;
+    case tftp::kAck:
+        if (!tftp::SameBlock(tftp::GetU16(buffer.data() + 2), blockCounter - 1)) return;
+        if (lastBlockSent == 1) {
+            Abort(-1);  // the file has been delivered
+            return;
+        }
+        SendNextBlock();
+        return;
+    default:
+        Abort(tftp::kErrIllegalOperation);
+        return;
+    }
+}
+
+void CTransferSocket::SendNextBlock() {
+    const int n = reader_.Read(buffer.data() + tftp::kHeaderLength, blockSize);
+    if (n < 0) {
+        Status("Error reading local file");
+        Abort(tftp::kErrDiskFull);
+        return;
+    }
+    bytesSent += n;
+    Post(WM_TRANSFER_PROGRESS, kProgressSent, bytesSent);
+    if (bytesSent != 0 && total != 0) {
+        const int percent = static_cast<int>(
+            100.0 / (static_cast<double>(total) / static_cast<double>(bytesSent)));
+        Status(Format("Sent %" PRId64 " bytes (%d%%)", bytesSent, percent));
+    } else {
+        Status(Format("Sent %" PRId64 " bytes", bytesSent));
+    }
+    tftp::PutDataHeader(buffer.data(), tftp::WireBlock(blockCounter));
+    SendTo(buffer.data(), n + tftp::kHeaderLength, server);
+    if (n != blockSize) lastBlockSent = 1;
+    ++blockCounter;
+}
+
+// ---- end --------------------------------------------------------------------
+
+void CTransferSocket::Abort(int code) {
+    if (busy == 1 && code != -1) {
+        std::uint8_t packet[64];
+        const std::size_t n = tftp::BuildError(packet, sizeof packet,
+                                               static_cast<std::uint16_t>(code),
+                                               tftp::ErrorText(code));
+        SendTo(packet, static_cast<int>(n), server);
+    }
+    CloseFile();
+    busy = 0;
+}
+
+void CTransferSocket::CheckTimeout() {
+    if (busy != 1) return;
+    if (app_.clock.Now() - lastActivity > static_cast<std::int64_t>(timeoutSecs)) {
+        Status("Timed out");
+        Abort(-1);
+    }
+}
+
+void CTransferSocket::CloseFile() {
+    reader_.Close();
+    writer_.Close();
+}
+
+// ---- reporting ----------------------------------------------------------------
+
+void CTransferSocket::Status(const std::string& text) {
+    statusText = text.substr(0, kStatusLimit);
+    app_.status.SetStatusText(0, statusText);
+}
+
+void CTransferSocket::Post(int message, std::int64_t wParam, std::int64_t lParam) {
+    if (owner) owner->PostMessage(message, wParam, lParam);
+}
+
+void CTransferSocket::Message(const std::string& text) {
+    // A message box runs a nested event loop: datagrams arriving meanwhile are
+    // not acted on (every box shown during a transfer is followed by its end).
+    prompting_ = true;
+    app_.prompts.MessageBox(text, PromptIcon::Warning, PromptButtons::Ok);
+    prompting_ = false;
+}

@@ -1,0 +1,111 @@
+// One send (write request) or one fetch (read request) of the client against
+// any TFTP server: the request with its options, the local file, the DATA and
+// ACK exchange, the server's options, progress messages to the view, status
+// texts to the status bar, and the end on completion, error, time-out or the
+// user's abort. The client never sends a packet again: it has no
+// retransmission at all.
+//
+// The view creates one object per start, sets its members, and calls
+// OpenLocalPort and then StartSend or StartFetch; the application's idle
+// processing calls CheckTimeout while busy is 1.
+#pragma once
+
+#include "client/engine/client_context.h"
+#include "common/local_file.h"
+#include "platform/async_udp_socket.h"
+#include "platform/posted_messages.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+class CTransferSocket : public platform::AsyncUdpSocket {
+public:
+    explicit CTransferSocket(ClientContext& app);
+    // A running transfer is dropped without a word to the server; its local
+    // file is closed.
+    ~CTransferSocket() override;
+
+    // Chooses the local address (asking the user where needed), tells the
+    // owner, and binds a UDP socket on a port of the system's choice. 0 on
+    // failure, which has been shown.
+    int OpenLocalPort();
+
+    // 1 when the request went out. fileName is the file of a dropped or
+    // chosen path (read from sourceDir when useSourceDir is 1); empty for the
+    // Send button.
+    int StartSend(const std::string& remoteName, const std::string& localName,
+                  const std::string& hostAddress, int port, int binary,
+                  const std::string& fileName);
+    int StartFetch(const std::string& remoteName, const std::string& localName,
+                   const std::string& hostAddress, int port, int binary);
+
+    // Ends the transfer; code -1 sends nothing, any other code sends the ERROR
+    // with that code and its text.
+    void Abort(int code);
+    // Ends a transfer that has heard nothing for more than timeoutSecs.
+    void CheckTimeout();
+
+    // ---- set by the view -----------------------------------------------
+    int offerTimeout = 0;  // 1: offer the timeout option
+    int blockSize = 512;   // may be changed by the server's OACK or the socket buffer
+    int sending = 0;       // 1: send (write request); 0: fetch (read request)
+    int useSourceDir = 0;  // 1: the file to send is sourceDir + fileName
+    std::string sourceDir; // folder of a dropped or chosen file, ending with '/'
+    int timeoutSecs = 0;
+    platform::PostedMessages* owner = nullptr;  // receives the three messages
+
+    // ---- state -----------------------------------------------------------
+    std::string localAddress;      // dotted text of the address bound to
+    platform::PeerAddress server;  // where every packet after the request goes
+    bool serverKnown = false;      // the server's transfer port has been learnt
+    int busy = 0;                  // 1 while a transfer runs
+    int lastBlockSent = 0;         // send: the short last block has gone
+    std::vector<std::uint8_t> buffer;  // packet buffer: blockSize + 20 bytes
+    std::string statusText;        // the last status text composed
+    int lastLength = 0;            // length of the last datagram acted on
+    std::uint64_t blockCounter = 1;  // send: next block to send; fetch: next expected
+    std::int64_t total = 0;          // send: file length; fetch: tsize, 0 when unknown
+    std::int64_t bytesSent = 0;
+    std::int64_t blocksReceived = 0;
+    std::int64_t bytesReceived = 0;
+    std::int64_t lastActivity = 0;   // seconds; start, or the last datagram acted on
+
+    bool FileOpen() const { return reader_.IsOpen() || writer_.IsOpen(); }
+
+    // How much of a socket buffer the system grants, from the size it reports
+    // back (Linux reports double what it grants).
+    static int GrantedBufferSize(int readBack) { return readBack / 2; }
+
+protected:
+    void OnReceive(int error) override;
+    // Asks for a send (sending 1) or receive buffer of size bytes and reads
+    // back what the socket reports. Tests replace it to play a stingy socket.
+    virtual bool SetSocketBuffer(int sendBuffer, int size, int& readBack);
+
+private:
+    std::size_t BuildRequest(std::uint16_t opcode, const std::string& remoteName,
+                             std::string_view mode);
+    int ResizeBuffers(int sendBuffer);
+    bool ResizeBuffer(std::size_t size);
+
+    void OnSendPacket(std::uint16_t opcode);
+    void OnFetchPacket(std::uint16_t opcode);
+    void SendNextBlock();
+    // The OACK's blksize and tsize; false when the transfer has ended.
+    bool TakeOptions(int sendBuffer);
+
+    bool FromTransferPeer(const platform::PeerAddress& from) const;
+    void RejectStranger(const platform::PeerAddress& from, int length);
+    void Status(const std::string& text);
+    void Post(int message, std::int64_t wParam, std::int64_t lParam);
+    void Message(const std::string& text);
+    void CloseFile();
+
+    ClientContext& app_;
+    bool prompting_ = false;  // a message box is open
+    std::vector<std::uint8_t> request_;
+    tftp::LocalFileReader reader_;
+    tftp::LocalFileWriter writer_;
+};

@@ -1,0 +1,396 @@
+#include "halden_view.h"
+
+#include "client/block_size_dlg.h"
+#include "client/client_app.h"
+#include "client/client_ids.h"
+#include "client/decoration.h"
+#include "client/engine/transfer_messages.h"
+#include "client/halden_doc.h"
+#include "client/short_name.h"
+#include "common/digits.h"
+#include "common/tftp_packet.h"
+#include "platform/control_ids.h"
+#include "platform/peer_address.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+
+using namespace skerry;
+
+namespace {
+
+// The first n characters of text (a UTF-16 pair is never split).
+QString Cut(const QString& text, int n) {
+    if (text.size() <= n) return text;
+    if (n > 0 && text.at(n - 1).isHighSurrogate()) --n;
+    return text.left(n);
+}
+
+std::string Bytes(const QString& text) { return text.toStdString(); }
+QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
+
+QLineEdit* Edit(QWidget* parent, int id, const QString& whatsThis) {
+    auto* edit = new QLineEdit(parent);
+    platform::SetControlId(edit, id);
+    edit->setWhatsThis(whatsThis);
+    // Files dropped here go to the window, which sends them.
+    edit->setAcceptDrops(false);
+    return edit;
+}
+
+QCheckBox* TextLeftCheck(const QString& text, QWidget* parent, int id) {
+    auto* check = new QCheckBox(text, parent);
+    check->setLayoutDirection(Qt::RightToLeft);
+    platform::SetControlId(check, id);
+    return check;
+}
+
+}  // namespace
+
+CHaldenView::CHaldenView(CClientApp& app, QWidget* parent)
+    : QWidget(parent),
+      app_(app),
+      messages_([this](int message, std::int64_t wParam, std::int64_t lParam) {
+          OnPostedMessage(message, wParam, lParam);
+      }) {
+    setObjectName(QStringLiteral("form%1").arg(IDD_FORM));
+    localText = Text(app.localFile);
+    remoteText = Text(app.remoteFile);
+    hostText = Text(app.host);
+    portText = "69";
+    timeoutText = "10";
+    BuildForm();
+}
+
+CHaldenView::~CHaldenView() = default;
+
+void CHaldenView::BuildForm() {
+    auto* grid = new QGridLayout(this);
+
+    grid->addWidget(new QLabel("Host", this), 0, 0);
+    host_ = Edit(this, IDC_HOST, "The server's I.P. address, in dotted decimal (192.168.0.20).");
+    host_->setMinimumWidth(150);
+    grid->addWidget(host_, 0, 1, 1, 2);
+    grid->addWidget(new QLabel("Port", this), 0, 3);
+    port_ = Edit(this, IDC_PORT, "The server's UDP port; TFTP servers listen on 69.");
+    port_->setMaximumWidth(70);
+    grid->addWidget(port_, 0, 4);
+
+    grid->addWidget(new QLabel("Timeout", this), 1, 0);
+    timeout_ = Edit(this, IDC_TIMEOUT,
+                    "Seconds without a word from the server before the transfer gives up.");
+    timeout_->setMaximumWidth(70);
+    grid->addWidget(timeout_, 1, 1);
+    sendTimeout_ = new QCheckBox("Send timeout to Server", this);
+    platform::SetControlId(sendTimeout_, IDC_SEND_TIMEOUT);
+    sendTimeout_->setWhatsThis("Ask the server to use the same time-out (the timeout option).");
+    grid->addWidget(sendTimeout_, 1, 2, 1, 3);
+
+    auto* blockGroup = new QGroupBox("Block Size", this);
+    auto* blockLayout = new QHBoxLayout(blockGroup);
+    blockSizes_ = new QComboBox(blockGroup);
+    platform::SetControlId(blockSizes_, IDC_BLOCK_SIZE);
+    blockSizes_->setEditable(true);
+    blockSizes_->setInsertPolicy(QComboBox::NoInsert);
+    blockSizes_->addItems({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"});
+    blockSizes_->setWhatsThis("Data bytes per packet, 64 to 65420; servers that know the "
+                              "blksize option agree to it.");
+    blockSizes_->lineEdit()->setAcceptDrops(false);
+    blockLayout->addWidget(blockSizes_);
+    grid->addWidget(blockGroup, 2, 0, 1, 3);
+
+    auto* picture = new QLabel(this);
+    picture->setObjectName(QStringLiteral("bitmap%1").arg(IDB_DECORATION));
+    picture->setPixmap(Decoration());
+    picture->setAlignment(Qt::AlignCenter);
+    grid->addWidget(picture, 2, 3, 1, 2);
+
+    grid->addWidget(new QLabel("Local File", this), 3, 0);
+    local_ = Edit(this, IDC_LOCAL_FILE,
+                  "The file on this machine: read from the Outbound folder when sending, "
+                  "written to the Inbound folder when fetching.");
+    grid->addWidget(local_, 3, 1, 1, 4);
+    grid->addWidget(new QLabel("Remote File", this), 4, 0);
+    remote_ = Edit(this, IDC_REMOTE_FILE, "The file's name on the server.");
+    grid->addWidget(remote_, 4, 1, 1, 4);
+
+    auto* checks = new QHBoxLayout;
+    binary_ = TextLeftCheck("Binary", this, IDC_BINARY);
+    binary_->setWhatsThis("Checked: the file's bytes as they are (octet). Unchecked: a text "
+                          "file (netascii).");
+    matchFiles_ = TextLeftCheck("Match Files", this, IDC_MATCH_FILES);
+    matchFiles_->setWhatsThis("While checked, the remote name follows the local name.");
+    checks->addWidget(binary_);
+    checks->addWidget(matchFiles_);
+    checks->addStretch(1);
+    grid->addLayout(checks, 5, 0, 1, 5);
+
+    auto* buttons = new QHBoxLayout;
+    send_ = new QPushButton("Send", this);
+    platform::SetControlId(send_, IDC_SEND);
+    send_->setWhatsThis("Send the local file to the server.");
+    get_ = new QPushButton("Get", this);
+    platform::SetControlId(get_, IDC_GET);
+    get_->setWhatsThis("Fetch the remote file from the server.");
+    abort_ = new QPushButton("Abort", this);
+    platform::SetControlId(abort_, ID_TRANSFER_ABORT);
+    abort_->setWhatsThis("End the running transfer and tell the server.");
+    buttons->addWidget(send_);
+    buttons->addWidget(get_);
+    buttons->addWidget(abort_);
+    grid->addLayout(buttons, 6, 0, 1, 5);
+
+    progress = new QProgressBar(this);
+    platform::SetControlId(progress, IDC_PROGRESS);
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    progress->setTextVisible(false);
+    progress->setWhatsThis("How much of the file has gone.");
+    grid->addWidget(progress, 7, 0, 1, 5);
+
+    connect(send_, &QPushButton::clicked, this, &CHaldenView::OnSend);
+    connect(get_, &QPushButton::clicked, this, &CHaldenView::OnGet);
+    connect(abort_, &QPushButton::clicked, this, &CHaldenView::OnAbort);
+    connect(matchFiles_, &QCheckBox::clicked, this, &CHaldenView::OnMatchFiles);
+    connect(local_, &QLineEdit::textChanged, this, [this] {
+        if (!exchanging_) OnChangeLocalFile();
+    });
+    connect(remote_, &QLineEdit::textChanged, this, [this] {
+        if (!exchanging_) OnChangeRemoteFile();
+    });
+}
+
+// ---- exchange ---------------------------------------------------------------
+
+void CHaldenView::DoDataExchange(bool save) {
+    if (save) {
+        binary = binary_->isChecked() ? 1 : 0;
+        matchFiles = matchFiles_->isChecked() ? 1 : 0;
+        localText = local_->text();
+        remoteText = remote_->text();
+        hostText = host_->text();
+        portText = port_->text();
+        timeoutText = timeout_->text();
+        offerTimeout = sendTimeout_->isChecked() ? 1 : 0;
+        return;
+    }
+    exchanging_ = true;
+    binary_->setChecked(binary == 1);
+    matchFiles_->setChecked(matchFiles == 1);
+    if (local_->text() != localText) local_->setText(localText);
+    if (remote_->text() != remoteText) remote_->setText(remoteText);
+    if (host_->text() != hostText) host_->setText(hostText);
+    if (port_->text() != portText) port_->setText(portText);
+    if (timeout_->text() != timeoutText) timeout_->setText(timeoutText);
+    sendTimeout_->setChecked(offerTimeout == 1);
+    exchanging_ = false;
+}
+
+void CHaldenView::OnInitialUpdate() {
+    SetButtonNames(app_.changeButtons);
+    DoDataExchange(false);
+    blockSizes_->setCurrentIndex(3);  // "512"
+}
+
+void CHaldenView::SetButtonNames(int flag) {
+    if (flag == 1) {
+        get_->setText("Get");
+        send_->setText("Put");
+    } else {
+        get_->setText("Fetch");
+        send_->setText("Send");
+    }
+}
+
+// ---- starting ---------------------------------------------------------------
+
+bool CHaldenView::ReplaceTransfer() {
+    if (transfer && transfer->busy) return false;
+    transfer.reset();
+    transfer = std::make_unique<CTransferSocket>(app_.Context());
+    return true;
+}
+
+void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
+    transfer->useSourceDir = useSourceDir;
+    transfer->sending = send;
+    transfer->timeoutSecs = timeoutSecs;
+    transfer->blockSize = blockSize;
+    transfer->offerTimeout = offerTimeout;
+}
+
+void CHaldenView::Start(int send) {
+    // A start that is asking the user something (address, entries) runs a
+    // nested event loop: a second start meanwhile would pull its transfer
+    // object from under it.
+    if (starting_) return;
+    if (!ReplaceTransfer()) return;
+    starting_ = true;
+    transfer->owner = &messages_;
+    transfer->OpenLocalPort();
+    if (ValidateInputs() == 1) {
+        CopyEntriesToTransfer(0, send);
+        if (send == 1)
+            transfer->StartSend(remoteName, localName, hostAddress, port, binary, {});
+        else
+            transfer->StartFetch(remoteName, localName, hostAddress, port, binary);
+    }
+    starting_ = false;
+}
+
+void CHaldenView::OnSend() { Start(1); }
+void CHaldenView::OnGet() { Start(0); }
+
+void CHaldenView::SendDroppedFile(const std::string& path) {
+    if (starting_) return;
+    if (!ReplaceTransfer()) return;
+    starting_ = true;
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+
+    DoDataExchange(true);
+    localText = remoteText = Text(file);
+    matchFiles = 1;
+    DoDataExchange(false);
+
+    transfer->owner = &messages_;
+    transfer->OpenLocalPort();
+    transfer->sourceDir = folder;
+    if (ValidateInputs() == 1) {
+        CopyEntriesToTransfer(1, 1);
+        transfer->StartSend(remoteName, localName, hostAddress, port, binary, file);
+    }
+    starting_ = false;
+}
+
+void CHaldenView::Warn(const char* text) {
+    app_.Prompts().MessageBox(text, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+}
+
+int CHaldenView::ValidateInputs() {
+    DoDataExchange(true);
+
+    if (localText.isEmpty()) return 0;
+    localName = Bytes(Cut(localText, kNameLimit));
+
+    if (remoteText.isEmpty()) return 0;
+    const std::string remote = Bytes(Cut(remoteText, kNameLimit));
+    if (app_.truncate == 1) {
+        remoteName = ShortName(remote);
+        remoteText = Text(remoteName);
+        DoDataExchange(false);
+    } else {
+        remoteName = remote;
+    }
+
+    hostAddress = Bytes(Cut(hostText, kHostLimit));
+    const std::uint32_t address = platform::InetAddr(hostAddress);
+    if (address == platform::kInaddrNone || address == 0) {
+        Warn("Illegal I.P. for Host Address\nPlease be more diligent  :)");
+        return 0;
+    }
+
+    // Digit runs too long for an int read as the largest int: a huge port
+    // passes (its low 16 bits reach the wire), a huge time-out is simply
+    // long, a huge block size is out of range.
+    port = tftp::LeadingDigits(Bytes(portText));
+    if (port < 1) {
+        Warn("Illegal port number specified\nport 69 will be used");
+        port = 69;
+    }
+    timeoutSecs = tftp::LeadingDigits(Bytes(timeoutText));
+    if (timeoutSecs == 0) {
+        Warn("Timeout set to 30 seconds");
+        timeoutSecs = 30;
+    }
+
+    app_.host = hostAddress;
+    app_.localFile = localName;
+    app_.remoteFile = remoteName;
+
+    blockSize = tftp::LeadingDigits(Bytes(blockSizes_->currentText()));
+    if (blockSize < kMinBlock || blockSize > kMaxBlock) {
+        CBlockSizeDlg dlg(window());
+        dlg.DoModal();
+        blockSize = tftp::kDefaultBlockSize;
+        OnTransferBlockSize(0, blockSize);
+    }
+    app_.SaveStartup();
+    return 1;
+}
+
+// ---- matching names -----------------------------------------------------------
+
+void CHaldenView::OnChangeLocalFile() {
+    if (matchFiles != 1) return;
+    DoDataExchange(true);
+    remoteText = localText;
+    DoDataExchange(false);
+}
+
+void CHaldenView::OnChangeRemoteFile() {
+    if (matchFiles != 1) return;
+    DoDataExchange(true);
+    matchFiles = 0;
+    DoDataExchange(false);
+}
+
+void CHaldenView::OnMatchFiles() {
+    DoDataExchange(true);
+    if (matchFiles == 1) {
+        remoteText = localText;
+        DoDataExchange(false);
+    }
+}
+
+// ---- abort ------------------------------------------------------------------
+
+void CHaldenView::OnAbort() {
+    if (transfer && transfer->busy) transfer->Abort(tftp::kErrTransferAborted);
+}
+
+bool CHaldenView::OnUpdateAbort() const { return transfer && transfer->busy; }
+
+// ---- messages from the transfer -----------------------------------------------
+
+void CHaldenView::OnPostedMessage(int message, std::int64_t wParam, std::int64_t lParam) {
+    switch (message) {
+    case WM_TRANSFER_PROGRESS: OnTransferProgress(wParam, lParam); break;
+    case WM_TRANSFER_BLOCKSIZE: OnTransferBlockSize(wParam, lParam); break;
+    case WM_TRANSFER_ADDRESS: OnTransferAddress(wParam, lParam); break;
+    default: break;
+    }
+}
+
+long CHaldenView::OnTransferProgress(std::int64_t wParam, std::int64_t lParam) {
+    const std::int64_t v = lParam != 0 ? lParam : 1;
+    if (wParam == kProgressStart) {
+        progress->setRange(0, 100);
+        progress->setValue(0);
+        progressScale = std::max<std::int64_t>(v / 100, 1);
+    } else {
+        // A position beyond 100 shows as a full bar.
+        progress->setValue(static_cast<int>(std::clamp<std::int64_t>(v / progressScale, 0, 100)));
+    }
+    return 0;
+}
+
+long CHaldenView::OnTransferBlockSize(std::int64_t, std::int64_t lParam) {
+    blockSizes_->setEditText(QString::number(lParam));
+    return 0;
+}
+
+long CHaldenView::OnTransferAddress(std::int64_t, std::int64_t) {
+    if (transfer) app_.Document().SetTitle(transfer->localAddress);
+    return 0;
+}

@@ -1,0 +1,104 @@
+// The client's form: the server, port, time-out, block size and the two file
+// names; Send and Fetch start one transfer at a time, Abort ends it, the bar
+// shows its progress. The view owns the one transfer object, checks the
+// entries before every start and gets the transfer's results back as posted
+// messages.
+#pragma once
+
+#include "client/engine/transfer_socket.h"
+#include "platform/posted_messages.h"
+
+#include <QString>
+#include <QWidget>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+class CClientApp;
+class QCheckBox;
+class QComboBox;
+class QLineEdit;
+class QProgressBar;
+class QPushButton;
+
+class CHaldenView : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kNameLimit = 500;  // local and remote names
+    static constexpr int kHostLimit = 39;
+    static constexpr int kMinBlock = 64;
+    static constexpr int kMaxBlock = 65420;
+
+    CHaldenView(CClientApp& app, QWidget* parent = nullptr);
+    ~CHaldenView() override;
+
+    void OnInitialUpdate();
+    // 1: "Put" / "Get"; anything else: "Send" / "Fetch".
+    void SetButtonNames(int flag);
+
+    void OnSend();
+    void OnGet();
+    // File > Send... and files dropped on the window: path is a full path.
+    void SendDroppedFile(const std::string& path);
+    // 1 when a transfer may start.
+    int ValidateInputs();
+
+    void OnChangeLocalFile();
+    void OnChangeRemoteFile();
+    void OnMatchFiles();
+    void OnAbort();
+    // Whether File > Abort is enabled.
+    bool OnUpdateAbort() const;
+
+    long OnTransferProgress(std::int64_t wParam, std::int64_t lParam);
+    long OnTransferBlockSize(std::int64_t wParam, std::int64_t lParam);
+    long OnTransferAddress(std::int64_t wParam, std::int64_t lParam);
+
+    // save true: controls to members; false: members to controls (the
+    // controls' change handlers do not see what an exchange writes).
+    void DoDataExchange(bool save);
+
+    // ---- members ----
+    int blockSize = 512;
+    std::unique_ptr<CTransferSocket> transfer;
+    std::string remoteName;
+    std::string localName;
+    std::string hostAddress;
+    int port = 0;
+    int timeoutSecs = 0;
+    int binary = 1;
+    int matchFiles = 1;
+    QString localText, remoteText, hostText, portText, timeoutText;
+    QProgressBar* progress = nullptr;
+    int offerTimeout = 0;
+    // Bytes that one percent of the bar stands for; set at each start.
+    std::int64_t progressScale = 1;
+
+private:
+    void BuildForm();
+    // Steps 1 to 3 of every start: false while a transfer runs.
+    bool ReplaceTransfer();
+    void Start(int send);
+    void CopyEntriesToTransfer(int useSourceDir, int send);
+    void Warn(const char* text);
+    void OnPostedMessage(int message, std::int64_t wParam, std::int64_t lParam);
+
+    CClientApp& app_;
+    platform::PostedMessages messages_;
+    bool exchanging_ = false;
+    bool starting_ = false;  // a start is asking the user something
+
+    QLineEdit* host_ = nullptr;
+    QLineEdit* port_ = nullptr;
+    QLineEdit* timeout_ = nullptr;
+    QCheckBox* sendTimeout_ = nullptr;
+    QComboBox* blockSizes_ = nullptr;
+    QLineEdit* local_ = nullptr;
+    QLineEdit* remote_ = nullptr;
+    QPushButton* send_ = nullptr;
+    QPushButton* get_ = nullptr;
+    QCheckBox* binary_ = nullptr;
+    QCheckBox* matchFiles_ = nullptr;
+    QPushButton* abort_ = nullptr;
+};

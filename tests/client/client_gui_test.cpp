@@ -1,0 +1,755 @@
+// Skerry's windows, driven headless through their real controls: the entry
+// checks, names, Match Files, drops, progress, caption, menus, Setup, About,
+// help, the settings file, and transfers against a hand-driven server.
+#include "client/about.h"
+#include "client/block_size_dlg.h"
+#include "client/client_app.h"
+#include "client/client_ids.h"
+#include "client/engine/transfer_messages.h"
+#include "client/halden_doc.h"
+#include "client/halden_view.h"
+#include "client/main_frame.h"
+#include "client/options_sheet.h"
+#include "client/short_name.h"
+#include "common/tftp_packet.h"
+#include "platform/clock.h"
+#include "platform/control_ids.h"
+#include "platform/scripted_prompt_service.h"
+#include "tests/client/client_test_support.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTest>
+#include <QTimer>
+#include <QTextBrowser>
+#include <QUrl>
+#include <QWhatsThis>
+
+#include <gtest/gtest.h>
+
+#include <ctime>
+#include <filesystem>
+
+using namespace skerry;
+using platform::FindControl;
+using tests::Bytes;
+using tests::FakePeer;
+
+namespace {
+
+// Writes a file, making its folders first.
+void Put(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    tests::WriteFile(path, bytes);
+}
+
+class SkerryGui : public ::testing::Test {
+protected:
+    void SetUp() override { profilePath = dir.File("config/Skerry.INI"); }
+    void TearDown() override { app.reset(); }
+
+    void Start() {
+        app = std::make_unique<CClientApp>(prompts, clock, addresses, profilePath);
+        ASSERT_TRUE(app->InitInstance());
+        frame = app->MainFrame();
+        view = app->View();
+    }
+
+    template <typename T = QLineEdit>
+    T* Control(int id) {
+        T* c = FindControl<T>(frame, id);
+        EXPECT_NE(c, nullptr) << id;
+        return c;
+    }
+    // Replaces a field's text as a user would.
+    void Type(int id, const QString& text) {
+        QLineEdit* e = Control(id);
+        e->setFocus();
+        e->selectAll();
+        QTest::keyClick(e, Qt::Key_Backspace);
+        if (!text.isEmpty()) QTest::keyClicks(e, text);
+    }
+    void TypeBlockSize(const QString& text) {
+        QComboBox* c = Control<QComboBox>(IDC_BLOCK_SIZE);
+        c->lineEdit()->selectAll();
+        QTest::keyClick(c->lineEdit(), Qt::Key_Backspace);
+        QTest::keyClicks(c->lineEdit(), text);
+    }
+    void Click(int id) { QTest::mouseClick(Control<QAbstractButton>(id), Qt::LeftButton); }
+    QString Text(int id) { return Control(id)->text(); }
+    bool Checked(int id) { return Control<QCheckBox>(id)->isChecked(); }
+    QString Status() { return frame->MessagePane()->text(); }
+    // Whether the message pane comes to show text (a text may be drawn a
+    // few milliseconds after the one before).
+    bool Shows(const QString& text) {
+        return tests::RunUntil([&] { return Status() == text; }, 5000);
+    }
+    // Fills the form for a transfer to the fake server.
+    void Aim(const QString& local, const QString& remote) {
+        Type(IDC_HOST, "127.0.0.1");
+        Type(IDC_PORT, QString::number(server.Port()));
+        Type(IDC_LOCAL_FILE, local);
+        Type(IDC_REMOTE_FILE, remote);
+    }
+    // Presses OK on the block size dialog that is about to open; the flag
+    // says it did.
+    std::shared_ptr<bool> ExpectBlockSizeDialog() {
+        return tests::OnNextModal([this](QWidget* w) {
+            blockDialogTitle = w->windowTitle();
+            if (auto* ok = FindControl<QPushButton>(w, IDOK)) ok->click();
+        });
+    }
+    std::string Profile() { return tests::FileExists(profilePath) ? tests::ReadFile(profilePath) : ""; }
+
+    tests::TempDir dir;
+    std::string profilePath;
+    platform::ScriptedPromptService prompts;
+    platform::ManualClock clock;
+    tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
+    std::unique_ptr<CClientApp> app;
+    CMainFrame* frame = nullptr;
+    CHaldenView* view = nullptr;
+    FakePeer server;
+    FakePeer port;
+    QString blockDialogTitle;
+};
+
+// ---- start-up -------------------------------------------------------------------
+
+TEST_F(SkerryGui, MissingSettingsFileGivesTheDefaults) {
+    Start();
+    EXPECT_EQ(Text(IDC_HOST), "");
+    EXPECT_EQ(Text(IDC_LOCAL_FILE), "");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "");
+    EXPECT_EQ(Text(IDC_PORT), "69");
+    EXPECT_EQ(Text(IDC_TIMEOUT), "10");
+    EXPECT_EQ(Control<QComboBox>(IDC_BLOCK_SIZE)->currentText(), "512");
+    EXPECT_TRUE(Checked(IDC_BINARY));
+    EXPECT_TRUE(Checked(IDC_MATCH_FILES));
+    EXPECT_FALSE(Checked(IDC_SEND_TIMEOUT));
+    EXPECT_EQ(Control<QPushButton>(IDC_SEND)->text(), "Send");
+    EXPECT_EQ(Control<QPushButton>(IDC_GET)->text(), "Fetch");
+    EXPECT_EQ(app->overwrite + app->truncate + app->changeButtons + app->defaultIp, 0);
+    EXPECT_FALSE(tests::FileExists(profilePath)) << "nothing is written at start";
+}
+
+TEST_F(SkerryGui, StartupSectionFillsTheFormAndSwitchesNameTheButtons) {
+    Put(profilePath, "[Startup]\nHost=192.168.0.20\nLocal=a.txt\nRemote=b.txt\n"
+                                  "[Options]\nChange Buttons=yes\n");
+    Start();
+    EXPECT_EQ(Text(IDC_HOST), "192.168.0.20");
+    EXPECT_EQ(Text(IDC_LOCAL_FILE), "a.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "b.txt");
+    EXPECT_EQ(Control<QPushButton>(IDC_SEND)->text(), "Put");
+    EXPECT_EQ(Control<QPushButton>(IDC_GET)->text(), "Get");
+}
+
+TEST_F(SkerryGui, TheFormHasItsControlsAndTheNineBlockSizes) {
+    Start();
+    QComboBox* sizes = Control<QComboBox>(IDC_BLOCK_SIZE);
+    QStringList items;
+    for (int i = 0; i < sizes->count(); ++i) items << sizes->itemText(i);
+    EXPECT_EQ(items, QStringList({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"}));
+    EXPECT_TRUE(sizes->isEditable());
+    EXPECT_EQ(sizes->currentIndex(), 3);
+    EXPECT_EQ(Control<QCheckBox>(IDC_SEND_TIMEOUT)->text(), "Send timeout to Server");
+    EXPECT_EQ(Control<QCheckBox>(IDC_BINARY)->text(), "Binary");
+    EXPECT_EQ(Control<QCheckBox>(IDC_BINARY)->layoutDirection(), Qt::RightToLeft);
+    EXPECT_EQ(Control<QCheckBox>(IDC_MATCH_FILES)->text(), "Match Files");
+    EXPECT_EQ(Control<QPushButton>(ID_TRANSFER_ABORT)->text(), "Abort");
+    QProgressBar* bar = Control<QProgressBar>(IDC_PROGRESS);
+    EXPECT_EQ(bar->minimum(), 0);
+    EXPECT_EQ(bar->maximum(), 100);
+}
+
+TEST_F(SkerryGui, WindowIsFixedInSizeWithoutMaximiseAndShowsTheClock) {
+    Start();
+    EXPECT_EQ(frame->minimumSize(), frame->maximumSize());
+    EXPECT_FALSE(frame->windowFlags() & Qt::WindowMaximizeButtonHint);
+    EXPECT_TRUE(frame->windowFlags() & Qt::WindowMinimizeButtonHint);
+    EXPECT_EQ(frame->windowTitle(), " - Halden");
+    EXPECT_TRUE(Shows("Press F1 for Help")) << Status().toStdString();
+    // The clock pane shows the locale's time ("%X"), within a second or two.
+    QStringList candidates;
+    for (int back = 0; back < 3; ++back) {
+        const std::time_t t = std::time(nullptr) - back;
+        std::tm local{};
+        localtime_r(&t, &local);
+        char text[64];
+        std::strftime(text, sizeof text, "%X", &local);
+        candidates << QString::fromLocal8Bit(text);
+    }
+    EXPECT_TRUE(candidates.contains(frame->TimePane()->text())) << frame->TimePane()->text().toStdString();
+}
+
+TEST_F(SkerryGui, MenusCarryTheirTextsPromptsAndShortNames) {
+    Start();
+    struct Item { int id; const char* text; const char* tip; const char* shortName; };
+    const Item items[] = {
+        {ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send", "Send"},
+        {ID_TRANSFER_ABORT, "&Abort", "Abort the current transfer", nullptr},
+        {ID_APP_EXIT, "E&xit", "Quit Halden Client", "Exit"},
+        {ID_OPTIONS_SETUP, "&Setup", "Set up transfer options", nullptr},
+        {ID_OPTIONS_RENAME_BUTTONS, "&Rename Buttons", "Change button names", nullptr},
+        {ID_HELP_INDEX, "&Index", "List Help topics", nullptr},
+        {ID_HELP_USING, "&Using Help", "Display instructions about how to use help", nullptr},
+        {ID_APP_ABOUT, "&About Halden...", "Display program information", "About"},
+    };
+    for (const Item& item : items) {
+        QAction* a = FindCommand(frame, item.id);
+        ASSERT_NE(a, nullptr) << item.id;
+        EXPECT_EQ(a->text(), item.text);
+        EXPECT_EQ(a->statusTip(), item.tip);
+        if (item.shortName) {
+            EXPECT_EQ(a->toolTip(), item.shortName);
+        }
+    }
+    EXPECT_EQ(FindCommand(frame, ID_FILE_OPEN)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_S));
+    QStringList menus;
+    for (QAction* a : frame->menuBar()->actions()) menus << a->text();
+    EXPECT_EQ(menus, QStringList({"&File", "&Options", "&Help"}));
+    QMenu* file = frame->menuBar()->actions()[0]->menu();
+    ASSERT_EQ(file->actions().size(), 5);
+    EXPECT_TRUE(file->actions()[1]->isSeparator());
+    EXPECT_TRUE(file->actions()[3]->isSeparator());
+    QMenu* help = frame->menuBar()->actions()[2]->menu();
+    ASSERT_EQ(help->actions().size(), 4);
+    EXPECT_TRUE(help->actions()[2]->isSeparator());
+}
+
+// ---- entry checks ---------------------------------------------------------------
+
+TEST_F(SkerryGui, EmptyNamesStartNothingAndSayNothingButStillBindAndShowTheAddress) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Click(IDC_SEND);
+    ASSERT_NE(view->transfer, nullptr) << "a new transfer object is made and bound";
+    EXPECT_EQ(view->transfer->busy, 0);
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_TRUE(tests::RunUntil([&] { return frame->windowTitle() == "127.0.0.1 - Halden"; }));
+    Type(IDC_LOCAL_FILE, "a.txt");
+    Type(IDC_REMOTE_FILE, "");
+    EXPECT_EQ(view->ValidateInputs(), 0);
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_EQ(Profile(), "") << "nothing is saved";
+}
+
+TEST_F(SkerryGui, HostsMustBeAddressesOtherThanZeroAndAllOnes) {
+    Start();
+    Type(IDC_LOCAL_FILE, "a.txt");
+    for (const char* bad : {"255.255.255.255", "0.0.0.0", "myserver"}) {
+        prompts.Clear();
+        Type(IDC_HOST, bad);
+        EXPECT_EQ(view->ValidateInputs(), 0) << bad;
+        ASSERT_EQ(prompts.MessageTexts().size(), 1u) << bad;
+        EXPECT_EQ(prompts.MessageTexts()[0], "Illegal I.P. for Host Address\nPlease be more diligent  :)");
+        EXPECT_EQ(prompts.Prompts()[0].icon, platform::PromptIcon::Warning);
+    }
+    EXPECT_EQ(Profile(), "");
+    prompts.Clear();
+    Type(IDC_HOST, "192.168.0.20");
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_EQ(view->hostAddress, "192.168.0.20");
+}
+
+TEST_F(SkerryGui, AHostTextIsCutToThirtyNineCharacters) {
+    Start();
+    Type(IDC_LOCAL_FILE, "a.txt");
+    // The first 39 characters are an address (1.2.3.4 with its last part in
+    // octal); the 40th would spoil it.
+    const QString host = "1.2.3." + QString(32, '0') + "4x";
+    ASSERT_EQ(host.size(), 40);
+    Type(IDC_HOST, host);
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_EQ(view->hostAddress, host.left(39).toStdString());
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(SkerryGui, PortsAreReadAsLeadingDigitsWithSixtyNineForNone) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, "a.txt");
+    struct Case { const char* text; int port; bool told; };
+    for (const Case& c : {Case{"21x", 21, false}, Case{"0", 69, true}, Case{"", 69, true},
+                          Case{"x21", 69, true}, Case{"70000", 70000, false},
+                          Case{"99999999999999", 2147483647, false}}) {
+        prompts.Clear();
+        Type(IDC_PORT, c.text);
+        EXPECT_EQ(view->ValidateInputs(), 1) << c.text;
+        EXPECT_EQ(view->port, c.port) << c.text;
+        EXPECT_EQ(prompts.MessageTexts().size(), c.told ? 1u : 0u) << c.text;
+        if (c.told) {
+            EXPECT_EQ(prompts.MessageTexts()[0], "Illegal port number specified\nport 69 will be used");
+        }
+        EXPECT_EQ(Text(IDC_PORT), c.text) << "the field keeps what was typed";
+    }
+}
+
+TEST_F(SkerryGui, TimeoutsAreReadAsLeadingDigitsWithThirtyForNone) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, "a.txt");
+    struct Case { const char* text; int secs; bool told; };
+    for (const Case& c : {Case{"5s", 5, false}, Case{"0", 30, true}, Case{"", 30, true},
+                          Case{"99999999999999", 2147483647, false}}) {
+        prompts.Clear();
+        Type(IDC_TIMEOUT, c.text);
+        EXPECT_EQ(view->ValidateInputs(), 1) << c.text;
+        EXPECT_EQ(view->timeoutSecs, c.secs) << c.text;
+        EXPECT_EQ(prompts.MessageTexts().size(), c.told ? 1u : 0u) << c.text;
+        if (c.told) {
+            EXPECT_EQ(prompts.MessageTexts()[0], "Timeout set to 30 seconds");
+        }
+    }
+}
+
+TEST_F(SkerryGui, BlockSizesOutOfRangeShowTheDialogAndGiveFiveTwelve) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, "a.txt");
+    for (const char* good : {"64", "12250", "65420"}) {
+        TypeBlockSize(good);
+        EXPECT_EQ(view->ValidateInputs(), 1);
+        EXPECT_EQ(view->blockSize, QString(good).toInt()) << good;
+        EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+    }
+    for (const char* bad : {"63", "65421", "100000", "1k", "abc", "99999999999999"}) {
+        TypeBlockSize(bad);
+        blockDialogTitle.clear();
+        auto seen = ExpectBlockSizeDialog();
+        EXPECT_EQ(view->ValidateInputs(), 1) << bad;
+        EXPECT_TRUE(*seen) << bad;
+        EXPECT_EQ(blockDialogTitle, "Transmission block size error");
+        EXPECT_EQ(view->blockSize, 512) << bad;
+        EXPECT_EQ(Control<QComboBox>(IDC_BLOCK_SIZE)->currentText(), "512") << bad;
+    }
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(SkerryGui, TheBlockSizeDialogHasOnlyOkAndItsText) {
+    CBlockSizeDlg dlg;
+    EXPECT_EQ(dlg.windowTitle(), "Transmission block size error");
+    const auto buttons = dlg.findChildren<QPushButton*>();
+    ASSERT_EQ(buttons.size(), 1);
+    EXPECT_EQ(buttons[0]->text(), "OK");
+    bool found = false;
+    for (QLabel* l : dlg.findChildren<QLabel*>())
+        if (l->text().startsWith("Transmission blocks may be set to any value within the range of "
+                                 "64 to 65420 bytes") &&
+            l->text().endsWith("For this session the block size has defaulted to 512 bytes."))
+            found = true;
+    EXPECT_TRUE(found);
+}
+
+TEST_F(SkerryGui, AcceptedEntriesAreSavedInTheStartupSection) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, QString(600, 'L'));
+    Type(IDC_REMOTE_FILE, "remote.bin");
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_EQ(view->localName, std::string(500, 'L')) << "cut to 500 characters";
+    EXPECT_EQ(app->host, "192.168.0.20");
+    EXPECT_EQ(Profile(), "[Startup]\nHost=192.168.0.20\nLocal=" + std::string(500, 'L') +
+                             "\nRemote=remote.bin\n");
+}
+
+// ---- names ----------------------------------------------------------------------
+
+TEST(ShortName, TheDesignsExamples) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"longfilename.txt", "longfile.txt"}, {"report.html", "report.htm"},
+        {"my file-v2.tar.gz", "myfilev2.tar"}, {"README", "README"},
+        {"abcdefghijk", "abcdefgh"}, {"abc.", "abc"}, {".profile", ".pro"}, {"-.txt", ".txt"},
+    };
+    for (const auto& [in, out] : cases) EXPECT_EQ(ShortName(in), out) << in;
+}
+
+TEST(ShortName, BytesAboveOneTwentySevenAreNotLettersAndCharactersAreNotCut) {
+    EXPECT_EQ(ShortName("na\xC3\xAFve.txt"), "nave.txt");
+    EXPECT_EQ(ShortName("\xE6\x97\xA5\xE8\xAE\xB0.txt"), ".txt");
+    // An extension of several-byte characters keeps three whole characters.
+    EXPECT_EQ(ShortName("a.\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"), "a.\xC3\xA9\xC3\xA9\xC3\xA9");
+}
+
+TEST_F(SkerryGui, TruncateShowsTheShortNameInTheRemoteField) {
+    Put(profilePath, "[Options]\nTruncate=Yes\n");
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, "longfilename.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "longfilename.txt");
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_EQ(view->remoteName, "longfile.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "longfile.txt");
+    EXPECT_TRUE(Checked(IDC_MATCH_FILES)) << "the exchange is not a user's edit";
+}
+
+TEST_F(SkerryGui, WithoutTruncateTheFullNameIsRequested) {
+    Start();
+    Type(IDC_HOST, "192.168.0.20");
+    Type(IDC_LOCAL_FILE, "longfilename.txt");
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_EQ(view->remoteName, "longfilename.txt");
+}
+
+TEST_F(SkerryGui, MatchFilesMirrorsTheLocalNameUntilTheRemoteOneIsEdited) {
+    Start();
+    Type(IDC_LOCAL_FILE, "a.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "a.txt");
+    QTest::keyClicks(Control(IDC_REMOTE_FILE), "x");
+    EXPECT_FALSE(Checked(IDC_MATCH_FILES));
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "a.txtx");
+    Type(IDC_LOCAL_FILE, "b.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "a.txtx") << "no longer mirrored";
+    Click(IDC_MATCH_FILES);
+    EXPECT_TRUE(Checked(IDC_MATCH_FILES));
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "b.txt") << "checking copies at once";
+    Click(IDC_MATCH_FILES);
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "b.txt") << "unchecking changes nothing else";
+}
+
+// ---- buttons, menus and dialogs -------------------------------------------------
+
+TEST_F(SkerryGui, RenameButtonsTwiceRestoresTheNamesAndWritesTheSwitchEachTime) {
+    Start();
+    QAction* rename = FindCommand(frame, ID_OPTIONS_RENAME_BUTTONS);
+    rename->trigger();
+    EXPECT_EQ(Control<QPushButton>(IDC_SEND)->text(), "Put");
+    EXPECT_EQ(Control<QPushButton>(IDC_GET)->text(), "Get");
+    EXPECT_EQ(Profile(), "[Options]\nChange Buttons=Yes\n");
+    rename->trigger();
+    EXPECT_EQ(Control<QPushButton>(IDC_SEND)->text(), "Send");
+    EXPECT_EQ(Control<QPushButton>(IDC_GET)->text(), "Fetch");
+    EXPECT_EQ(Profile(), "[Options]\nChange Buttons=No\n");
+}
+
+TEST_F(SkerryGui, SetupWritesBothFoldersAndSwitchesOnOk) {
+    Put(profilePath, "[Options]\nOverWrite=Yes\nDefault IP=2\n");
+    Start();
+    auto seen = tests::OnNextModal([](QWidget* w) {
+        auto* sheet = qobject_cast<COptionsSheet*>(w);
+        ASSERT_NE(sheet, nullptr);
+        EXPECT_EQ(sheet->windowTitle(), "File Locations & Options");
+        QTabWidget* tabs = sheet->findChild<QTabWidget*>();
+        EXPECT_EQ(tabs->currentIndex(), 0);
+        EXPECT_EQ(tabs->tabText(0), "Inbound");
+        EXPECT_EQ(tabs->tabText(1), "Outbound");
+        EXPECT_TRUE(FindControl<QCheckBox>(&sheet->incomingPage, IDC_SWITCH)->isChecked());
+        EXPECT_EQ(FindControl<QCheckBox>(&sheet->incomingPage, IDC_SWITCH)->text(), "Overwrite exisiting files");
+        EXPECT_EQ(FindControl<QCheckBox>(&sheet->outgoingPage, IDC_SWITCH)->text(), "Truncate long filenames");
+        tabs->setCurrentIndex(1);
+        QLineEdit* folder = FindControl<QLineEdit>(&sheet->outgoingPage, IDC_FOLDER);
+        QTest::keyClicks(folder, "/srv/tftp/out");
+        QTest::mouseClick(FindControl<QCheckBox>(&sheet->outgoingPage, IDC_SWITCH), Qt::LeftButton);
+        FindControl<QPushButton>(sheet, IDOK)->click();
+    });
+    FindCommand(frame, ID_OPTIONS_SETUP)->trigger();
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(app->outboundPath, "/srv/tftp/out/");
+    EXPECT_EQ(app->truncate, 1);
+    EXPECT_EQ(Profile(), "[Options]\nOverWrite=Yes\nDefault IP=2\nInbound=\n"
+                         "Outbound=/srv/tftp/out/\nTruncate=Yes\n");
+}
+
+TEST_F(SkerryGui, SetupEndedWithCancelWritesNothingEvenAfterApply) {
+    Put(profilePath, "[Options]\nOverWrite=Yes\n");
+    Start();
+    auto seen = tests::OnNextModal([](QWidget* w) {
+        auto* sheet = qobject_cast<COptionsSheet*>(w);
+        ASSERT_NE(sheet, nullptr);
+        QTest::mouseClick(FindControl<QCheckBox>(&sheet->incomingPage, IDC_SWITCH), Qt::LeftButton);
+        QTest::keyClicks(FindControl<QLineEdit>(&sheet->incomingPage, IDC_FOLDER), "/in");
+        QPushButton* apply = nullptr;
+        for (QPushButton* b : sheet->findChildren<QPushButton*>())
+            if (b->text().contains("Apply")) apply = b;
+        ASSERT_NE(apply, nullptr);
+        EXPECT_TRUE(apply->isEnabled());
+        apply->click();
+        FindControl<QPushButton>(sheet, IDCANCEL)->click();
+    });
+    FindCommand(frame, ID_OPTIONS_SETUP)->trigger();
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(app->overwrite, 1);
+    EXPECT_EQ(app->inboundPath, "");
+    EXPECT_EQ(Profile(), "[Options]\nOverWrite=Yes\n");
+}
+
+TEST_F(SkerryGui, AboutTwiceGivesOneWindowOkClosesItAndAboutOpensANewOne) {
+    Start();
+    QAction* about = FindCommand(frame, ID_APP_ABOUT);
+    about->trigger();
+    about->trigger();
+    int windows = 0;
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (qobject_cast<CAbout*>(w) && w->isVisible()) ++windows;
+    EXPECT_EQ(windows, 1);
+    ASSERT_TRUE(app->aboutSheet);
+    EXPECT_EQ(app->aboutSheet->windowTitle(), "About Halden Client");
+    EXPECT_EQ(app->aboutSheet->Pages()->currentIndex(), 1);
+    EXPECT_EQ(app->aboutSheet->Pages()->tabText(0), "The Company");
+    EXPECT_EQ(app->aboutSheet->Pages()->tabText(1), "Version");
+    FindControl<QPushButton>(app->aboutSheet, IDOK)->click();
+    EXPECT_TRUE(tests::RunUntil([&] { return app->aboutSheet.isNull(); }));
+    about->trigger();
+    EXPECT_FALSE(app->aboutSheet.isNull());
+}
+
+TEST_F(SkerryGui, HelpShowsTheProgramsPageAndShiftF1EntersContextHelp) {
+    Start();
+    FindCommand(frame, ID_HELP_INDEX)->trigger();
+    ASSERT_NE(app->Help().Window(), nullptr);
+    EXPECT_TRUE(app->Help().Window()->isVisible());
+    EXPECT_TRUE(app->Help().Browser()->toPlainText().contains("Skerry"));
+    FindCommand(frame, ID_HELP_USING)->trigger();
+    EXPECT_EQ(app->Help().Browser()->source().fragment(), "using-help");
+    Control(IDC_PORT)->setFocus();
+    FindCommand(frame, ID_HELP)->trigger();
+    EXPECT_EQ(app->Help().Browser()->source().fragment(), "id1001");
+    FindCommand(frame, ID_CONTEXT_HELP)->trigger();
+    EXPECT_TRUE(QWhatsThis::inWhatsThisMode());
+    QWhatsThis::leaveWhatsThisMode();
+    EXPECT_FALSE(Control(IDC_HOST)->whatsThis().isEmpty());
+}
+
+// ---- transfers through the form ---------------------------------------------------
+
+TEST_F(SkerryGui, AbortBeforeAnyTransferDoesNothingAndFileAbortIsEnabledOnlyWhileBusy) {
+    Start();
+    Click(ID_TRANSFER_ABORT);
+    EXPECT_EQ(view->transfer, nullptr);
+    QMenu* file = frame->menuBar()->actions()[0]->menu();
+    QAction* abort = FindCommand(frame, ID_TRANSFER_ABORT);
+    emit file->aboutToShow();
+    EXPECT_FALSE(abort->isEnabled());
+
+    Put(dir.File("a.txt"), "hello");
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    Click(IDC_SEND);
+    ASSERT_EQ(view->transfer->busy, 1);
+    emit file->aboutToShow();
+    EXPECT_TRUE(abort->isEnabled());
+    EXPECT_TRUE(Control<QPushButton>(IDC_SEND)->isEnabled()) << "no control is ever disabled";
+    abort->trigger();
+    EXPECT_EQ(view->transfer->busy, 0);
+}
+
+TEST_F(SkerryGui, StatusLineFollowsASendOfAThousandBytes) {
+    const std::string body = tests::PatternBytes(1000);
+    Put(dir.File("a.bin"), body);
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.bin", "a.bin");
+    Click(IDC_SEND);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    EXPECT_TRUE(Shows("Offering file to server ...")) << Status().toStdString();
+    port.Send(tests::Ack(0), client);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_TRUE(Shows("Sent 512 bytes (51%)")) << Status().toStdString();
+    port.Send(tests::Ack(1), client);
+    ASSERT_TRUE(port.Receive(p));
+    port.Send(tests::Ack(2), client);
+    EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
+    EXPECT_TRUE(Shows("Sent 1000 bytes (100%)")) << Status().toStdString();
+    EXPECT_EQ(Profile(), "[Startup]\nHost=127.0.0.1\nLocal=a.bin\nRemote=a.bin\n");
+}
+
+TEST_F(SkerryGui, StatusLineFollowsAFetchOfAHundredBytes) {
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    Aim("got.bin", "got.bin");
+    Click(IDC_GET);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    EXPECT_TRUE(Shows("Requesting file from server ...")) << Status().toStdString();
+    const std::string body = tests::PatternBytes(100);
+    port.Send(tests::Data(1, body), client);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_TRUE(Shows("Received 100 bytes (1 blocks) - Done")) << Status().toStdString();
+    EXPECT_EQ(tests::ReadFile(dir.File("got.bin")), body);
+}
+
+TEST_F(SkerryGui, ServerErrorIsShownCutToSixty) {
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    Aim("x.bin", "x.bin");
+    Click(IDC_GET);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    port.Send(tests::Error(1, std::string(70, 'e')), client);
+    EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
+    EXPECT_TRUE(Shows(QString("Msg from Server > ") + QString(42, 'e'))) << Status().toStdString();
+}
+
+TEST_F(SkerryGui, TheAbortButtonSendsErrorEightAndKeepsThePartialFile) {
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    Aim("part.bin", "part.bin");
+    Click(IDC_GET);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    const std::string block = tests::PatternBytes(512);
+    port.Send(tests::Data(1, block), client);
+    ASSERT_TRUE(port.Receive(p));
+    Click(ID_TRANSFER_ABORT);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_EQ(tests::Opcode(p), tftp::kError);
+    EXPECT_EQ(tests::Block(p), 8);
+    EXPECT_EQ(tests::ErrorTextOf(p), "Transfer Aborted");
+    EXPECT_EQ(tests::ReadFile(dir.File("part.bin")), block);
+    EXPECT_TRUE(Shows("Received 512 bytes (1 blocks)")) << "the status stays";
+}
+
+TEST_F(SkerryGui, SilentServerTimesOutThroughTheIdleProcessing) {
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    Aim("late.bin", "late.bin");
+    Type(IDC_TIMEOUT, "5");
+    Click(IDC_GET);
+    Bytes p;
+    ASSERT_TRUE(server.Receive(p));
+    tests::RunFor(300);
+    EXPECT_EQ(view->transfer->busy, 1) << "not before the time-out";
+    clock.Advance(6);
+    EXPECT_TRUE(tests::RunUntil([&] { return Status() == "Timed out"; }, 10000));
+    EXPECT_EQ(view->transfer->busy, 0);
+    EXPECT_TRUE(server.Silent(100));
+}
+
+TEST_F(SkerryGui, ProgressScaleFollowsTheFileSize) {
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    QProgressBar* bar = Control<QProgressBar>(IDC_PROGRESS);
+    struct Case { int size; std::int64_t scale; int end; };
+    for (const Case& c : {Case{50, 1, 50}, Case{150, 1, 100}, Case{10000, 100, 100}}) {
+        const std::string name = "p" + std::to_string(c.size);
+        Put(dir.File(name), tests::PatternBytes(static_cast<std::size_t>(c.size)));
+        Aim(QString::fromStdString(name), QString::fromStdString(name));
+        Click(IDC_SEND);
+        Bytes p;
+        platform::PeerAddress client;
+        ASSERT_TRUE(server.Receive(p, client));
+        std::uint16_t block = 0;
+        for (;;) {
+            port.Send(tests::Ack(block), client);
+            if (!port.Receive(p, 2000)) break;
+            block = tests::Block(p);
+            if (c.size == 10000 && block == 1) {
+                tests::RunFor(20);
+                EXPECT_EQ(bar->value(), 5) << "512 bytes at 100 a percent";
+            }
+        }
+        EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
+        tests::RunFor(20);
+        EXPECT_EQ(view->progressScale, c.scale) << c.size;
+        EXPECT_EQ(bar->value(), c.end) << c.size;
+    }
+    // Sizes past 4 GiB keep their scale.
+    view->OnTransferProgress(0, 5000000000LL);
+    EXPECT_EQ(view->progressScale, 50000000);
+    view->OnTransferProgress(1, 2500000000LL);
+    EXPECT_EQ(bar->value(), 50);
+}
+
+TEST_F(SkerryGui, ADroppedFileFillsBothNamesAndIsSentFromItsOwnFolder) {
+    Put(dir.File("sub/name.txt"), "dropped bytes");
+    Put(dir.File("name.txt"), "the outbound copy");
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    Type(IDC_HOST, "127.0.0.1");
+    Type(IDC_PORT, QString::number(server.Port()));
+    Type(IDC_REMOTE_FILE, "other");  // switches Match Files off
+    ASSERT_FALSE(Checked(IDC_MATCH_FILES));
+
+    QMimeData mime;
+    mime.setUrls({QUrl::fromLocalFile(QString::fromStdString(dir.File("sub/name.txt")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(frame, &drop);
+
+    EXPECT_EQ(Text(IDC_LOCAL_FILE), "name.txt");
+    EXPECT_EQ(Text(IDC_REMOTE_FILE), "name.txt");
+    EXPECT_TRUE(Checked(IDC_MATCH_FILES));
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    EXPECT_EQ(tests::ParseSentRequest(p).name, "name.txt");
+    port.Send(tests::Ack(0), client);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_EQ(tests::Payload(p), "dropped bytes");
+    EXPECT_EQ(view->transfer->sourceDir, dir.File("sub/"));
+
+    // A second drop while the first send runs is ignored.
+    QApplication::sendEvent(frame, &drop);
+    EXPECT_TRUE(server.Silent(200));
+}
+
+TEST_F(SkerryGui, FileSendOpensTheFileDialogAndSendsTheChosenFile) {
+    Put(dir.File("pick/chosen.dat"), "picked");
+    Start();
+    Type(IDC_HOST, "127.0.0.1");
+    Type(IDC_PORT, QString::number(server.Port()));
+    const std::string chosen = dir.File("pick/chosen.dat");
+    auto seen = tests::OnNextModal([&](QWidget* w) {
+        auto* dialog = qobject_cast<QFileDialog*>(w);
+        ASSERT_NE(dialog, nullptr);
+        // Type the path into the name field, as a user would, and press Open.
+        auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+        ASSERT_NE(name, nullptr);
+        name->setText(QString::fromStdString(chosen));
+        static_cast<QDialog*>(dialog)->accept();
+        if (dialog->isVisible()) dialog->reject();  // never leave the test hanging
+    });
+    FindCommand(frame, ID_FILE_OPEN)->trigger();
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(Text(IDC_LOCAL_FILE), "chosen.dat");
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    port.Send(tests::Ack(0), client);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_EQ(tests::Payload(p), "picked");
+}
+
+TEST_F(SkerryGui, AStartWhileBusyIsIgnored) {
+    Put(dir.File("a.txt"), "x");
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    Click(IDC_SEND);
+    Bytes p;
+    ASSERT_TRUE(server.Receive(p));
+    CTransferSocket* running = view->transfer.get();
+    Click(IDC_SEND);
+    Click(IDC_GET);
+    EXPECT_EQ(view->transfer.get(), running);
+    EXPECT_TRUE(server.Silent(200));
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(SkerryGui, ABlockSizeTheSocketLowersIsShownInTheComboBox) {
+    Start();
+    view->OnTransferBlockSize(0, 980);
+    EXPECT_EQ(Control<QComboBox>(IDC_BLOCK_SIZE)->currentText(), "980");
+}
+
+}  // namespace

@@ -1,0 +1,653 @@
+// The client's transfer engine against a hand-driven server on loopback: the
+// requests it builds, the fetch and send paths, options, abort, time-out,
+// transfer IDs and the socket-buffer rule.
+#include "client/engine/transfer_messages.h"
+#include "client/engine/transfer_socket.h"
+#include "common/tftp_packet.h"
+#include "platform/clock.h"
+#include "platform/scripted_prompt_service.h"
+#include "tests/client/client_test_support.h"
+#include "tests/support/event_loop.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using platform::PeerAddress;
+using tests::Bytes;
+using tests::FakePeer;
+
+namespace {
+
+// A socket that grants at most `grant` bytes of buffer, or refuses outright.
+class StingySocket : public CTransferSocket {
+public:
+    StingySocket(ClientContext& app, int grant, bool refuse = false)
+        : CTransferSocket(app), grant_(grant), refuse_(refuse) {}
+
+protected:
+    bool SetSocketBuffer(int, int size, int& readBack) override {
+        if (refuse_) return false;
+        readBack = 2 * std::min(size, grant_);  // Linux reports double the grant
+        return true;
+    }
+
+private:
+    int grant_;
+    bool refuse_;
+};
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        settings.inboundPath = dir.Path() + "/";
+        settings.outboundPath = dir.Path() + "/";
+    }
+
+    template <typename T = CTransferSocket, typename... Args>
+    std::unique_ptr<T> NewTransfer(int blockSize, int sending, Args... args) {
+        auto t = std::make_unique<T>(app, args...);
+        t->owner = log.Owner();
+        t->blockSize = blockSize;
+        t->sending = sending;
+        t->timeoutSecs = 10;
+        EXPECT_EQ(t->OpenLocalPort(), 1);
+        return t;
+    }
+
+    int Fetch(CTransferSocket& t, const std::string& name = "a.txt", int binary = 1) {
+        return t.StartFetch(name, name, "127.0.0.1", server.Port(), binary);
+    }
+    int Send(CTransferSocket& t, const std::string& name = "a.txt", int binary = 1) {
+        return t.StartSend(name, name, "127.0.0.1", server.Port(), binary, {});
+    }
+    // The request, and the client's address it came from.
+    tests::SentRequest TakeRequest() {
+        Bytes p;
+        EXPECT_TRUE(server.Receive(p, client));
+        lastRequest = p;
+        return tests::ParseSentRequest(p);
+    }
+    // The next packet at the server's transfer port.
+    Bytes Next() {
+        Bytes p;
+        EXPECT_TRUE(port.Receive(p));
+        return p;
+    }
+    std::vector<tests::PostedMessage> Messages(int which) {
+        tests::RunFor(20);
+        std::vector<tests::PostedMessage> out;
+        for (const auto& m : log.messages)
+            if (m.message == which) out.push_back(m);
+        return out;
+    }
+
+    ClientSettings settings;
+    platform::ManualClock clock;
+    platform::ScriptedPromptService prompts;
+    tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
+    tests::StatusLog status;
+    ClientContext app{settings, clock, prompts, addresses, status};
+    tests::MessageLog log;
+    tests::TempDir dir;
+    FakePeer server;  // the server's well-known port: requests arrive here
+    FakePeer port;    // the server's port for this transfer: it answers from here
+    PeerAddress client;
+    Bytes lastRequest;
+};
+
+// ---- requests -------------------------------------------------------------------
+
+TEST_F(TransferTest, ReadRequestIsTheDesignsThirtyTwoBytes) {
+    auto t = NewTransfer(512, 0);
+    t->offerTimeout = 1;
+    t->timeoutSecs = 5;
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string expected("\0\1a.txt\0octet\0tsize\0" "0\0timeout\0" "5\0", 32);
+    EXPECT_EQ(tests::AsText(lastRequest), expected);
+    EXPECT_EQ(status.Last(), "Requesting file from server ...");
+}
+
+TEST_F(TransferTest, WriteRequestNeverCarriesTsizeAndOffersAnyBlockSizeButFiveTwelve) {
+    tests::WriteFile(dir.File("a.txt"), "hello");
+    auto t = NewTransfer(1428, 1);
+    ASSERT_EQ(Send(*t, "a.txt", 0), 1);
+    const auto r = TakeRequest();
+    EXPECT_EQ(r.opcode, tftp::kWrq);
+    EXPECT_EQ(r.mode, "netascii");
+    ASSERT_EQ(r.options.size(), 1u);
+    EXPECT_EQ(r.options[0], (std::pair<std::string, std::string>{"blksize", "1428"}));
+    EXPECT_EQ(status.Last(), "Offering file to server ...");
+    auto start = Messages(WM_TRANSFER_PROGRESS);
+    ASSERT_EQ(start.size(), 1u);
+    EXPECT_EQ(start[0].wParam, 0);
+    EXPECT_EQ(start[0].lParam, 5);
+}
+
+TEST_F(TransferTest, LongNameWithTheSmallestBlockGoesOutWhole) {
+    const std::string name(500, 'n');
+    auto t = NewTransfer(64, 0);
+    ASSERT_EQ(t->StartFetch(name, "a.txt", "127.0.0.1", server.Port(), 1), 1);
+    const auto r = TakeRequest();
+    EXPECT_EQ(r.name, name);
+    EXPECT_EQ(r.options.back(), (std::pair<std::string, std::string>{"blksize", "64"}));
+}
+
+// ---- fetch ----------------------------------------------------------------------
+
+TEST_F(TransferTest, FetchFromAServerIgnoringOptionsCompletesWithoutProgress) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string body = tests::PatternBytes(100);
+    port.Send(tests::Data(1, body), client);
+    const Bytes ack = Next();
+    EXPECT_EQ(tests::Opcode(ack), tftp::kAck);
+    EXPECT_EQ(tests::Block(ack), 1);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    ASSERT_GE(status.texts.size(), 2u);
+    EXPECT_EQ(status.texts[status.texts.size() - 2], "Received 100 bytes (1 blocks)");
+    EXPECT_EQ(status.Last(), "Received 100 bytes (1 blocks) - Done");
+    EXPECT_TRUE(Messages(WM_TRANSFER_PROGRESS).empty());
+    EXPECT_FALSE(t->FileOpen());
+}
+
+TEST_F(TransferTest, FetchAskingMoreThanFiveTwelveFromAnOptionlessServerFallsBackToFiveTwelve) {
+    auto t = NewTransfer(1024, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string body = tests::PatternBytes(522);
+    port.Send(tests::Data(1, body.substr(0, 512)), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    EXPECT_EQ(t->busy, 1) << "a full 512-byte block is not the last one";
+    EXPECT_EQ(t->blockSize, 512);
+    port.Send(tests::Data(2, body.substr(512)), client);
+    EXPECT_EQ(tests::Block(Next()), 2);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    auto shown = Messages(WM_TRANSFER_BLOCKSIZE);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].lParam, 512);
+}
+
+TEST_F(TransferTest, FetchAdoptsTheOackBlockSizeAndReportsProgressAgainstTsize) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"tsize", "3000"}, {"timeout", "3"}, {"blksize", "1024"}}), client);
+    const Bytes ack0 = Next();
+    EXPECT_EQ(tests::Opcode(ack0), tftp::kAck);
+    EXPECT_EQ(tests::Block(ack0), 0);
+    EXPECT_EQ(t->blockSize, 1024);
+    const std::string body = tests::PatternBytes(3000);
+    port.Send(tests::Data(1, body.substr(0, 1024)), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    port.Send(tests::Data(2, body.substr(1024, 1024)), client);
+    EXPECT_EQ(tests::Block(Next()), 2);
+    port.Send(tests::Data(3, body.substr(2048)), client);
+    EXPECT_EQ(tests::Block(Next()), 3);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    auto progress = Messages(WM_TRANSFER_PROGRESS);
+    ASSERT_EQ(progress.size(), 4u);
+    EXPECT_EQ(progress[0].wParam, 0);
+    EXPECT_EQ(progress[0].lParam, 3000);
+    EXPECT_EQ(progress[1].wParam, 2);
+    EXPECT_EQ(progress[1].lParam, 1024);
+    EXPECT_EQ(progress[3].lParam, 3000);
+    EXPECT_EQ(status.Last(), "Received 3000 bytes (3 blocks) - Done");
+}
+
+TEST_F(TransferTest, RepeatedBlockIsWrittenOnceAndAcknowledgedOnce) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string body = tests::PatternBytes(600);
+    port.Send(tests::Data(1, body.substr(0, 512)), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    port.Send(tests::Data(1, body.substr(0, 512)), client);
+    EXPECT_TRUE(port.Silent(200)) << "the repeat is ignored";
+    port.Send(tests::Data(2, body.substr(512)), client);
+    EXPECT_EQ(tests::Block(Next()), 2);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    EXPECT_EQ(t->blocksReceived, 2);
+}
+
+TEST_F(TransferTest, NetasciiFetchStoresEachLineEndAsOneCrLf) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t, "t.txt", 0), 1);
+    EXPECT_EQ(TakeRequest().mode, "netascii");
+    port.Send(tests::Data(1, "A\r\nB\nC"), client);
+    Next();
+    EXPECT_EQ(tests::ReadFile(dir.File("t.txt")), "A\r\nB\r\nC");
+    EXPECT_EQ(t->bytesReceived, 7) << "counts the bytes on disk";
+}
+
+TEST_F(TransferTest, ProgressBeyondFourGibibytesKeepsItsSixtyFourBits) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"tsize", "5000000000"}}), client);
+    Next();
+    EXPECT_EQ(t->total, 5000000000LL);
+    auto progress = Messages(WM_TRANSFER_PROGRESS);
+    ASSERT_EQ(progress.size(), 1u);
+    EXPECT_EQ(progress[0].lParam, 5000000000LL);
+}
+
+TEST_F(TransferTest, ServerErrorShowsItsTextCutToSixtyAndIsNotAnswered) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string text = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN";  // 50
+    port.Send(tests::Error(1, text), client);
+    tests::RunUntil([&] { return t->busy == 0; });
+    EXPECT_EQ(status.Last(), "Msg from Server > " + text.substr(0, 42));
+    EXPECT_TRUE(port.Silent(200));
+}
+
+TEST_F(TransferTest, OptionFailureIsAnsweredWithErrorSeven) {
+    tests::WriteFile(dir.File("a.txt"), "x");
+    auto t = NewTransfer(1024, 1);
+    ASSERT_EQ(Send(*t), 1);
+    TakeRequest();
+    port.Send(tests::OptionFailure(), client);
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 7);
+    EXPECT_EQ(tests::ErrorTextOf(e), "Option negotion failure");
+    EXPECT_EQ(status.Last(), "Option Failure");
+    EXPECT_EQ(t->busy, 0);
+}
+
+TEST_F(TransferTest, UnexpectedOpcodeEndsTheTransferWithErrorFour) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    port.Send(tests::Ack(1), client);
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Block(e), 4);
+    EXPECT_EQ(tests::ErrorTextOf(e), "Unknown TFTP Operation");
+    EXPECT_EQ(status.Last(), "Unknown TFTP command received 4");
+}
+
+TEST_F(TransferTest, OackBlockSizesNoPacketCanCarryAreRefusedWithErrorZero) {
+    for (const char* size : {"0", "7", "65465", "4294967296"}) {
+        auto t = NewTransfer(512, 0);
+        ASSERT_EQ(Fetch(*t), 1);
+        TakeRequest();
+        port.Send(tests::Oack({{"blksize", size}}), client);
+        const Bytes e = Next();
+        EXPECT_EQ(tests::Opcode(e), tftp::kError) << size;
+        EXPECT_EQ(tests::Block(e), 0) << size;
+        EXPECT_EQ(t->busy, 0);
+    }
+}
+
+TEST_F(TransferTest, ExistingFileIsOnlyReplacedWhenTheUserSaysYes) {
+    tests::WriteFile(dir.File("a.txt"), "keep me");
+    auto t = NewTransfer(512, 0);
+    platform::ScriptedPromptService::Answer no;
+    no.button = platform::kIdNo;
+    prompts.Queue(no);
+    EXPECT_EQ(Fetch(*t), 0);
+    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
+    EXPECT_EQ(prompts.MessageTexts()[0], "File already exists\n\nOverwrite it ?");
+    EXPECT_EQ(prompts.Prompts()[0].buttons, platform::PromptButtons::YesNo);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep me");
+    EXPECT_TRUE(server.Silent(200));
+    EXPECT_EQ(t->busy, 0);
+
+    settings.overwrite = 1;
+    prompts.Clear();
+    EXPECT_EQ(Fetch(*t), 1);
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "");
+}
+
+TEST_F(TransferTest, LocalFileFailuresAreTold) {
+    auto send = NewTransfer(512, 1);
+    EXPECT_EQ(Send(*send, "missing.txt"), 0);
+    auto fetch = NewTransfer(512, 0);
+    settings.inboundPath = dir.Path() + "/no/such/folder/";
+    EXPECT_EQ(Fetch(*fetch), 0);
+    const auto texts = prompts.MessageTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0], "Unable to open file");
+    EXPECT_EQ(texts[1], "Unable to create file : " + dir.Path() + "/no/such/folder/a.txt");
+    EXPECT_EQ(send->busy + fetch->busy, 0);
+}
+
+// ---- send -----------------------------------------------------------------------
+
+TEST_F(TransferTest, SendOfAThousandBytesShowsTruncatedPercentages) {
+    const std::string body = tests::PatternBytes(1000);
+    tests::WriteFile(dir.File("a.txt"), body);
+    auto t = NewTransfer(512, 1);
+    ASSERT_EQ(Send(*t), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    const Bytes d1 = Next();
+    EXPECT_EQ(tests::Block(d1), 1);
+    EXPECT_EQ(tests::Payload(d1), body.substr(0, 512));
+    EXPECT_EQ(status.Last(), "Sent 512 bytes (51%)");
+    port.Send(tests::Ack(1), client);
+    const Bytes d2 = Next();
+    EXPECT_EQ(tests::Payload(d2), body.substr(512));
+    EXPECT_EQ(status.Last(), "Sent 1000 bytes (100%)");
+    EXPECT_EQ(t->busy, 1);
+    port.Send(tests::Ack(2), client);
+    tests::RunUntil([&] { return t->busy == 0; });
+    EXPECT_EQ(t->busy, 0);
+    auto progress = Messages(WM_TRANSFER_PROGRESS);
+    ASSERT_EQ(progress.size(), 3u);
+    EXPECT_EQ(progress[1].wParam, 1);
+    EXPECT_EQ(progress[1].lParam, 512);
+    EXPECT_EQ(progress[2].lParam, 1000);
+}
+
+TEST_F(TransferTest, OackOnASendIsTakenAsAckZero) {
+    const std::string body = tests::PatternBytes(1500);
+    tests::WriteFile(dir.File("a.txt"), body);
+    auto t = NewTransfer(1024, 1);
+    ASSERT_EQ(Send(*t), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"blksize", "1024"}}), client);
+    const Bytes d1 = Next();
+    EXPECT_EQ(tests::Block(d1), 1);
+    EXPECT_EQ(tests::Payload(d1).size(), 1024u);
+    // A late copy of the OACK sends nothing.
+    port.Send(tests::Oack({{"blksize", "2048"}}), client);
+    EXPECT_TRUE(port.Silent(200));
+    EXPECT_EQ(t->blockSize, 1024);
+}
+
+TEST_F(TransferTest, EmptyFileIsOneEmptyDataBlock) {
+    tests::WriteFile(dir.File("a.txt"), "");
+    auto t = NewTransfer(512, 1);
+    ASSERT_EQ(Send(*t), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    const Bytes d1 = Next();
+    EXPECT_EQ(d1.size(), 4u);
+    EXPECT_EQ(status.Last(), "Sent 0 bytes");
+    port.Send(tests::Ack(1), client);
+    tests::RunUntil([&] { return t->busy == 0; });
+    EXPECT_EQ(t->busy, 0);
+}
+
+TEST_F(TransferTest, NetasciiSendPutsLfLineEndsOnTheWire) {
+    tests::WriteFile(dir.File("t.txt"), "A\r\nB\r\n");
+    auto t = NewTransfer(512, 1);
+    ASSERT_EQ(Send(*t, "t.txt", 0), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    EXPECT_EQ(tests::Payload(Next()), "A\nB\n");
+    EXPECT_EQ(t->total, 6) << "the size on disk";
+}
+
+TEST_F(TransferTest, BlockNumbersWrapAfter65535) {
+    auto fetch = NewTransfer(8, 0);
+    ASSERT_EQ(Fetch(*fetch), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"blksize", "8"}}), client);
+    EXPECT_EQ(tests::Block(Next()), 0);
+    fetch->blockCounter = 65535;  // as if 65534 blocks had come
+    port.Send(tests::Data(65535, "12345678"), client);
+    EXPECT_EQ(tests::Block(Next()), 65535);
+    port.Send(tests::Data(0, "abcdefgh"), client);
+    EXPECT_EQ(tests::Block(Next()), 0);
+    port.Send(tests::Data(1, "z"), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    EXPECT_EQ(fetch->busy, 0);
+    EXPECT_EQ(fetch->blockCounter, 65538u);
+
+    tests::WriteFile(dir.File("s.txt"), std::string(30, 's'));
+    auto send = NewTransfer(8, 1);
+    ASSERT_EQ(Send(*send, "s.txt"), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"blksize", "8"}}), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    send->blockCounter = 65535;
+    port.Send(tests::Ack(65534), client);
+    EXPECT_EQ(tests::Block(Next()), 65535);
+    port.Send(tests::Ack(65535), client);
+    EXPECT_EQ(tests::Block(Next()), 0);
+    port.Send(tests::Ack(0), client);
+    const Bytes last = Next();
+    EXPECT_EQ(tests::Block(last), 1);
+    EXPECT_EQ(tests::Payload(last).size(), 6u);
+}
+
+// ---- abort and time-out ---------------------------------------------------------
+
+TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesThePartialFile) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string body = tests::PatternBytes(512);
+    port.Send(tests::Data(1, body), client);
+    Next();
+    t->Abort(tftp::kErrTransferAborted);
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 8);
+    EXPECT_EQ(tests::ErrorTextOf(e), "Transfer Aborted");
+    EXPECT_EQ(e.size(), std::string("Transfer Aborted").size() + 5);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    EXPECT_FALSE(t->FileOpen());
+    EXPECT_FALSE(tests::ProcessHasOpen(dir.File("a.txt")));
+}
+
+TEST_F(TransferTest, AbortBeforeAnyReplyGoesToTheRequestsHostAndPort) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    t->Abort(tftp::kErrTransferAborted);
+    Bytes e;
+    ASSERT_TRUE(server.Receive(e));
+    EXPECT_EQ(tests::Block(e), 8);
+    t->Abort(tftp::kErrTransferAborted);  // idle now: nothing more
+    EXPECT_TRUE(server.Silent(200));
+}
+
+TEST_F(TransferTest, AbortWithMinusOneSendsNothing) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    t->Abort(-1);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_TRUE(server.Silent(200));
+}
+
+TEST_F(TransferTest, SilentServerTimesOutOnlyAfterTheTimeoutHasPassed) {
+    auto t = NewTransfer(512, 0);
+    t->timeoutSecs = 5;
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    clock.Advance(5);
+    t->CheckTimeout();
+    EXPECT_EQ(t->busy, 1);
+    clock.Advance(1);
+    t->CheckTimeout();
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(status.Last(), "Timed out");
+    EXPECT_TRUE(server.Silent(200));
+    EXPECT_TRUE(port.Silent(1));
+}
+
+TEST_F(TransferTest, EachDatagramRestartsTheTimeout) {
+    auto t = NewTransfer(512, 0);
+    t->timeoutSecs = 5;
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    clock.Advance(4);
+    port.Send(tests::Data(1, std::string(512, 'x')), client);
+    Next();
+    clock.Advance(4);
+    t->CheckTimeout();
+    EXPECT_EQ(t->busy, 1);
+}
+
+// ---- transfer IDs ---------------------------------------------------------------
+
+TEST_F(TransferTest, StrangerAfterTheFirstReplyGetsErrorFiveAndChangesNothing) {
+    auto t = NewTransfer(512, 0);
+    t->timeoutSecs = 5;
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const std::string body = tests::PatternBytes(700);
+    port.Send(tests::Data(1, body.substr(0, 512)), client);
+    Next();
+    EXPECT_TRUE(t->serverKnown);
+    const std::int64_t activity = t->lastActivity;
+
+    clock.Advance(3);
+    FakePeer stranger;
+    stranger.Send(tests::Data(2, "intruder"), client);
+    Bytes e;
+    ASSERT_TRUE(stranger.Receive(e));
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 5);
+    EXPECT_EQ(tests::ErrorTextOf(e), "Unknown transfer ID");
+    EXPECT_TRUE(port.Silent(100));
+    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(t->blocksReceived, 1);
+    EXPECT_EQ(t->lastActivity, activity);
+    EXPECT_EQ(t->server, port.Address());
+
+    port.Send(tests::Data(2, body.substr(512)), client);
+    EXPECT_EQ(tests::Block(Next()), 2);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+}
+
+TEST_F(TransferTest, BeforeTheFirstReplyOnlyTheRequestsHostIsHeard) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    FakePeer otherHost("127.0.0.2");
+    otherHost.Send(tests::Data(1, "intruder"), client);
+    Bytes e;
+    ASSERT_TRUE(otherHost.Receive(e));
+    EXPECT_EQ(tests::Block(e), 5);
+    EXPECT_FALSE(t->serverKnown);
+    EXPECT_EQ(t->busy, 1);
+    // Any port of the request's host may answer first.
+    port.Send(tests::Data(1, "hi"), client);
+    EXPECT_EQ(tests::Block(Next()), 1);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "hi");
+}
+
+TEST_F(TransferTest, AStrangersErrorIsNotAnswered) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    port.Send(tests::Data(1, std::string(512, 'x')), client);
+    Next();
+    FakePeer stranger;
+    stranger.Send(tests::Error(5, "Unknown transfer ID"), client);
+    EXPECT_TRUE(stranger.Silent(200));
+    EXPECT_EQ(t->busy, 1);
+}
+
+// ---- failed starts ----------------------------------------------------------------
+
+TEST_F(TransferTest, FailedStartsCloseTheFileTheyOpened) {
+    // Port 65536 passes the view's check; its low 16 bits, 0, cannot be sent to.
+    tests::WriteFile(dir.File("a.txt"), "data");
+    auto send = NewTransfer(512, 1);
+    EXPECT_EQ(send->StartSend("a.txt", "a.txt", "127.0.0.1", 65536, 1, {}), 0);
+    EXPECT_FALSE(send->FileOpen());
+    EXPECT_FALSE(tests::ProcessHasOpen(dir.File("a.txt")));
+
+    auto fetch = NewTransfer(512, 0);
+    EXPECT_EQ(fetch->StartFetch("b.txt", "b.txt", "127.0.0.1", 65536, 1), 0);
+    EXPECT_FALSE(fetch->FileOpen());
+    EXPECT_TRUE(tests::FileExists(dir.File("b.txt"))) << "the empty file stays";
+    EXPECT_FALSE(tests::ProcessHasOpen(dir.File("b.txt")));
+
+    const auto texts = prompts.MessageTexts();
+    ASSERT_EQ(texts.size(), 2u);
+    EXPECT_EQ(texts[0].rfind("Error sending to host : ", 0), 0u) << texts[0];
+    EXPECT_EQ(texts[1].rfind("Client : Error sending to host : ", 0), 0u) << texts[1];
+    EXPECT_EQ(send->busy + fetch->busy, 0);
+}
+
+TEST_F(TransferTest, AHugePortReachesTheWireWithItsLowSixteenBits) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(t->StartFetch("a.txt", "a.txt", "127.0.0.1", 65536 + server.Port(), 1), 1);
+    tests::SentRequest r = TakeRequest();
+    EXPECT_EQ(r.name, "a.txt");
+}
+
+// ---- local port and buffers ---------------------------------------------------------
+
+TEST_F(TransferTest, OpenLocalPortBindsTheChosenAddressAndPostsIt) {
+    auto t = NewTransfer(512, 0);
+    EXPECT_EQ(t->localAddress, "127.0.0.1");
+    EXPECT_NE(t->LocalPort(), 0);
+    EXPECT_EQ(Messages(WM_TRANSFER_ADDRESS).size(), 1u);
+}
+
+TEST_F(TransferTest, OpenLocalPortFailures) {
+    tftp::FixedAddressProvider none("skerry", {});
+    none.failLookup = true;
+    ClientContext other{settings, clock, prompts, none, status};
+    CTransferSocket cancelled(other);
+    EXPECT_EQ(cancelled.OpenLocalPort(), 0);  // manual entry cancelled: no word
+    platform::ScriptedPromptService::Answer typed;
+    typed.typed = "192.0.2.1";  // not an address of this machine
+    prompts.Clear();
+    prompts.Queue(platform::ScriptedPromptService::Answer{});  // "Unable to resolve ..." OK
+    prompts.Queue(typed);
+    CTransferSocket unusable(other);
+    EXPECT_EQ(unusable.OpenLocalPort(), 0);
+    const auto texts = prompts.MessageTexts();
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "Unable to Create port");
+}
+
+TEST_F(TransferTest, ASocketGrantingLessLowersTheBlockSizeToFit) {
+    tests::WriteFile(dir.File("a.txt"), "data");
+    auto t = NewTransfer<StingySocket>(8192, 1, 1000);
+    ASSERT_EQ(Send(*t), 1);
+    EXPECT_EQ(t->blockSize, 980);
+    EXPECT_EQ(t->buffer.size(), 1000u);
+    EXPECT_EQ(TakeRequest().options.back(),
+              (std::pair<std::string, std::string>{"blksize", "980"}));
+    auto shown = Messages(WM_TRANSFER_BLOCKSIZE);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].lParam, 980);
+}
+
+TEST_F(TransferTest, ASocketRefusingTheBufferStopsTheStart) {
+    auto t = NewTransfer<StingySocket>(512, 0, 0, true);
+    EXPECT_EQ(Fetch(*t), 0);
+    EXPECT_EQ(t->busy, 0);
+    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
+    EXPECT_EQ(prompts.MessageTexts()[0], "Block size settings not valid for sockets");
+    EXPECT_TRUE(server.Silent(100));
+}
+
+TEST_F(TransferTest, TheRealSocketGrantsTheLargestBlock) {
+    auto t = NewTransfer(tftp::kMaxBlockSize, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    EXPECT_EQ(t->blockSize, tftp::kMaxBlockSize);
+    EXPECT_TRUE(Messages(WM_TRANSFER_BLOCKSIZE).empty());
+}
+
+TEST_F(TransferTest, AnOackBlockSizeTheSocketCannotTakeEndsTheTransfer) {
+    auto t = NewTransfer<StingySocket>(512, 0, 1500);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    port.Send(tests::Oack({{"blksize", "8192"}}), client);
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 0);
+    EXPECT_EQ(t->busy, 0);
+}
+
+}  // namespace

@@ -126,6 +126,8 @@ def main():
                     help="include Vantrel and Skerry (auto: when built)")
     ap.add_argument("--engine", action="store_true",
                     help="also measure the server engine without its window (bench_vantrel_engine)")
+    ap.add_argument("--skerry-window", action="store_true",
+                    help="also measure transfers of the whole Skerry program (its window scripted)")
     ap.add_argument("--profile", metavar="SERVER,DIR,BS",
                     help="instead of the benchmarks: profile one server (or one client, against "
                     "tftpd-hpa) during one transfer")
@@ -157,7 +159,11 @@ def main():
         print("harness: missing %s" % ", ".join(missing), file=sys.stderr)
         return 2
     servers = tools.servers()
-    clients = [c for c in profile["server_clients"] + profile["extra_clients"] if c != "skerry" or tools.skerry]
+    if args.skerry_window:
+        profile["extra_clients"] = ["skerry", "skerry-window"] + [
+            c for c in profile["extra_clients"] if c != "skerry"]
+    clients = [c for c in profile["server_clients"] + profile["extra_clients"]
+               if not c.startswith("skerry") or tools.skerry]
     notes = []
     if not tools.vantrel:
         notes.append("Vantrel not built in this checkout: the server tables show the peers only.")
@@ -227,7 +233,7 @@ def main():
                 srv.stop()
             ctx.servers = {}
         if "idle" not in skip:
-            for client in (["skerry"] if tools.skerry else []) + ["atftp"]:
+            for client in (["skerry", "skerry-window"] if tools.skerry else []) + ["atftp"]:
                 r = measure.stalled_client(ctx, client)
                 if r:
                     idle.append(r)

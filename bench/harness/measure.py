@@ -108,7 +108,7 @@ def one_transfer(ctx, server, client, direction, bs, run, source="big.bin"):
     timeout = max(30.0, size / 2e6)
     r = run_client(argv, timeout, os.path.join(ctx.logs, "client.log"), cwd=ctx.downloads)
     seconds = r.seconds
-    if client == "skerry":
+    if client.startswith("skerry"):
         m = re.search(r"^elapsed ([\d.]+)", r.output, re.M)
         if m:
             rec["process_seconds"] = seconds
@@ -153,7 +153,7 @@ def single_transfers(ctx, servers):
             for client in p["extra_clients"]:
                 if not peers.client_supports(client, bs) or not _client_at(p, client, bs):
                     continue
-                if client == "skerry" and not ctx.tools.skerry:
+                if client.startswith("skerry") and not ctx.tools.skerry:
                     continue
                 for direction in ("get", "put"):
                     rec = one_transfer(ctx, "tftpd-hpa", client, direction, bs, run)
@@ -267,7 +267,7 @@ def stalled_client(ctx, client):
     port = silent.getsockname()[1]
     local = os.path.join(ctx.downloads, "stalled.bin")
     argv = peers.client_argv(client, "get", 512, port, "nothing.bin", local, ctx.tools)
-    if client == "skerry":
+    if client.startswith("skerry"):
         argv += ["--timeout", "600"]
     proc = start_transfer_client(argv, os.path.join(ctx.logs, "stalled-%s.log" % client), ctx.downloads)
     try:

@@ -107,6 +107,7 @@ CLIENT_BLOCKS = {
     "busybox": None,
     "tftp": [512],        # tftp-hpa 5.2 sends no options
     "skerry": None,
+    "skerry-window": None,  # the form takes at most 65420: used in place of 65464
 }
 
 
@@ -135,7 +136,8 @@ def client_argv(client, direction, bs, port, remote, local, tools):
     if client == "tftp":
         return ["tftp", "-4", "-m", "octet", HOST, str(port), "-c"] + (
             ["get", remote, local] if get else ["put", local, remote])
-    if client == "skerry":
+    if client in ("skerry", "skerry-window"):
         return [tools.skerry, "--host", HOST, "--port", str(port), "--blksize", str(bs),
-                "--get" if get else "--put", remote, "--local", local]
+                "--get" if get else "--put", remote, "--local", local] + (
+                    ["--window"] if client == "skerry-window" else [])
     raise ValueError(client)

@@ -255,7 +255,7 @@ def main():
         conc_size_text=_size_text(profile["conc_size"]), conc_blksize=profile["conc_blksize"],
         failures=ctx.failures + (["%d case group(s) skipped: the time budget ran out" % ctx.skipped]
                                  if ctx.skipped else []),
-        notes=notes, wall=wall)
+        notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients)
     text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients)
     os.makedirs(args.results, exist_ok=True)
     name = "quick" if args.quick else "full"
@@ -274,6 +274,24 @@ def main():
     return 0
 
 
+def rerender(path):
+    """Writes the report again from a run's JSON records (after a change to
+    the report, without measuring again)."""
+    with open(path) as f:
+        d = json.load(f)
+    meta = d["meta"]
+    ping = {int(k): v for k, v in d["ping"].items()}
+    text, lines = report.build(meta, ping, d["single"], d["concurrency"], d["idle"], meta["servers"],
+                               meta["server_clients"], meta["clients"])
+    out = os.path.splitext(path)[0] + ".md"
+    with open(out, "w") as f:
+        f.write(text)
+    print("== results in %s" % out)
+    for line in lines:
+        print(line)
+    return 0
+
+
 def _size_text(n):
     return "%d MiB" % (n // MIB) if n % MIB == 0 else "%d bytes" % n
 
@@ -286,6 +304,8 @@ if __name__ == "__main__":
     signal.signal(signal.SIGTERM, _on_signal)
     signal.signal(signal.SIGHUP, _on_signal)
     try:
+        if len(sys.argv) == 3 and sys.argv[1] == "--rerender":
+            sys.exit(rerender(sys.argv[2]))
         sys.exit(main())
     except KeyboardInterrupt:
         stop_all()

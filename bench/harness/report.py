@@ -39,9 +39,10 @@ class Summary:
             if r["ok"]:
                 c["ok"] += 1
                 c["mbps"].append(r["mbps"])
+                blocks = r["bytes"] // r["bs"] + 1
                 if r.get("server_cpu") is not None:
-                    c["srv_cpu"].append(r["server_cpu"])
-                c["cli_cpu"].append(r["client_cpu"])
+                    c["srv_cpu"].append(1e6 * r["server_cpu"] / blocks)
+                c["cli_cpu"].append(1e6 * r["client_cpu"] / blocks)
 
     def mbps(self, direction, bs, client, server):
         c = self.cases.get((direction, bs, client, server))
@@ -79,6 +80,8 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
             md.append("- %s" % n)
         md.append("")
 
+    targets_at = len(md)
+
     # ---- lock-step limit
     md.append("## Lock-step limit (UDP ping-pong, two processes)\n")
     md.append("| datagram bytes | RTT µs, default placement | RTT µs, both on one CPU | block size | limit MB/s |")
@@ -99,9 +102,9 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
     md.append("## Server side: one transfer at a time\n")
     md.append("Client atftp 0.8 (block size option sent unless 512) and curl 7.88 (always sends blksize, tsize, "
               "timeout). `vs tftpd-hpa` and `vs best peer` compare medians with the same client; `of limit` is the "
-              "share of the lock-step limit; CPU is the server's user + system seconds per transfer (median).\n")
+              "share of the lock-step limit; CPU is the server's user + system time per block (median).\n")
     md.append("| block | dir | client | server | MB/s | min–max | vs tftpd-hpa | vs best peer | of limit | "
-              "server CPU s | verified |")
+              "server CPU µs/block | verified |")
     md.append("|---:|:--|:--|:--|---:|---:|---:|---:|---:|---:|---:|")
     blocks = sorted({r["bs"] for r in single})
     for bs in blocks:
@@ -120,7 +123,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
                         _fmt(m), "%s–%s" % (_fmt(min(c["mbps"])), _fmt(max(c["mbps"]))) if c["mbps"] else "-",
                         _fmt(_ratio(m, base), 2), _fmt(_ratio(m, best), 2),
                         "%s%%" % _fmt(100 * m / lim[bs], 0) if m and lim.get(bs) else "-",
-                        _fmt(_median(c["srv_cpu"]), 2), c["ok"], c["runs"]))
+                        _fmt(_median(c["srv_cpu"]), 1), c["ok"], c["runs"]))
                     if client == server_clients[0] and m:
                         lines.append("figure %s-%d-%s %.1f MB/s" % (direction, bs, server, m))
                         if server != "tftpd-hpa" and base:
@@ -140,7 +143,8 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
               "its button clicked (the form takes at most 65420: used for 65464). Their time runs from the start "
               "to the end of the transfer (the others: process start to exit). `vs best other` compares with the "
               "fastest other client.\n")
-    md.append("| block | dir | client | MB/s | min–max | vs best other | of limit | client CPU s | verified |")
+    md.append("| block | dir | client | MB/s | min–max | vs best other | of limit | client CPU µs/block | "
+              "verified |")
     md.append("|---:|:--|:--|---:|---:|---:|---:|---:|---:|")
     for bs in blocks:
         for direction in ("get", "put"):
@@ -157,7 +161,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
                     "%s–%s" % (_fmt(min(c["mbps"])), _fmt(max(c["mbps"]))) if c["mbps"] else "-",
                     _fmt(_ratio(m, best), 2),
                     "%s%%" % _fmt(100 * m / lim[bs], 0) if m and lim.get(bs) else "-",
-                    _fmt(_median(c["cli_cpu"]), 2), c["ok"], c["runs"]))
+                    _fmt(_median(c["cli_cpu"]), 1), c["ok"], c["runs"]))
                 if m:
                     lines.append("figure client-%s-%d-%s %.1f MB/s" % (direction, bs, client, m))
                 if client.startswith("skerry") and m:
@@ -226,6 +230,8 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
             lines.append("figure %s-%s-cpu %.2f %%" % (kind, r["program"], pct))
         md.append("")
 
+    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle)
+
     if meta.get("failures"):
         md.append("## Failures\n")
         for f in meta["failures"]:
@@ -233,3 +239,74 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
         md.append("")
     md.append("Wall time of the run: %.0f s.\n" % meta["wall"])
     return "\n".join(md), lines
+
+
+def _targets(s, servers, server_clients, clients, conc, idle):
+    """The issue's targets against this run's medians."""
+    rows = []
+
+    def verdict(ok):
+        return "met" if ok else "**missed**"
+
+    def worst(pairs):
+        pairs = [p for p in pairs if p[0] is not None]
+        return min(pairs) if pairs else None
+
+    if "vantrel" in servers:
+        peers = [x for x in servers if x in PEER_SERVERS]
+        vs_best, vs_hpa = [], []
+        for (direction, bs, client, server) in s.cases:
+            if server != "vantrel" or client not in server_clients:
+                continue
+            m = s.mbps(direction, bs, client, "vantrel")
+            best = max([x for x in (s.mbps(direction, bs, client, p) for p in peers) if x] or [0]) or None
+            tag = "%s %d %s" % (direction, bs, client)
+            vs_best.append((_ratio(m, best), tag))
+            vs_hpa.append((_ratio(m, s.mbps(direction, bs, client, "tftpd-hpa")), tag))
+        w = worst(vs_best)
+        if w:
+            n_ok = sum(1 for r, _ in vs_best if r is not None and r >= 1.0)
+            rows.append(("Vantrel ≥ 1.0× the fastest peer server, every block size and direction",
+                         "%d of %d cases; lowest %.2f (%s)" % (n_ok, len(vs_best), w[0], w[1]), verdict(w[0] >= 1.0)))
+        w = worst(vs_hpa)
+        if w:
+            rows.append(("aim: Vantrel 1.2× tftpd-hpa", "lowest %.2f (%s)" % (w[0], w[1]), verdict(w[0] >= 1.2)))
+    by = {}
+    for r in conc:
+        by.setdefault((r["count"], r["server"]), []).append(r)
+    v, h = by.get((100, "vantrel")), by.get((100, "tftpd-hpa"))
+    if v and h:
+        agg_v = _median([r["mbps"] for r in v if r.get("ok")])
+        agg_h = _median([r["mbps"] for r in h if r.get("ok")])
+        intact = all(r["verified"] == r["count"] for r in v)
+        peak = max(r["peak_rss"] for r in v) / MIB
+        rows.append(("100 concurrent downloads: Vantrel aggregate ≥ tftpd-hpa",
+                     "%s vs %s MB/s" % (_fmt(agg_v), _fmt(agg_h)),
+                     verdict(agg_v is not None and agg_h is not None and agg_v >= agg_h)))
+        rows.append(("100 concurrent downloads: every file intact", "yes" if intact else "no", verdict(intact)))
+        rows.append(("100 concurrent downloads: Vantrel peak RSS < 64 MiB", "%.1f MiB" % peak, verdict(peak < 64)))
+    if "skerry" in clients:
+        vs = []
+        for (direction, bs, client, server) in s.cases:
+            if client != "skerry" or server != "tftpd-hpa":
+                continue
+            m = s.mbps(direction, bs, "skerry", "tftpd-hpa")
+            others = [s.mbps(direction, bs, c, "tftpd-hpa") for c in clients if not c.startswith("skerry")]
+            best = max([x for x in others if x] or [0]) or None
+            vs.append((_ratio(m, best), "%s %d" % (direction, bs)))
+        w = worst(vs)
+        if w:
+            n_ok = sum(1 for r, _ in vs if r is not None and r >= 1.0)
+            rows.append(("Skerry's engine ≥ 1.0× the fastest command-line client, every block size",
+                         "%d of %d cases; lowest %.2f (%s)" % (n_ok, len(vs), w[0], w[1]), verdict(w[0] >= 1.0)))
+    for r in idle:
+        pct = 100 * r["cpu"] / r["window"]
+        if r["program"] == "vantrel":
+            rows.append(("Vantrel idle < 1% of a core", "%.2f%%" % pct, verdict(pct < 1)))
+        elif r["program"].startswith("skerry"):
+            rows.append(("%s stalled < 5%% of a core" % r["program"], "%.2f%%" % pct, verdict(pct < 5)))
+    if not rows:
+        return []
+    out = ["## Targets\n", "| target | this run | |", "|:--|:--|:--|"]
+    out += ["| %s | %s | %s |" % row for row in rows]
+    return out + [""]

@@ -6,12 +6,14 @@
 # (bench/results/quick.md with --quick).
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N]
-#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle]
+#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle] [--halting-idle]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
 # checkout builds them; --engine adds the server engine without its window,
-# --skerry-window transfers of the whole Skerry program.
+# --skerry-window transfers of the whole Skerry program. While it measures,
+# idle CPUs are kept polling (PM QoS, /dev/cpu_dma_latency; --halting-idle
+# leaves them alone): a virtual machine's halted CPU is slow to wake.
 # A full run first waits (at most --wait-load seconds, default 600) for the
 # load average to fall below 1.0. The exit status is not 0 only when the
 # harness breaks or a transferred file does not verify; the throughput never
@@ -31,11 +33,11 @@ harness_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; harness_args+=(--quick) ;;
-    --engine|--skerry-window) harness_args+=("$1") ;;
+    --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
     --ours|--runs|--size-mib|--skip|--max-load|--profile) harness_args+=("$1" "$2"); shift ;;
-    -h|--help) sed -n '2,24p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift

@@ -5,7 +5,7 @@
 # its own with the files on a tmpfs, and writes bench/results/full.md
 # (bench/results/quick.md with --quick).
 #
-#   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N]
+#   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N] [--blocks B,..]
 #                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle] [--halting-idle]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
     --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--skip|--max-load|--profile) harness_args+=("$1" "$2"); shift ;;
+    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags) harness_args+=("$1=$2"); shift ;;
     -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac

@@ -151,10 +151,13 @@ def main():
     ap.add_argument("--quick", action="store_true", help="small files, one run, fewer cases")
     ap.add_argument("--runs", type=int, help="runs per case (default 3, quick 1)")
     ap.add_argument("--size-mib", type=int, help="size of the single-transfer file")
+    ap.add_argument("--blocks", help="comma list of block sizes (default 512,1428,8192,65464)")
     ap.add_argument("--ours", choices=["auto", "yes", "no"], default="auto",
                     help="include Vantrel and Skerry (auto: when built)")
     ap.add_argument("--engine", action="store_true",
                     help="also measure the server engine without its window (bench_vantrel_engine)")
+    ap.add_argument("--engine-flags", default="",
+                    help="options for bench_vantrel_engine (--gui, --idle), space-separated")
     ap.add_argument("--skerry-window", action="store_true",
                     help="also measure transfers of the whole Skerry program (its window scripted)")
     ap.add_argument("--profile", metavar="SERVER,DIR,BS",
@@ -179,10 +182,13 @@ def main():
         profile["runs"] = args.runs
     if args.size_mib:
         profile["size"] = args.size_mib * MIB
+    if args.blocks:
+        profile["blocks"] = [int(b) for b in args.blocks.split(",")]
     skip = set(x for x in args.skip.split(",") if x)
     top = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
     tools = peers.Tools(args.build_dir, args.peers_dir, args.ours != "no", args.engine)
+    tools.engine_flags = args.engine_flags.split()
     missing = [t for t in (tools.pingpong, tools.multiget, tools.atftpd) if not os.access(t, os.X_OK)]
     if args.ours == "yes" and not (tools.vantrel and tools.skerry):
         missing.append("vantrel and bench_skerry (asked for by --ours yes)")

@@ -27,6 +27,7 @@ class Tools:
         if self.skerry and not os.access(self.skerry, os.X_OK):
             self.skerry = None
         self.engine = os.path.join(build_dir, "bench", "bench_vantrel_engine") if with_engine else None
+        self.engine_flags = []
         if self.engine and not os.access(self.engine, os.X_OK):
             self.engine = None
 
@@ -81,8 +82,8 @@ def start_server(name, tools, work):
                    DBUS_SESSION_BUS_ADDRESS="disabled:")
         return Server(name, [tools.vantrel], port, log, env=env, cwd=os.path.join(work, "logs"))
     if name == "vantrel-engine":
-        return Server(name, [tools.engine, "--port", str(port), "--folder", root + "/"], port, log,
-                      cwd=os.path.join(work, "logs"))
+        return Server(name, [tools.engine, "--port", str(port), "--folder", root + "/"] + tools.engine_flags,
+                      port, log, cwd=os.path.join(work, "logs"))
     if name == "tftpd-hpa":
         argv = ["in.tftpd", "-L", "-4", "-a", "%s:%d" % (HOST, port), "-s", "-c", "-B", "65464",
                 "-u", "nobody", "-U", "000", root]

@@ -13,7 +13,7 @@ packages=(
   clang-14 libclang-rt-14-dev
   libsimpleini-dev
   tftp-hpa tftpd-hpa atftp busybox curl dnsmasq-base
-  iproute2 util-linux procps
+  iproute2 util-linux procps python3
   xvfb xauth x11-apps imagemagick xdotool libcap2-bin
   fonts-dejavu-core
 )

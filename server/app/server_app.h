@@ -123,6 +123,7 @@ private:
     QPointer<CPortChangeDlg> portChangeDlg_;
     QPointer<CStopServingDlg> stopDlg_;
     QPointer<CAbout> aboutSheet_;
+    static constexpr int kIdlePaceMs = 10;
     platform::IdleDriver idle_;
     std::unique_ptr<platform::TerminationSignals> signals_;
 

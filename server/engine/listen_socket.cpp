@@ -138,7 +138,7 @@ void CListenSocket::SweepTransfers() {
     ServerSettings& settings = app_.settings;
     int limitSetting = tftp::LeadingDigits(settings.Timeout);
     if (limitSetting < kMinTimeout || limitSetting > kMaxTimeout) {
-        settings.Timeout = "1";
+        settings.Timeout.assign(1, '1');  // not = "1": GCC 12 warns falsely (-Wrestrict)
         limitSetting = 1;
     }
     if (transfers_.empty()) {

@@ -310,12 +310,13 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         }
         bytesReceived += written;
         ++blocksReceived;
-        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
-                      blocksReceived));
-        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
+        // Acknowledge first: the server waits for the ACK, the status line can wait.
         std::uint8_t ack[4];
         SendTo(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, tftp::WireBlock(blockCounter))),
                server);
+        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
+                      blocksReceived));
+        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
         ++blockCounter;
         if (lastLength == blockSize + tftp::kHeaderLength) return;
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
@@ -369,6 +370,9 @@ void CTransferSocket::SendNextBlock() {
         Abort(tftp::kErrDiskFull);
         return;
     }
+    // Send first: the server waits for the block, the status line can wait.
+    tftp::PutDataHeader(buffer.data(), tftp::WireBlock(blockCounter));
+    SendTo(buffer.data(), n + tftp::kHeaderLength, server);
     bytesSent += n;
     Post(WM_TRANSFER_PROGRESS, kProgressSent, bytesSent);
     if (bytesSent != 0 && total != 0) {
@@ -378,8 +382,6 @@ void CTransferSocket::SendNextBlock() {
     } else {
         Status(Format("Sent %" PRId64 " bytes", bytesSent));
     }
-    tftp::PutDataHeader(buffer.data(), tftp::WireBlock(blockCounter));
-    SendTo(buffer.data(), n + tftp::kHeaderLength, server);
     if (n != blockSize) lastBlockSent = 1;
     ++blockCounter;
 }

@@ -251,14 +251,15 @@ void CTftpTransfer::OnData(int length) {
         return;
     }
     total_ += written;
+    ++blockCounter_;
+    // Acknowledge before updating the view: the client waits for the ACK.
+    std::uint8_t ack[kHeaderLength];
+    SendSmall(ack, BuildAck(ack, sizeof ack, WireBlock(blockCounter_)));
+
     app_.notice.Text = "Receiving";
     app_.notice.BytesDone = total_;
     app_.notice.BytesTotal = 0;  // no total known: the view shows the text
     app_.NotifyView(3, number);
-
-    ++blockCounter_;
-    std::uint8_t ack[kHeaderLength];
-    SendSmall(ack, BuildAck(ack, sizeof ack, WireBlock(blockCounter_)));
     if (length < blockSize_ + kHeaderLength) {
         CloseFile();
         active = 0;

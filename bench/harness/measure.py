@@ -311,6 +311,19 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         if rec["ok"]:
             report.append("Plain run: %.1f MB/s, server CPU %.3f s = %.2f us per block, client CPU %.3f s" % (
                 rec["mbps"], rec["server_cpu"], 1e6 * rec["server_cpu"] / blocks, rec["client_cpu"]))
+        # Scheduler events per block on the whole machine (server, client
+        # and anything else): a lock-step transfer pays for every switch and
+        # migration in latency.
+        stat_out = os.path.join(ctx.logs, "perf-stat.txt")
+        stat = start_transfer_client(["perf", "stat", "-a", "-x", ",", "-o", stat_out,
+                                      "-e", "context-switches,cpu-migrations"],
+                                     os.path.join(ctx.logs, "perf-stat.log"))
+        time.sleep(0.5)
+        rec = one_transfer(ctx, server, "atftp", direction, bs, 3)
+        stat.interrupt()
+        report += ["", "## Scheduler events on the whole machine during one transfer (perf stat, %s)" % (
+            "%.1f MB/s" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
+        report += _perf_stat_table(stat_out, blocks)
         # System calls per block, every thread of the server.
         pids = srv.accounting.pids() or [srv.proc.pid]
         trace_out = os.path.join(ctx.logs, "strace.txt")
@@ -331,7 +344,8 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         time.sleep(0.5)
         rec = one_transfer(ctx, server, "atftp", direction, bs, 2)
         perf.interrupt()
-        for title, extra in (("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
+        for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
+                             ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
                              ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
             r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
                            os.path.join(ctx.logs, "perf-report.txt"))
@@ -346,6 +360,25 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
     with open(path, "w") as f:
         f.write("\n".join(report) + "\n")
     return path
+
+
+def _perf_stat_table(stat_out, blocks):
+    rows = ["| event | count | per block |", "|:--|---:|---:|"]
+    try:
+        with open(stat_out) as f:
+            for line in f:
+                parts = line.strip().split(",")
+                if len(parts) < 3 or line.startswith("#"):
+                    continue
+                try:
+                    value = float(parts[0])
+                except ValueError:
+                    continue
+                name = parts[2]
+                rows.append("| %s | %d | %.3f |" % (name, value, value / blocks))
+    except OSError:
+        rows.append("| (perf stat wrote nothing) | | |")
+    return rows
 
 
 def _per_block_table(trace_out, blocks):
@@ -391,6 +424,14 @@ def profile_client(ctx, client, direction, bs, start, out_dir):
         if rec["ok"]:
             report.append("Plain run: %.1f MB/s, client CPU %.3f s = %.2f us per block, server CPU %.3f s" % (
                 rec["mbps"], rec["client_cpu"], 1e6 * rec["client_cpu"] / blocks, rec["server_cpu"]))
+        # Scheduler events per block on the whole machine.
+        stat_out = os.path.join(ctx.logs, "perf-stat.txt")
+        r = run_client(["perf", "stat", "-a", "-x", ",", "-o", stat_out,
+                        "-e", "context-switches,cpu-migrations", "--"] + argv, 600,
+                       os.path.join(ctx.logs, "perf-stat.log"), cwd=ctx.downloads)
+        report += ["", "## Scheduler events on the whole machine during one transfer (perf stat, %s)" % (
+            "completed" if r.ok else "failed: %s" % r.status), ""]
+        report += _perf_stat_table(stat_out, blocks)
         trace_out = os.path.join(ctx.logs, "strace.txt")
         r = run_client(["strace", "-c", "-f", "-o", trace_out] + argv, 600, os.path.join(ctx.logs, "strace.log"),
                        cwd=ctx.downloads)
@@ -400,7 +441,8 @@ def profile_client(ctx, client, direction, bs, start, out_dir):
         data = os.path.join(ctx.work, "perf.data")
         r = run_client(["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data, "--"] + argv,
                        600, os.path.join(ctx.logs, "perf.log"), cwd=ctx.downloads)
-        for title, extra in (("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
+        for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
+                             ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
                              ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
             r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
                            os.path.join(ctx.logs, "perf-report.txt"))

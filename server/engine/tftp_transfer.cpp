@@ -245,6 +245,14 @@ void CTftpTransfer::OnData(int length) {
     // included) is ignored.
     if (op != kData || !SameBlock(GetU16(p + 2), blockCounter_ + 1)) return;
 
+    // The ACK of a full block goes out before the block is written, so that
+    // the client prepares the next block while we write this one; a failed
+    // write then ends the transfer with an ERROR instead. The last block is
+    // written first: its ACK tells the client the file is complete.
+    const bool last = length < blockSize_ + kHeaderLength;
+    std::uint8_t ack[kHeaderLength];
+    const std::size_t ackLength = BuildAck(ack, sizeof ack, WireBlock(blockCounter_ + 1));
+    if (!last) SendSmall(ack, ackLength);
     const std::int64_t written = writer_.Write(p + kHeaderLength, length - kHeaderLength);
     if (written < 0) {
         SendError(kErrDiskFull);
@@ -252,43 +260,52 @@ void CTftpTransfer::OnData(int length) {
     }
     total_ += written;
     ++blockCounter_;
-    // Acknowledge before updating the view: the client waits for the ACK.
-    std::uint8_t ack[kHeaderLength];
-    SendSmall(ack, BuildAck(ack, sizeof ack, WireBlock(blockCounter_)));
+    if (last) SendSmall(ack, ackLength);
 
     app_.notice.Text = "Receiving";
     app_.notice.BytesDone = total_;
     app_.notice.BytesTotal = 0;  // no total known: the view shows the text
     app_.NotifyView(3, number);
-    if (length < blockSize_ + kHeaderLength) {
+    if (last) {
         CloseFile();
         active = 0;
     }
 }
 
 void CTftpTransfer::SendNextBlock() {
-    const std::int64_t left = total_ - bytesSent_;
-    if (left < 0) {
+    if (ahead_ == kNothingAhead) ReadAhead();
+    if (ahead_ < 0) {
         SendError(kErrDiskFull);
         return;
     }
-    const int n = left < blockSize_ ? static_cast<int>(left) : blockSize_;
-    // Read even when nothing is left, so that a retry of the empty last
-    // block finds where to go back to.
-    const int count = reader_.Read(buffer_.data() + kHeaderLength, n);
-    if (count < 0) {
-        SendError(kErrDiskFull);
-        return;
-    }
-    lastCount_ = count;
-    PutDataHeader(buffer_.data(), WireBlock(blockCounter_));
-    SendTo(buffer_.data(), count + kHeaderLength, peer);
+    const int count = ahead_;
+    ahead_ = kNothingAhead;
+    std::swap(sent_, next_);
+    PutDataHeader(sent_.data(), WireBlock(blockCounter_));
+    sentLength_ = count + kHeaderLength;
+    SendTo(sent_.data(), sentLength_, peer);
     if (count < blockSize_) {
         lastBlockSent_ = 1;
         // netascii: what goes on the wire is shorter than the file on disk.
         if (netascii_) total_ = bytesSent_ + count;
     }
     bytesSent_ += count;
+    // Read the following block while the client handles this one.
+    if (!lastBlockSent_) ReadAhead();
+}
+
+void CTftpTransfer::ReadAhead() {
+    const std::int64_t left = total_ - bytesSent_;
+    if (left < 0) {
+        ahead_ = kReadFailed;
+        return;
+    }
+    const int n = left < blockSize_ ? static_cast<int>(left) : blockSize_;
+    const auto size = static_cast<std::size_t>(blockSize_ + kHeaderLength);
+    if (next_.size() < size) next_.resize(size);
+    // Read even when nothing is left: the empty last block is a block too.
+    const int count = reader_.Read(next_.data() + kHeaderLength, n);
+    ahead_ = count < 0 ? kReadFailed : count;
 }
 
 int CTftpTransfer::RetryBlock() {
@@ -297,13 +314,9 @@ int CTftpTransfer::RetryBlock() {
         // The OACK itself went unanswered: offer it again. Sending block 1
         // instead would give the client a block size it never saw.
         SendOack();
-    } else {
-        if (!reader_.RewindLastRead()) {
-            SendError(kErrDiskFull);
-            return 0;
-        }
-        bytesSent_ -= lastCount_;
-        SendNextBlock();
+    } else if (sentLength_ > 0) {
+        // The block last sent is kept as it went out.
+        SendTo(sent_.data(), sentLength_, peer);
     }
     app_.notice.Text = "Retrying";
     app_.NotifyView(3, number);

@@ -29,9 +29,10 @@ public:
     // Answers the request: opens the socket, checks name, mode and options,
     // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
     void HandleRequest();
-    // Reads and sends the next DATA block (read request).
+    // Sends the next DATA block (read request), read ahead when it could be,
+    // and reads the one after it.
     void SendNextBlock();
-    // Sends the current block (or the unanswered OACK) again and shows
+    // Sends the block last sent (or the unanswered OACK) again and shows
     // "Retrying". 1 when something was sent again; 0 for a write request.
     int RetryBlock();
     // Sends ERROR code (0..6) or the option-failure packet (7) to the client
@@ -71,6 +72,7 @@ private:
     void OnAck(int length);
     void OnData(int length);
     void AnswerStranger(const platform::PeerAddress& from, int length);
+    void ReadAhead();
     void SendOack();
     void SendSmall(const std::uint8_t* packet, std::size_t length);
     void CloseFile();
@@ -91,9 +93,16 @@ private:
     // block is out); write request: bytes written so far.
     std::int64_t total_ = 0;
     std::int64_t bytesSent_ = 0;
-    int lastCount_ = 0;
-    // The one packet buffer: block size + 20 bytes.
+    // The packet buffer for what arrives: block size + 20 bytes.
     std::vector<std::uint8_t> buffer_;
+    // read request: the DATA packet last sent (kept for a retry) and the
+    // next block, read ahead while the client handles the last one.
+    static constexpr int kNothingAhead = -1;
+    static constexpr int kReadFailed = -2;
+    std::vector<std::uint8_t> sent_;
+    std::vector<std::uint8_t> next_;
+    int sentLength_ = 0;
+    int ahead_ = kNothingAhead;  // bytes of data in next_, or one of the above
     // The request as received; options are always read from here.
     std::uint8_t request_[tftp::kMaxRequestLength] = {};
     int requestLength_ = 0;

@@ -4,6 +4,7 @@
 #include "engine_harness.h"
 
 #include "server/engine/request_name.h"
+#include "tests/support/file_size_limit.h"
 
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
@@ -413,6 +414,40 @@ TEST_F(TransferTest, NetasciiUploadStoresCrLfOnceWhateverThePeerSends) {
     EXPECT_EQ(tests::ReadFile(h.InFile("n.txt")), "A\r\nB\r\nCD\r\nE\r");
     // Progress counts the bytes on disk.
     EXPECT_EQ(h.view.Of(WM_TRANSFER_STATUS).back().done, 12);
+}
+
+TEST_F(TransferTest, WriteFailureOfAFullBlockEndsTheUploadWithDiskFullAfterItsAck) {
+    // A full block is acknowledged before it is written; when the write
+    // fails, the client is told at once and the result says why.
+    const std::string content = tests::PatternBytes(1024, 5);
+    tests::FileSizeLimit limit(700);
+    ASSERT_TRUE(limit.Ok());
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "full.bin", "octet"));
+    const platform::PeerAddress port = ack.from;
+    EXPECT_EQ(Reply(tests::Data(1, content.substr(0, 512)), port).bytes, tests::Ack(1));
+    EXPECT_EQ(Reply(tests::Data(2, content.substr(512, 512)), port).bytes, tests::Ack(2));
+    Datagram error;
+    ASSERT_TRUE(client.Next(error));
+    EXPECT_EQ(error.bytes, tests::ErrorPacket(3, "Disk full"));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "Disk full : Receiving");
+    // Block 3 finds the transfer ended: no answer.
+    client.Send(tests::Data(3, "end"), port);
+    EXPECT_TRUE(client.Quiet(200));
+}
+
+TEST_F(TransferTest, WriteFailureOfTheLastBlockIsNeverAcknowledged) {
+    // The ACK of the last block tells the client its file arrived whole.
+    const std::string content = tests::PatternBytes(712, 6);
+    tests::FileSizeLimit limit(600);
+    ASSERT_TRUE(limit.Ok());
+    Datagram ack = Ask(tests::Request(tftp::kWrq, "last.bin", "octet"));
+    const platform::PeerAddress port = ack.from;
+    EXPECT_EQ(Reply(tests::Data(1, content.substr(0, 512)), port).bytes, tests::Ack(1));
+    EXPECT_EQ(Reply(tests::Data(2, content.substr(512)), port).bytes, tests::ErrorPacket(3, "Disk full"));
+    EXPECT_TRUE(client.Quiet(200));
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.ResultOf(1), "Disk full : Receiving");
 }
 
 TEST_F(TransferTest, UploadIntoAFolderThatIsMissingIsAnAccessViolation) {

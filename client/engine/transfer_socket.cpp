@@ -301,6 +301,15 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
     }
     case tftp::kData: {
         if (!tftp::SameBlock(tftp::GetU16(buffer.data() + 2), blockCounter)) return;
+        // A full block is acknowledged before it is written, so that the
+        // server reads the next one meanwhile; a failed write still ends the
+        // transfer with an ERROR. The last block is written first: its ACK
+        // tells the server the file arrived whole.
+        const bool last = lastLength != blockSize + tftp::kHeaderLength;
+        std::uint8_t ack[4];
+        const int ackLength =
+            static_cast<int>(tftp::BuildAck(ack, sizeof ack, tftp::WireBlock(blockCounter)));
+        if (!last) SendTo(ack, ackLength, server);
         const std::int64_t written =
             writer_.Write(buffer.data() + tftp::kHeaderLength, lastLength - tftp::kHeaderLength);
         if (written < 0) {
@@ -310,15 +319,13 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         }
         bytesReceived += written;
         ++blocksReceived;
-        // Acknowledge first: the server waits for the ACK, the status line can wait.
-        std::uint8_t ack[4];
-        SendTo(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, tftp::WireBlock(blockCounter))),
-               server);
+        if (last) SendTo(ack, ackLength, server);
+        // The status line after the ACK: the server waits for the ACK.
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
                       blocksReceived));
         if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
         ++blockCounter;
-        if (lastLength == blockSize + tftp::kHeaderLength) return;
+        if (!last) return;
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
                       blocksReceived));
         Abort(-1);
@@ -364,7 +371,14 @@ void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
 }
 
 void CTransferSocket::SendNextBlock() {
-    const int n = reader_.Read(buffer.data() + tftp::kHeaderLength, blockSize);
+    int n;
+    if (ahead_ != kNothingAhead) {
+        n = ahead_;
+        ahead_ = kNothingAhead;
+        std::swap(buffer, nextBlock_);
+    } else {
+        n = reader_.Read(buffer.data() + tftp::kHeaderLength, blockSize);
+    }
     if (n < 0) {
         Status("Error reading local file");
         Abort(tftp::kErrDiskFull);
@@ -384,6 +398,14 @@ void CTransferSocket::SendNextBlock() {
     }
     if (n != blockSize) lastBlockSent = 1;
     ++blockCounter;
+    if (lastBlockSent == 0) ReadAhead();
+}
+
+void CTransferSocket::ReadAhead() {
+    // The block size is settled once block 1 is out: read the next block
+    // while the server handles this one.
+    if (nextBlock_.size() != buffer.size()) nextBlock_.resize(buffer.size());
+    ahead_ = reader_.Read(nextBlock_.data() + tftp::kHeaderLength, blockSize);
 }
 
 // ---- end --------------------------------------------------------------------
@@ -409,6 +431,7 @@ void CTransferSocket::CheckTimeout() {
 }
 
 void CTransferSocket::CloseFile() {
+    ahead_ = kNothingAhead;
     reader_.Close();
     writer_.Close();
 }

@@ -93,6 +93,7 @@ private:
     void OnSendPacket(std::uint16_t opcode);
     void OnFetchPacket(std::uint16_t opcode);
     void SendNextBlock();
+    void ReadAhead();
     // The OACK's blksize and tsize; false when the transfer has ended.
     bool TakeOptions(int sendBuffer);
 
@@ -108,4 +109,9 @@ private:
     std::vector<std::uint8_t> request_;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;
+    // send: the block after the one last sent, read ahead (ahead_ bytes,
+    // -1 for a failed read).
+    static constexpr int kNothingAhead = -2;
+    std::vector<std::uint8_t> nextBlock_;
+    int ahead_ = kNothingAhead;
 };

@@ -8,6 +8,7 @@
 #include "platform/scripted_prompt_service.h"
 #include "tests/client/client_test_support.h"
 #include "tests/support/event_loop.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -214,6 +215,40 @@ TEST_F(TransferTest, RepeatedBlockIsWrittenOnceAndAcknowledgedOnce) {
     EXPECT_EQ(tests::Block(Next()), 2);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
     EXPECT_EQ(t->blocksReceived, 2);
+}
+
+TEST_F(TransferTest, FullBlockThatCannotBeWrittenIsAcknowledgedThenRefusedWithDiskFull) {
+    // A full block is acknowledged before it is written; the failed write
+    // still reaches the server as ERROR 3 and the user hears of it.
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    tests::FileSizeLimit limit(300);
+    ASSERT_TRUE(limit.Ok());
+    port.Send(tests::Data(1, tests::PatternBytes(512)), client);
+    EXPECT_EQ(Next(), tests::Ack(1));
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 3);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_FALSE(t->FileOpen());
+    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
+    EXPECT_EQ(prompts.MessageTexts()[0], "Error writing to local file");
+}
+
+TEST_F(TransferTest, LastBlockThatCannotBeWrittenIsNeverAcknowledged) {
+    // The ACK of the last block tells the server the file arrived whole.
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    tests::FileSizeLimit limit(300);
+    ASSERT_TRUE(limit.Ok());
+    port.Send(tests::Data(1, tests::PatternBytes(400)), client);
+    const Bytes e = Next();
+    EXPECT_EQ(tests::Opcode(e), tftp::kError);
+    EXPECT_EQ(tests::Block(e), 3);
+    EXPECT_TRUE(port.Silent(200));
+    EXPECT_EQ(t->busy, 0);
 }
 
 TEST_F(TransferTest, NetasciiFetchStoresEachLineEndAsOneCrLf) {
@@ -440,6 +475,29 @@ TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesThePartialFile) {
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
     EXPECT_FALSE(t->FileOpen());
     EXPECT_FALSE(tests::ProcessHasOpen(dir.File("a.txt")));
+}
+
+TEST_F(TransferTest, ASendAfterAnAbortedSendStartsFromItsOwnFirstBlock) {
+    // The aborted send had read its second block ahead; none of it may
+    // leak into the next send from the same window.
+    const std::string first = tests::PatternBytes(1500, 1);
+    const std::string second = tests::PatternBytes(700, 2);
+    tests::WriteFile(dir.File("one.bin"), first);
+    tests::WriteFile(dir.File("two.bin"), second);
+    auto t = NewTransfer(512, 1);
+    ASSERT_EQ(Send(*t, "one.bin"), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    EXPECT_EQ(Next(), tests::Data(1, first.substr(0, 512)));
+    t->Abort(tftp::kErrTransferAborted);
+    EXPECT_EQ(tests::Block(Next()), 8);
+
+    ASSERT_EQ(Send(*t, "two.bin"), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    EXPECT_EQ(Next(), tests::Data(1, second.substr(0, 512)));
+    port.Send(tests::Ack(1), client);
+    EXPECT_EQ(Next(), tests::Data(2, second.substr(512)));
 }
 
 TEST_F(TransferTest, AbortBeforeAnyReplyGoesToTheRequestsHostAndPort) {

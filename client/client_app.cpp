@@ -18,7 +18,7 @@ CClientApp::CClientApp(platform::PromptService& prompts, platform::Clock& clock,
       profile_(std::move(profilePath)),
       context_{*this, clock, prompts, addresses, *this},
       help_("qrc:/help/skerry.html", "Halden Client Help"),
-      idle_([this](long count) { return OnIdle(count); }) {}
+      idle_([this](long count) { return OnIdle(count); }, kIdlePaceMs, kBusyIdlePaceMs) {}
 
 CClientApp::~CClientApp() {
     idle_.Stop();

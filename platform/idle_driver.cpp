@@ -6,8 +6,10 @@
 
 namespace platform {
 
-IdleDriver::IdleDriver(Handler handler, int paceMs)
-    : handler_(std::move(handler)), paceMs_(paceMs < 1 ? 1 : paceMs) {}
+IdleDriver::IdleDriver(Handler handler, int paceMs, int busyPaceMs)
+    : handler_(std::move(handler)),
+      paceMs_(paceMs < 1 ? 1 : paceMs),
+      busyPaceMs_(busyPaceMs < 1 ? paceMs_ : busyPaceMs) {}
 
 IdleDriver::~IdleDriver() { Stop(); }
 
@@ -59,10 +61,12 @@ void IdleDriver::timerEvent(QTimerEvent* event) {
         return;
     }
     ++callsMade_;
+    // A count of 0 means events came since the last call.
+    const bool afterEvents = count_ == 0;
     const bool more = handler_(count_++);
     if (!running_) return;
     if (more) {
-        Arm(paceMs_);
+        Arm(afterEvents ? busyPaceMs_ : paceMs_);
     } else {
         timer_.stop();
         armedMs_ = -1;

@@ -162,7 +162,7 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
         if (transfer.busy != 1) return false;
         if (count & 0x40) transfer.CheckTimeout();
         return true;
-    });
+    }, CClientApp::kIdlePaceMs, CClientApp::kBusyIdlePaceMs);
     idle.Start();
     QTimer::singleShot(o.deadlineSecs * 1000, [&] { transfer.Abort(-1); });
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 using platform::IdleDriver;
@@ -51,6 +52,29 @@ TEST(IdleDriver, AHandlerThatAlwaysWantsMoreIsPaced) {
     // About one call a millisecond: far from a spinning loop's hundreds.
     EXPECT_LT(perMs, 3.0);
     EXPECT_GT(driver.CallsMade(), 50);
+}
+
+TEST(IdleDriver, EventsBetweenCallsSlowThemToTheBusyPaceUntilTheyStop) {
+    long highest = 0;
+    IdleDriver driver([&](long count) {
+        highest = std::max(highest, count);
+        return true;
+    }, 1, 25);
+    driver.Start();
+    // An event every 2 ms: each call follows events, so the next waits 25 ms.
+    QTimer events;
+    events.start(2);
+    QElapsedTimer t;
+    t.start();
+    tests::RunFor(300);
+    events.stop();
+    const long busyCalls = driver.CallsMade();
+    EXPECT_LE(busyCalls, static_cast<long>(t.elapsed() / 25 + 3)) << "calls at the busy pace";
+    EXPECT_EQ(highest, 0) << "every call followed an event";
+    // Quiet again: back to one call a millisecond, so the count soon climbs
+    // past 64 (at the busy pace that would take 1.6 s).
+    highest = 0;
+    EXPECT_TRUE(tests::RunUntil([&] { return highest >= 64; }, 1000));
 }
 
 TEST(IdleDriver, StopEndsTheCalls) {

@@ -404,7 +404,12 @@ void CTransferSocket::SendNextBlock() {
 void CTransferSocket::ReadAhead() {
     // The block size is settled once block 1 is out: read the next block
     // while the server handles this one.
-    if (nextBlock_.size() != buffer.size()) nextBlock_.resize(buffer.size());
+    try {
+        if (nextBlock_.size() != buffer.size()) nextBlock_.resize(buffer.size());
+    } catch (const std::bad_alloc&) {
+        ahead_ = kNothingAhead;  // the next block is read when it is due instead
+        return;
+    }
     ahead_ = reader_.Read(nextBlock_.data() + tftp::kHeaderLength, blockSize);
 }
 

@@ -302,7 +302,12 @@ void CTftpTransfer::ReadAhead() {
     }
     const int n = left < blockSize_ ? static_cast<int>(left) : blockSize_;
     const auto size = static_cast<std::size_t>(blockSize_ + kHeaderLength);
-    if (next_.size() < size) next_.resize(size);
+    try {
+        if (next_.size() < size) next_.resize(size);
+    } catch (const std::bad_alloc&) {
+        ahead_ = kReadFailed;  // told to the client as ERROR 3, allocation exceeded
+        return;
+    }
     // Read even when nothing is left: the empty last block is a block too.
     const int count = reader_.Read(next_.data() + kHeaderLength, n);
     ahead_ = count < 0 ? kReadFailed : count;

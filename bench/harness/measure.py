@@ -292,6 +292,16 @@ def stalled_client(ctx, client):
 
 # ---- profile of one server -------------------------------------------------------
 
+def _transfer_watched(ctx, tool_argv, tool_log, server, direction, bs, run):
+    """One transfer with atftp while a tool (strace, perf) watches from the
+    side; the tool is started first and interrupted after."""
+    tool = start_transfer_client(tool_argv, os.path.join(ctx.logs, tool_log))
+    time.sleep(0.5)
+    rec = one_transfer(ctx, server, "atftp", direction, bs, run)
+    tool.interrupt()
+    return rec
+
+
 def profile_server(ctx, server, direction, bs, start, out_dir):
     """Where one server's time goes during one transfer: CPU per block, the
     system calls it makes per block (strace -c), and a perf profile. Writes
@@ -315,12 +325,9 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         # and anything else): a lock-step transfer pays for every switch and
         # migration in latency.
         stat_out = os.path.join(ctx.logs, "perf-stat.txt")
-        stat = start_transfer_client(["perf", "stat", "-a", "-x", ",", "-o", stat_out,
+        rec = _transfer_watched(ctx, ["perf", "stat", "-a", "-x", ",", "-o", stat_out,
                                       "-e", "context-switches,cpu-migrations"],
-                                     os.path.join(ctx.logs, "perf-stat.log"))
-        time.sleep(0.5)
-        rec = one_transfer(ctx, server, "atftp", direction, bs, 3)
-        stat.interrupt()
+                                "perf-stat.log", server, direction, bs, 3)
         report += ["", "## Scheduler events on the whole machine during one transfer (perf stat, %s)" % (
             "%.1f MB/s" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
         report += _perf_stat_table(stat_out, blocks)
@@ -330,20 +337,14 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         argv = ["strace", "-c", "-f", "-o", trace_out]
         for pid in pids:
             argv += ["-p", str(pid)]
-        tracer = start_transfer_client(argv, os.path.join(ctx.logs, "strace.log"))
-        time.sleep(0.5)
-        rec = one_transfer(ctx, server, "atftp", direction, bs, 1)
-        tracer.interrupt()
+        rec = _transfer_watched(ctx, argv, "strace.log", server, direction, bs, 1)
         report += ["", "## System calls during one transfer under strace (%s)" % (
             "%.1f MB/s under the tracer" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
         report += _per_block_table(trace_out, blocks)
         # Where the CPU time goes.
         data = os.path.join(ctx.work, "perf.data")
-        perf = start_transfer_client(["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data,
-                                      "-p", str(srv.proc.pid)], os.path.join(ctx.logs, "perf.log"))
-        time.sleep(0.5)
-        rec = one_transfer(ctx, server, "atftp", direction, bs, 2)
-        perf.interrupt()
+        rec = _transfer_watched(ctx, ["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data,
+                                      "-p", str(srv.proc.pid)], "perf.log", server, direction, bs, 2)
         for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
                              ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
                              ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):

@@ -345,15 +345,7 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         data = os.path.join(ctx.work, "perf.data")
         rec = _transfer_watched(ctx, ["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data,
                                       "-p", str(srv.proc.pid)], "perf.log", server, direction, bs, 2)
-        for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
-                             ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
-                             ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
-            r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
-                           os.path.join(ctx.logs, "perf-report.txt"))
-            report += ["", "## perf: %s" % title, "", "```"]
-            report += [re.sub(r"(\s+-)+\s*$", "", l) for l in r.output.splitlines()
-                       if l.strip() and not l.startswith("#")][:80]
-            report += ["```"]
+        report += _perf_sections(ctx, data)
         if os.path.exists(data):
             os.remove(data)
     finally:
@@ -361,6 +353,22 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
     with open(path, "w") as f:
         f.write("\n".join(report) + "\n")
     return path
+
+
+def _perf_sections(ctx, data):
+    """The report's perf sections from one recording: self time by object and
+    by symbol, and time including callees."""
+    lines = []
+    for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
+                         ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
+                         ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
+        r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
+                       os.path.join(ctx.logs, "perf-report.txt"))
+        lines += ["", "## perf: %s" % title, "", "```"]
+        lines += [re.sub(r"(\s+-)+\s*$", "", l) for l in r.output.splitlines()
+                  if l.strip() and not l.startswith("#")][:80]
+        lines += ["```"]
+    return lines
 
 
 def _perf_stat_table(stat_out, blocks):
@@ -442,15 +450,7 @@ def profile_client(ctx, client, direction, bs, start, out_dir):
         data = os.path.join(ctx.work, "perf.data")
         r = run_client(["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data, "--"] + argv,
                        600, os.path.join(ctx.logs, "perf.log"), cwd=ctx.downloads)
-        for title, extra in (("Self time by object", ["--no-children", "--sort", "dso", "-g", "none"]),
-                             ("Self time by symbol", ["--no-children", "--sort", "dso,symbol", "-g", "none"]),
-                             ("Time including callees", ["--children", "--sort", "symbol", "-g", "none"])):
-            r = run_client(["perf", "report", "-i", data, "--stdio", "--percent-limit", "0.7"] + extra, 300,
-                           os.path.join(ctx.logs, "perf-report.txt"))
-            report += ["", "## perf: %s" % title, "", "```"]
-            report += [re.sub(r"(\s+-)+\s*$", "", l) for l in r.output.splitlines()
-                       if l.strip() and not l.startswith("#")][:80]
-            report += ["```"]
+        report += _perf_sections(ctx, data)
         for f in (data, os.path.join(ctx.downloads, "profiled.bin"), os.path.join(ctx.root, "profiled.bin")):
             if os.path.exists(f):
                 os.remove(f)

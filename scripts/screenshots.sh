@@ -143,19 +143,6 @@ STORE
   echo "screenshots: $(cd "$shots" && ls vantrel-*.png | tr '\n' ' ')"
 }
 
-vantrel_shots() {
-  build_target vantrel
-  local bin
-  bin=$(find "$top/$build" -maxdepth 3 -type f -name vantrel -perm -u+x | head -n 1)
-  [ -n "$bin" ] || { echo "screenshots: vantrel is not built" >&2; return 1; }
-  mkdir -p "$shots"
-  rm -f "$shots"/vantrel-*.png
-  unshare --net --mount --propagation private \
-    xvfb-run -a -s "-screen 0 1024x640x24" \
-    env QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$(mktemp -d)" \
-    bash -c "$(declare -f vantrel_scene); shots='$shots'; vantrel_scene '$bin'"
-}
-
 # --- Skerry ------------------------------------------------------------------
 
 skerry_scene() {  # runs inside the namespace and the X display
@@ -234,23 +221,26 @@ INI
   echo "screenshots: $(cd "$shots" && ls skerry-*.png | tr '\n' ' ')"
 }
 
-skerry_shots() {
-  build_target skerry
-  local bin
-  bin=$(find "$top/$build" -maxdepth 3 -type f -name skerry -perm -u+x | head -n 1)
-  [ -n "$bin" ] || { echo "screenshots: skerry is not built" >&2; return 1; }
+# --- Either program ------------------------------------------------------------
+
+# Builds one program and plays its scene in a network namespace of its own
+# under Xvfb; the scene writes docs/screenshots/PROGRAM-*.png.
+program_shots() {  # program (vantrel or skerry; its scene is PROGRAM_scene)
+  local program=$1 bin
+  build_target "$program"
+  bin=$(find "$top/$build" -maxdepth 3 -type f -name "$program" -perm -u+x | head -n 1)
+  [ -n "$bin" ] || { echo "screenshots: $program is not built" >&2; return 1; }
   mkdir -p "$shots"
-  rm -f "$shots"/skerry-*.png
+  rm -f "$shots/$program"-*.png
   unshare --net --mount --propagation private \
     xvfb-run -a -s "-screen 0 1024x640x24" \
     env QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$(mktemp -d)" \
-    bash -c "$(declare -f skerry_scene); shots='$shots'; skerry_scene '$bin'"
+    bash -c "$(declare -f "${program}_scene"); shots='$shots'; ${program}_scene '$bin'"
 }
 
 which=${1:-all}
 case "$which" in
-  vantrel) vantrel_shots ;;
-  skerry) skerry_shots ;;
-  all) vantrel_shots; skerry_shots ;;
+  vantrel|skerry) program_shots "$which" ;;
+  all) program_shots vantrel; program_shots skerry ;;
   *) echo "usage: scripts/screenshots.sh [vantrel|skerry]" >&2; exit 2 ;;
 esac

@@ -62,19 +62,23 @@ int CTransferSocket::OpenLocalPort() {
     return 1;
 }
 
+void CTransferSocket::Begin(const std::string& hostAddress, int port) {
+    lastActivity = app_.clock.Now();
+    busy = 1;
+    blockCounter = 1;
+    // Until the first reply, the request's host and port are the peer.
+    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
+    serverKnown = false;
+}
+
 int CTransferSocket::StartSend(const std::string& remoteName, const std::string& localName,
                                const std::string& hostAddress, int port, int binary,
                                const std::string& fileName) {
     if (busy == 1) return 0;
     if (!ResizeBuffers(1)) return 0;
-    lastActivity = app_.clock.Now();
-    busy = 1;
+    Begin(hostAddress, port);
     lastBlockSent = 0;
     bytesSent = 0;
-    blockCounter = 1;
-    // Until the first reply, the request's host and port are the peer.
-    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
-    serverKnown = false;
 
     std::string path = useSourceDir == 1 ? sourceDir : app_.settings.outboundPath;
     const std::size_t length = BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
@@ -101,14 +105,10 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     if (busy == 1) return 0;
     std::string path = app_.settings.inboundPath;
     if (!ResizeBuffers(0)) return 0;
-    lastActivity = app_.clock.Now();
-    busy = 1;
+    Begin(hostAddress, port);
     bytesReceived = 0;
     blocksReceived = 0;
-    blockCounter = 1;
     total = 0;
-    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
-    serverKnown = false;
 
     const std::size_t length = BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;

@@ -85,6 +85,8 @@ protected:
     virtual bool SetSocketBuffer(int sendBuffer, int size, int& readBack);
 
 private:
+    // The state every start shares: busy, block 1, the request's peer.
+    void Begin(const std::string& hostAddress, int port);
     std::size_t BuildRequest(std::uint16_t opcode, const std::string& remoteName,
                              std::string_view mode);
     int ResizeBuffers(int sendBuffer);

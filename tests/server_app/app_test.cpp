@@ -1,6 +1,7 @@
 // The whole server program in the test's own network namespace: the real
 // application object, listener, window and store, with real clients.
 #include "peers.h"
+#include "program_fixture.h"
 
 #include "common/local_address.h"
 #include "platform/clock.h"
@@ -48,56 +49,16 @@ using namespace vantrel;
 namespace {
 
 constexpr char kHost[] = "127.0.0.1";
-constexpr char kLocation[] = "/opt/vantrel/bin/vantrel";
 
-class AppTest : public ::testing::Test {
+class AppTest : public tests::ServerProgramTest {
 protected:
-    void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
-        out = dir.File("out") + "/";
-        in = dir.File("in") + "/";
-        std::filesystem::create_directories(out);
-        std::filesystem::create_directories(in);
-        storePath = dir.File("config/Brellin/Vantry.reg");
-        stored.Port = std::to_string(port);
-        stored.OutPath = out;
-        stored.InPath = in;
-        stored.LogFile = dir.File("rows.log");
-        stored.bNoSplash = 1;
-        stored.nMaxClients = 5;
-        stored.nPriority = 4;
-    }
-    void TearDown() override {
-        Stop();
-        CStartupSplash::EnableSplash(false);
-        CStartupSplash::HideSplash();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
+    std::string StorePath() override { return dir.File("config/Brellin/Vantry.reg"); }
+    tftp::AddressProvider& Addresses() override { return addresses; }
 
     bool Start() {
-        {
-            platform::RegistryStore writer(storePath);
-            SaveSettings(writer, stored);
-        }
-        store = std::make_unique<platform::RegistryStore>(storePath);
-        app = std::make_unique<CServerApp>(*store, clock, prompts, addresses, kLocation);
-        if (!app->InitInstance()) return false;
-        // The test runs the periodic check itself (Tick), at the moments it chooses.
-        EXPECT_TRUE(View()->TimerRunning());
-        if (auto* timer = View()->findChild<QTimer*>()) timer->stop();
-        return !View()->TimerRunning();
-    }
-    void Stop() {
-        app.reset();
-        store.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
-    ServerSettings Reload() {
-        platform::RegistryStore reader(storePath);
-        ServerSettings s;
-        LoadSettings(reader, s);
-        return s;
+        if (!ServerProgramTest::Start()) return false;
+        EXPECT_TRUE(viewTimerWasRunning) << "the view's timer runs the periodic check";
+        return true;
     }
 
     CNewView* View() const { return app->View(); }
@@ -107,7 +68,6 @@ protected:
     int Transfers() const { return app->Listener() ? app->Listener()->TransferCount() : 0; }
     void Tick() { View()->OnTimer(); }
     std::string Log() const { return tests::ReadFile(stored.LogFile); }
-    std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
 
     // A raw client whose read request stays running: DATA 1 comes and is never acknowledged.
     std::unique_ptr<tests::RawClient> Hold(const std::string& file, std::uint16_t onPort) {
@@ -150,15 +110,7 @@ protected:
         timer->start(20);
     }
 
-    tests::TempDir dir;
-    std::string out, in, storePath;
-    int port = 6969;
-    ServerSettings stored;
-    platform::ManualClock clock{1'000'000'000};
-    platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses{"vantrel-test", {kHost}};
-    std::unique_ptr<platform::RegistryStore> store;
-    std::unique_ptr<CServerApp> app;
 };
 
 }  // namespace

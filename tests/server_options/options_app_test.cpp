@@ -10,6 +10,7 @@
 
 #include "options_test_support.h"
 #include "tests/server_app/peers.h"
+#include "tests/server_app/program_fixture.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/temp_dir.h"
 
@@ -129,31 +130,19 @@ QWidget* Visit(COptions* sheet, PageIndex index) {
     return sheet->Page(index);
 }
 
-class OptionsInTheProgram : public ::testing::Test {
+class OptionsInTheProgram : public tests::ServerProgramTest {
 protected:
+    std::string StorePath() override { return ServerStorePath(); }
+    tftp::AddressProvider& Addresses() override { return addresses; }
+
     void SetUp() override {
-        setenv("TZ", "UTC", 1);
-        tzset();
+        // The program finds its store through XDG_CONFIG_HOME.
         if (const char* xdg = std::getenv("XDG_CONFIG_HOME")) savedXdg_ = xdg;
         setenv("XDG_CONFIG_HOME", dir.File("config").c_str(), 1);
-        storePath = ServerStorePath();
-        out = dir.File("out") + "/";
-        in = dir.File("in") + "/";
-        std::filesystem::create_directories(out);
-        std::filesystem::create_directories(in);
-        stored.Port = std::to_string(port);
-        stored.OutPath = out;
-        stored.InPath = in;
-        stored.LogFile = dir.File("rows.log");
-        stored.bNoSplash = 1;
-        stored.nMaxClients = 5;
-        stored.nPriority = 4;
+        ServerProgramTest::SetUp();
     }
     void TearDown() override {
-        Stop();
-        CStartupSplash::EnableSplash(false);
-        CStartupSplash::HideSplash();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        ServerProgramTest::TearDown();
         if (savedXdg_) setenv("XDG_CONFIG_HOME", savedXdg_->c_str(), 1);
         else unsetenv("XDG_CONFIG_HOME");
         // A raised priority must not outlive the test.
@@ -165,35 +154,11 @@ protected:
         QCoreApplication::exec();
     }
 
-    // Writes the stored settings and starts the program on them.
-    bool Start() {
-        {
-            platform::RegistryStore writer(storePath);
-            SaveSettings(writer, stored);
-        }
-        store = std::make_unique<platform::RegistryStore>(storePath);
-        app = std::make_unique<CServerApp>(*store, clock, prompts, addresses, "/opt/vantrel/bin/vantrel");
-        if (!app->InitInstance()) return false;
-        // The test runs the periodic check itself, when it chooses.
-        if (auto* timer = app->View()->findChild<QTimer*>()) timer->stop();
-        return true;
-    }
-    void Stop() {
-        app.reset();
-        store.reset();
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    }
     // File > Exit, then the program's end (which saves the settings).
     void Exit() {
         app->MainFrame()->ExecuteCommand(ID_APP_EXIT);
         EXPECT_TRUE(app->Ended());
         Stop();
-    }
-    ServerSettings Reload() const {
-        platform::RegistryStore reader(storePath);
-        ServerSettings s;
-        LoadSettings(reader, s);
-        return s;
     }
     std::string StoreFile() const { return tests::ReadFile(storePath); }
 
@@ -222,7 +187,6 @@ protected:
         return seen;
     }
 
-    std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
     int Rows() const { return app->View()->Model().Count(); }
     // The view's periodic check, which reports and removes ended transfers.
     void Tick() { app->View()->OnTimer(); }
@@ -236,15 +200,7 @@ protected:
         return client;
     }
 
-    tests::TempDir dir;
-    std::string storePath, out, in;
-    int port = 6969;
-    ServerSettings stored;
-    platform::ManualClock clock{1'000'000'000};
-    platform::ScriptedPromptService prompts;
     CountingAddresses addresses;
-    std::unique_ptr<platform::RegistryStore> store;
-    std::unique_ptr<CServerApp> app;
 
 private:
     std::optional<std::string> savedXdg_;

@@ -1,0 +1,101 @@
+// The whole server program started on settings the test writes beforehand:
+// folders of its own, port 6969, no splash, no client limit, priorities left
+// alone. The derived test says where the store lives and which addresses
+// the host has.
+#pragma once
+
+#include "common/local_address.h"
+#include "platform/clock.h"
+#include "platform/registry_store.h"
+#include "platform/scripted_prompt_service.h"
+#include "server/app/main_frame.h"
+#include "server/app/new_view.h"
+#include "server/app/server_app.h"
+#include "server/app/settings_store.h"
+#include "server/app/startup_splash.h"
+#include "tests/support/temp_dir.h"
+
+#include <QCoreApplication>
+#include <QEvent>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+namespace tests {
+
+class ServerProgramTest : public ::testing::Test {
+protected:
+    static constexpr char kLocation[] = "/opt/vantrel/bin/vantrel";
+
+    // The store's file, and the host's addresses as the listener sees them.
+    virtual std::string StorePath() = 0;
+    virtual tftp::AddressProvider& Addresses() = 0;
+
+    void SetUp() override {
+        setenv("TZ", "UTC", 1);
+        tzset();
+        out = dir.File("out") + "/";
+        in = dir.File("in") + "/";
+        std::filesystem::create_directories(out);
+        std::filesystem::create_directories(in);
+        storePath = StorePath();
+        stored.Port = std::to_string(port);
+        stored.OutPath = out;
+        stored.InPath = in;
+        stored.LogFile = dir.File("rows.log");
+        stored.bNoSplash = 1;
+        stored.nMaxClients = 5;
+        stored.nPriority = 4;
+    }
+    void TearDown() override {
+        Stop();
+        CStartupSplash::EnableSplash(false);
+        CStartupSplash::HideSplash();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // Writes the stored settings and starts the program on them. The test
+    // runs the periodic check itself, at the moments it chooses.
+    bool Start() {
+        {
+            platform::RegistryStore writer(storePath);
+            SaveSettings(writer, stored);
+        }
+        store = std::make_unique<platform::RegistryStore>(storePath);
+        app = std::make_unique<CServerApp>(*store, clock, prompts, Addresses(), kLocation);
+        if (!app->InitInstance()) return false;
+        viewTimerWasRunning = app->View()->TimerRunning();
+        if (auto* timer = app->View()->findChild<QTimer*>()) timer->stop();
+        return !app->View()->TimerRunning();
+    }
+    void Stop() {
+        app.reset();
+        store.reset();
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+    ServerSettings Reload() const {
+        platform::RegistryStore reader(storePath);
+        ServerSettings s;
+        LoadSettings(reader, s);
+        return s;
+    }
+    std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
+
+    tests::TempDir dir;
+    std::string out, in, storePath;
+    int port = 6969;
+    ServerSettings stored;
+    platform::ManualClock clock{1'000'000'000};
+    platform::ScriptedPromptService prompts;
+    std::unique_ptr<platform::RegistryStore> store;
+    std::unique_ptr<CServerApp> app;
+    bool viewTimerWasRunning = false;  // at the last Start, before it was stopped
+};
+
+}  // namespace tests

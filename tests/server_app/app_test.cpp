@@ -62,21 +62,11 @@ protected:
     }
 
     CNewView* View() const { return app->View(); }
-    int Rows() const { return View()->Model().Count(); }
     const TransferRow& Row(int row) const { return View()->Model().Row(row); }
     std::string Cell(int row, int column) const { return TransferListModel::CellText(Row(row), column); }
     int Transfers() const { return app->Listener() ? app->Listener()->TransferCount() : 0; }
-    void Tick() { View()->OnTimer(); }
     std::string Log() const { return tests::ReadFile(stored.LogFile); }
 
-    // A raw client whose read request stays running: DATA 1 comes and is never acknowledged.
-    std::unique_ptr<tests::RawClient> Hold(const std::string& file, std::uint16_t onPort) {
-        auto client = std::make_unique<tests::RawClient>();
-        EXPECT_TRUE(client->Open());
-        client->Request(1, file, onPort);
-        EXPECT_TRUE(client->WaitFor(1));
-        return client;
-    }
     // Acknowledges every DATA until the short last block, then runs the
     // periodic check until the transfer of row is reported.
     void Complete(tests::RawClient& client, int row) {

@@ -13,6 +13,7 @@
 #include "server/app/server_app.h"
 #include "server/app/settings_store.h"
 #include "server/app/startup_splash.h"
+#include "tests/server_app/peers.h"
 #include "tests/support/temp_dir.h"
 
 #include <QCoreApplication>
@@ -86,6 +87,18 @@ protected:
         return s;
     }
     std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
+    int Rows() const { return app->View()->Model().Count(); }
+    // The view's periodic check, which reports and removes ended transfers.
+    void Tick() { app->View()->OnTimer(); }
+
+    // A raw client whose read request stays running: DATA 1 comes and is never acknowledged.
+    std::unique_ptr<tests::RawClient> Hold(const std::string& file, std::uint16_t onPort) {
+        auto client = std::make_unique<tests::RawClient>();
+        EXPECT_TRUE(client->Open());
+        client->Request(1, file, onPort);
+        EXPECT_TRUE(client->WaitFor(1));
+        return client;
+    }
 
     tests::TempDir dir;
     std::string out, in, storePath;

@@ -187,18 +187,7 @@ protected:
         return seen;
     }
 
-    int Rows() const { return app->View()->Model().Count(); }
-    // The view's periodic check, which reports and removes ended transfers.
-    void Tick() { app->View()->OnTimer(); }
 
-    // A read request whose transfer stays running: DATA 1 comes and is never acknowledged.
-    std::unique_ptr<tests::RawClient> Hold(const std::string& file, std::uint16_t onPort) {
-        auto client = std::make_unique<tests::RawClient>();
-        EXPECT_TRUE(client->Open());
-        client->Request(1, file, onPort);
-        EXPECT_TRUE(client->WaitFor(1));
-        return client;
-    }
 
     CountingAddresses addresses;
 

@@ -280,13 +280,17 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
     return true;
 }
 
-void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
+void CTransferSocket::EndWithServerError() {
+    // The server has given up: show why, and answer nothing.
     const auto len = static_cast<std::size_t>(lastLength);
+    Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len)).substr(0, kServerMessageLimit));
+    Abort(-1);
+}
+
+void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
     switch (opcode) {
     case tftp::kError:
-        Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len))
-                   .substr(0, kServerMessageLimit));
-        Abort(-1);
+        EndWithServerError();
         return;
     case tftp::kOptionFailure:
         Abort(tftp::kErrOptionNegotiation);
@@ -339,12 +343,9 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
 }
 
 void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
-    const auto len = static_cast<std::size_t>(lastLength);
     switch (opcode) {
     case tftp::kError:
-        Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len))
-                   .substr(0, kServerMessageLimit));
-        Abort(-1);
+        EndWithServerError();
         return;
     case tftp::kOptionFailure:
         Status("Option Failure");

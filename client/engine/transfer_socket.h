@@ -93,6 +93,7 @@ private:
     bool ResizeBuffer(std::size_t size);
 
     void OnSendPacket(std::uint16_t opcode);
+    void EndWithServerError();
     void OnFetchPacket(std::uint16_t opcode);
     void SendNextBlock();
     void ReadAhead();

@@ -147,6 +147,13 @@ void LocalFileWriter::Close() {
     fd_ = -1;
 }
 
+bool LocalFileWriter::Finish() {
+    if (fd_ < 0) return false;
+    const bool closed = ::close(fd_) == 0;
+    fd_ = -1;
+    return closed;
+}
+
 std::int64_t LocalFileWriter::Write(const std::uint8_t* data, int n) {
     if (fd_ < 0 || n < 0) return -1;
     if (!netascii_) {

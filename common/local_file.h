@@ -65,6 +65,9 @@ public:
     bool Create(const std::string& path, bool netascii);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
+    // The last block has been written: makes the file final and closes it.
+    // False when that failed (the file may be incomplete).
+    bool Finish();
 
     // Writes n received bytes (converted in netascii mode). Returns the bytes
     // that reached the file, or -1 when fewer than all of them did (a full

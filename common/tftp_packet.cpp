@@ -19,17 +19,6 @@ constexpr std::array<std::string_view, 9> kErrorTable = {
     "Transfer Aborted",
 };
 
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // Appends bytes to a packet under construction; remembers overflow.
 class Writer {
 public:
@@ -76,13 +65,6 @@ std::string_view StringAt(const std::uint8_t* data, std::size_t len, std::size_t
     return std::string_view(start, n);
 }
 
-OptionName Classify(std::string_view name) {
-    if (EqualsNoCase(name, "tsize")) return OptionName::Tsize;
-    if (EqualsNoCase(name, "timeout")) return OptionName::Timeout;
-    if (EqualsNoCase(name, "blksize")) return OptionName::Blksize;
-    return OptionName::Other;
-}
-
 }  // namespace
 
 std::string_view ErrorText(int code) {
@@ -100,17 +82,15 @@ std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
     w.U16(opcode);
     w.Str(remoteName);
     w.Str(mode);
-    if (opcode == kRrq) {
-        w.Str("tsize");
-        w.Str("0");
-    }
-    if (offer.offerTimeout) {
-        w.Str("timeout");
-        w.Number(offer.timeoutSecs);
-    }
-    if (offer.blockSize != kDefaultBlockSize) {
-        w.Str("blksize");
-        w.Number(offer.blockSize);
+    OptionValues offered;
+    if (opcode == kRrq) offered.Set(OptionName::Tsize, 0);
+    if (offer.offerTimeout) offered.Set(OptionName::Timeout, offer.timeoutSecs);
+    if (offer.blockSize != kDefaultBlockSize) offered.Set(OptionName::Blksize, offer.blockSize);
+    for (const OptionInfo& info : kKnownOptions) {
+        if (const auto value = offered.Get(info.id)) {
+            w.Str(info.name);
+            w.Number(*value);
+        }
     }
     return w.Length();
 }
@@ -124,7 +104,7 @@ std::vector<Option> ReadOptions(const std::uint8_t* data, std::size_t len, std::
         if (name.empty()) break;
         pos += name.size() + 1;
         Option option;
-        option.name = Classify(name);
+        option.name = ClassifyOption(name);
         std::size_t digits = 0;
         for (; pos < len && data[pos] >= '0' && data[pos] <= '9'; ++pos, ++digits) {
             const std::uint64_t d = data[pos] - '0';
@@ -187,20 +167,14 @@ std::string ReadErrorText(const std::uint8_t* data, std::size_t len) {
     return std::string(StringAt(data, len, 4));
 }
 
-std::size_t BuildOack(std::uint8_t* buf, std::size_t cap, const OackValues& values) {
+std::size_t BuildOack(std::uint8_t* buf, std::size_t cap, const OptionValues& values) {
     Writer w(buf, cap);
     w.U16(kOack);
-    if (values.tsize) {
-        w.Str("tsize");
-        w.Number(static_cast<std::uint64_t>(*values.tsize < 0 ? 0 : *values.tsize));
-    }
-    if (values.timeout) {
-        w.Str("timeout");
-        w.Number(*values.timeout);
-    }
-    if (values.blksize) {
-        w.Str("blksize");
-        w.Number(*values.blksize);
+    for (const OptionInfo& info : kKnownOptions) {
+        if (const auto value = values.Get(info.id)) {
+            w.Str(info.name);
+            w.Number(*value);
+        }
     }
     return w.Length();
 }

@@ -15,9 +15,10 @@
 // when it does not fit. Readers never look past the bytes they are given.
 #pragma once
 
+#include "tftp_options.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -95,15 +96,6 @@ inline bool SameBlock(std::uint16_t wire, std::uint64_t counter) {
 bool IsNetasciiMode(std::string_view mode);
 bool IsOctetMode(std::string_view mode);
 
-enum class OptionName { Tsize, Timeout, Blksize, Other };
-
-struct Option {
-    OptionName name = OptionName::Other;
-    // The value's leading decimal digits. A digit run too long for 64 bits
-    // saturates at the largest value instead of wrapping.
-    std::uint64_t value = 0;
-};
-
 // A 32-bit field from an option value: values too large for it saturate.
 inline std::uint32_t Saturate32(std::uint64_t v) {
     return v > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<std::uint32_t>(v);
@@ -118,8 +110,9 @@ struct RequestOffer {
 };
 
 // A request as the client builds it: opcode, remote name unchanged, mode,
-// then "tsize" "0" for a read request only, "timeout" when offered, and
-// "blksize" when the block size is not 512.
+// then the options in the order of the option table: "tsize" "0" for a read
+// request only, "timeout" when offered, and "blksize" when the block size is
+// not 512.
 std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
                          std::string_view remoteName, std::string_view mode,
                          const RequestOffer& offer);
@@ -156,12 +149,7 @@ std::string ReadErrorText(const std::uint8_t* data, std::size_t len);
 
 // ---- option acknowledgement ---------------------------------------------
 
-struct OackValues {
-    std::optional<std::int64_t> tsize;  // read requests only
-    std::optional<std::uint32_t> timeout;
-    std::optional<std::uint32_t> blksize;
-};
-// OACK with the present options in the server's order: tsize, timeout, blksize.
-std::size_t BuildOack(std::uint8_t* buf, std::size_t cap, const OackValues& values);
+// OACK with the present options in the order of the option table.
+std::size_t BuildOack(std::uint8_t* buf, std::size_t cap, const OptionValues& values);
 
 }  // namespace tftp

@@ -1,9 +1,16 @@
 #include "clock.h"
 
+#include <chrono>
 #include <ctime>
 
 namespace platform {
 
 std::int64_t SystemClock::Now() const { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::int64_t SystemClock::NowMs() const {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
 
 }  // namespace platform

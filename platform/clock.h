@@ -1,5 +1,6 @@
-// Whole seconds of the wall clock, read through one interface so that tests
-// can move time without sleeping.
+// Whole seconds of the wall clock, and a monotonic millisecond count for the
+// short intervals of retransmission, read through one interface so that
+// tests can move time without sleeping.
 #pragma once
 
 #include <atomic>
@@ -10,24 +11,29 @@ namespace platform {
 class Clock {
 public:
     virtual ~Clock() = default;
-    virtual std::int64_t Now() const = 0;  // seconds since the epoch
+    virtual std::int64_t Now() const = 0;    // seconds since the epoch
+    virtual std::int64_t NowMs() const = 0;  // milliseconds, monotonic, any origin
 };
 
 class SystemClock final : public Clock {
 public:
     std::int64_t Now() const override;
+    std::int64_t NowMs() const override;
 };
 
-// A clock that only moves when told to.
+// A clock that only moves when told to; its seconds and milliseconds move
+// together.
 class ManualClock final : public Clock {
 public:
-    explicit ManualClock(std::int64_t start = 1'000'000'000) : now_(start) {}
-    std::int64_t Now() const override { return now_.load(); }
-    void Set(std::int64_t seconds) { now_.store(seconds); }
-    void Advance(std::int64_t seconds) { now_.fetch_add(seconds); }
+    explicit ManualClock(std::int64_t start = 1'000'000'000) : ms_(start * 1000) {}
+    std::int64_t Now() const override { return ms_.load() / 1000; }
+    std::int64_t NowMs() const override { return ms_.load(); }
+    void Set(std::int64_t seconds) { ms_.store(seconds * 1000); }
+    void Advance(std::int64_t seconds) { ms_.fetch_add(seconds * 1000); }
+    void AdvanceMs(std::int64_t ms) { ms_.fetch_add(ms); }
 
 private:
-    std::atomic<std::int64_t> now_;
+    std::atomic<std::int64_t> ms_;
 };
 
 }  // namespace platform

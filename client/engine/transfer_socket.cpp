@@ -1,6 +1,7 @@
 #include "transfer_socket.h"
 
 #include "client/engine/transfer_messages.h"
+#include "common/socket_room.h"
 #include "common/tftp_packet.h"
 
 #include <algorithm>
@@ -66,6 +67,10 @@ void CTransferSocket::Begin(const std::string& hostAddress, int port) {
     lastActivity = app_.clock.Now();
     busy = 1;
     blockCounter = 1;
+    exchanging_ = false;
+    retransmissions_ = 0;
+    lingerUntilMs_ = 0;
+    requestTimer_ = tftp::RetransmitTimer{};
     // Until the first reply, the request's host and port are the peer.
     server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
     serverKnown = false;
@@ -92,8 +97,10 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     Status("Offering file to server ...");
     Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
 
-    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length))
+    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length)) {
+        requestTimer_.Sent(app_.clock.NowMs(), false);
         return 1;
+    }
     Message(Format("Error sending to host : %d", LastError()));
     CloseFile();  // a failed start keeps no file open
     busy = 0;
@@ -132,8 +139,10 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
         return 0;
     }
     Status("Requesting file from server ...");
-    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length))
+    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length)) {
+        requestTimer_.Sent(app_.clock.NowMs(), false);
         return 1;
+    }
     Message(Format("Client : Error sending to host : %d", LastError()));
     CloseFile();  // the empty file stays on disk, but is not held open
     busy = 0;
@@ -183,7 +192,9 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         return 0;
     }
     int readBack = 0;
-    if (!SetSocketBuffer(sendBuffer, size, readBack)) {
+    const bool read = sendBuffer ? GetSendBufferSize(readBack) : GetReceiveBufferSize(readBack);
+    const int request = tftp::SocketBufferRequest(blockSize, read ? GrantedBufferSize(readBack) : 0);
+    if (!SetSocketBuffer(sendBuffer, request, readBack)) {
         Message("Block size settings not valid for sockets");
         return 0;
     }
@@ -221,7 +232,11 @@ void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int leng
 }
 
 void CTransferSocket::OnReceive(int error) {
-    if (error != 0 || busy != 1 || prompting_) return;
+    if (error != 0 || prompting_) return;
+    if (busy != 1) {
+        OnLingering();
+        return;
+    }
     platform::PeerAddress from;
     const int capacity = blockSize + tftp::kHeaderLength;
     const int n = ReceiveFrom(buffer.data(), capacity, from);
@@ -237,6 +252,7 @@ void CTransferSocket::OnReceive(int error) {
     if (!serverKnown) {
         server = from;  // the server's transfer port, learnt from its first reply
         serverKnown = true;
+        requestTimer_.Answered(app_.clock.NowMs());
         // A server that answers with DATA or ACK has taken no option: it
         // works with 512-byte blocks, and so must we, or its first full block
         // would look like the last one.
@@ -296,43 +312,48 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         Abort(tftp::kErrOptionNegotiation);
         return;
     case tftp::kOack: {
-        // Only before the first block: a late copy must not change the block size.
-        if (blockCounter != 1) return;
+        const std::int64_t nowMs = app_.clock.NowMs();
+        if (exchanging_) {
+            // The server did not hear our ACK 0 and offers again; a late copy
+            // after the first block changes nothing.
+            if (receiver_.LastBlock() == 0 && receiver_.Resend(nowMs)) ++retransmissions_;
+            return;
+        }
         if (!TakeOptions(0)) return;
+        receiver_.Begin(blockSize);
+        exchanging_ = true;
         std::uint8_t ack[4];
-        SendTo(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, 0)), server);
+        receiver_.AnswerRequest(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, 0)), nowMs);
         return;
     }
     case tftp::kData: {
-        if (!tftp::SameBlock(tftp::GetU16(buffer.data() + 2), blockCounter)) return;
-        // A full block is acknowledged before it is written, so that the
-        // server reads the next one meanwhile; a failed write still ends the
-        // transfer with an ERROR. The last block is written first: its ACK
-        // tells the server the file arrived whole.
-        const bool last = lastLength != blockSize + tftp::kHeaderLength;
-        std::uint8_t ack[4];
-        const int ackLength =
-            static_cast<int>(tftp::BuildAck(ack, sizeof ack, tftp::WireBlock(blockCounter)));
-        if (!last) SendTo(ack, ackLength, server);
-        const std::int64_t written =
-            writer_.Write(buffer.data() + tftp::kHeaderLength, lastLength - tftp::kHeaderLength);
-        if (written < 0) {
-            Message("Error writing to local file");
+        if (!exchanging_) {
+            receiver_.Begin(blockSize);
+            exchanging_ = true;
+        }
+        const auto step = receiver_.OnData(buffer.data(), lastLength, app_.clock.NowMs());
+        if (step == tftp::TransferReceiver::Step::Ignored ||
+            step == tftp::TransferReceiver::Step::Reacknowledged)
+            return;
+        if (step == tftp::TransferReceiver::Step::WriteFailed) {
+            // The server hears of it first: the message box waits for the user.
             Abort(tftp::kErrDiskFull);
+            Message("Error writing to local file");
             return;
         }
-        bytesReceived += written;
-        ++blocksReceived;
-        if (last) SendTo(ack, ackLength, server);
+        bytesReceived = receiver_.BytesWritten();
+        blocksReceived = receiver_.Blocks();
+        blockCounter = receiver_.LastBlock() + 1;
         // The status line after the ACK: the server waits for the ACK.
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
                       blocksReceived));
         if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
-        ++blockCounter;
-        if (!last) return;
+        if (step != tftp::TransferReceiver::Step::Done) return;
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
                       blocksReceived));
         Abort(-1);
+        // A server that missed the last ACK sends the last block again.
+        lingerUntilMs_ = app_.clock.NowMs() + kLingerMs;
         return;
     }
     default:
@@ -352,43 +373,61 @@ void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
         Abort(tftp::kErrOptionNegotiation);
         return;
     case tftp::kOack:
-        // The OACK stands for ACK 0, and only before the first block.
-        if (blockCounter != 1) return;
-        if (!TakeOptions(1)) return;
-        SendNextBlock();
-        return;
-    case tftp::kAck:
-        if (!tftp::SameBlock(tftp::GetU16(buffer.data() + 2), blockCounter - 1)) return;
-        if (lastBlockSent == 1) {
-            Abort(-1);  // the file has been delivered
+        // The OACK stands for ACK 0: before the first block it starts the
+        // data; later it is the server asking for block 1 again.
+        if (exchanging_) {
+            OnSenderStep(sender_.OnAck(0, app_.clock.NowMs()));
             return;
         }
-        SendNextBlock();
+        if (!TakeOptions(1)) return;
+        StartSending();
         return;
+    case tftp::kAck: {
+        const std::uint16_t block = tftp::GetU16(buffer.data() + 2);
+        if (!exchanging_) {
+            if (block == 0) StartSending();
+            return;
+        }
+        OnSenderStep(sender_.OnAck(block, app_.clock.NowMs()));
+        return;
+    }
     default:
         Abort(tftp::kErrIllegalOperation);
         return;
     }
 }
 
-void CTransferSocket::SendNextBlock() {
-    int n;
-    if (ahead_ != kNothingAhead) {
-        n = ahead_;
-        ahead_ = kNothingAhead;
-        std::swap(buffer, nextBlock_);
-    } else {
-        n = reader_.Read(buffer.data() + tftp::kHeaderLength, blockSize);
+void CTransferSocket::StartSending() {
+    if (!sender_.Begin(blockSize, -1)) {
+        Status("Unable to allocate buffers for transfer");
+        Abort(tftp::kErrUndefined);
+        return;
     }
-    if (n < 0) {
+    exchanging_ = true;
+    OnSenderStep(sender_.SendFirst(app_.clock.NowMs()));
+}
+
+void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
+    switch (step) {
+    case tftp::TransferSender::Step::Ignored:
+        return;
+    case tftp::TransferSender::Step::Resent:
+        ++retransmissions_;
+        return;
+    case tftp::TransferSender::Step::Done:
+        Abort(-1);  // the file has been delivered
+        return;
+    case tftp::TransferSender::Step::ReadFailed:
         Status("Error reading local file");
         Abort(tftp::kErrDiskFull);
         return;
+    case tftp::TransferSender::Step::Sent:
+        break;
     }
-    // Send first: the server waits for the block, the status line can wait.
-    tftp::PutDataHeader(buffer.data(), tftp::WireBlock(blockCounter));
-    SendTo(buffer.data(), n + tftp::kHeaderLength, server);
-    bytesSent += n;
+    bytesSent = sender_.BytesSent();
+    blockCounter = sender_.LastBlock() + 1;
+    lastBlockSent = sender_.LastBlockSent() ? 1 : 0;
+    // The block is out first: the server waits for it, the status line can wait.
     Post(WM_TRANSFER_PROGRESS, kProgressSent, bytesSent);
     if (bytesSent != 0 && total != 0) {
         const int percent = static_cast<int>(
@@ -397,21 +436,28 @@ void CTransferSocket::SendNextBlock() {
     } else {
         Status(Format("Sent %" PRId64 " bytes", bytesSent));
     }
-    if (n != blockSize) lastBlockSent = 1;
-    ++blockCounter;
-    if (lastBlockSent == 0) ReadAhead();
 }
 
-void CTransferSocket::ReadAhead() {
-    // The block size is settled once block 1 is out: read the next block
-    // while the server handles this one.
-    try {
-        if (nextBlock_.size() != buffer.size()) nextBlock_.resize(buffer.size());
-    } catch (const std::bad_alloc&) {
-        ahead_ = kNothingAhead;  // the next block is read when it is due instead
+void CTransferSocket::SendPacket(const std::uint8_t* data, int length) {
+    SendTo(data, length, server);
+}
+
+void CTransferSocket::SendRequest(bool again) {
+    SendTo(request_.data(), static_cast<int>(request_.size()), server);
+    requestTimer_.Sent(app_.clock.NowMs(), again);
+}
+
+void CTransferSocket::OnLingering() {
+    if (lingerUntilMs_ == 0) return;
+    const std::int64_t nowMs = app_.clock.NowMs();
+    if (nowMs >= lingerUntilMs_) {
+        lingerUntilMs_ = 0;
         return;
     }
-    ahead_ = reader_.Read(nextBlock_.data() + tftp::kHeaderLength, blockSize);
+    platform::PeerAddress from;
+    const int n = ReceiveFrom(buffer.data(), blockSize + tftp::kHeaderLength, from);
+    if (n < tftp::kHeaderLength || !(from == server)) return;
+    if (tftp::GetU16(buffer.data()) == tftp::kData) receiver_.OnData(buffer.data(), n, nowMs);
 }
 
 // ---- end --------------------------------------------------------------------
@@ -429,15 +475,30 @@ void CTransferSocket::Abort(int code) {
 }
 
 void CTransferSocket::CheckTimeout() {
-    if (busy != 1) return;
+    // Nothing runs out while the user is being asked something.
+    if (busy != 1 || prompting_) return;
     if (app_.clock.Now() - lastActivity > static_cast<std::int64_t>(timeoutSecs)) {
         Status("Timed out");
         Abort(-1);
+        return;
     }
+    const std::int64_t nowMs = app_.clock.NowMs();
+    bool resent = false;
+    if (!exchanging_) {
+        // No usable answer yet: the request itself may have been lost.
+        if (!serverKnown && requestTimer_.Due(nowMs)) {
+            SendRequest(true);
+            resent = true;
+        }
+    } else if (sending == 1) {
+        resent = sender_.ResendDue(nowMs) && sender_.Resend(nowMs);
+    } else {
+        resent = receiver_.ResendDue(nowMs) && receiver_.Resend(nowMs);
+    }
+    if (resent) ++retransmissions_;
 }
 
 void CTransferSocket::CloseFile() {
-    ahead_ = kNothingAhead;
     reader_.Close();
     writer_.Close();
 }

@@ -2,8 +2,13 @@
 // any TFTP server: the request with its options, the local file, the DATA and
 // ACK exchange, the server's options, progress messages to the view, status
 // texts to the status bar, and the end on completion, error, time-out or the
-// user's abort. The client never sends a packet again: it has no
-// retransmission at all.
+// user's abort. The block exchange itself is the shared sender and receiver.
+//
+// When nothing arrives for longer than the round trip allows, the client
+// sends its last datagram again (the request, the block in flight or its
+// last ACK), more slowly each time; only a whole time-out without a word from
+// the server ends the transfer. After a fetch, the last ACK is sent again for
+// a few seconds to a server that repeats the last block.
 //
 // The view creates one object per start, sets its members, and calls
 // OpenLocalPort and then StartSend or StartFetch; the application's idle
@@ -12,6 +17,9 @@
 
 #include "client/engine/client_context.h"
 #include "common/local_file.h"
+#include "common/retransmit_timer.h"
+#include "common/transfer_receiver.h"
+#include "common/transfer_sender.h"
 #include "platform/async_udp_socket.h"
 #include "platform/posted_messages.h"
 
@@ -20,7 +28,7 @@
 #include <string_view>
 #include <vector>
 
-class CTransferSocket : public platform::AsyncUdpSocket {
+class CTransferSocket : public platform::AsyncUdpSocket, private tftp::PacketSink {
 public:
     explicit CTransferSocket(ClientContext& app);
     // A running transfer is dropped without a word to the server; its local
@@ -44,8 +52,12 @@ public:
     // Ends the transfer; code -1 sends nothing, any other code sends the ERROR
     // with that code and its text.
     void Abort(int code);
-    // Ends a transfer that has heard nothing for more than timeoutSecs.
+    // Ends a transfer that has heard nothing for more than timeoutSecs, and
+    // sends the last datagram again when its answer is overdue.
     void CheckTimeout();
+
+    // How long a finished fetch still answers a repeat of its last block.
+    static constexpr int kLingerMs = 3000;
 
     // ---- set by the view -----------------------------------------------
     int offerTimeout = 0;  // 1: offer the timeout option
@@ -62,7 +74,7 @@ public:
     bool serverKnown = false;      // the server's transfer port has been learnt
     int busy = 0;                  // 1 while a transfer runs
     int lastBlockSent = 0;         // send: the short last block has gone
-    std::vector<std::uint8_t> buffer;  // packet buffer: blockSize + 20 bytes
+    std::vector<std::uint8_t> buffer;  // receive buffer: blockSize + 20 bytes
     std::string statusText;        // the last status text composed
     int lastLength = 0;            // length of the last datagram acted on
     std::uint64_t blockCounter = 1;  // send: next block to send; fetch: next expected
@@ -73,6 +85,8 @@ public:
     std::int64_t lastActivity = 0;   // seconds; start, or the last datagram acted on
 
     bool FileOpen() const { return reader_.IsOpen() || writer_.IsOpen(); }
+    // Datagrams sent again since the transfer started.
+    int Retransmissions() const { return retransmissions_; }
 
     // How much of a socket buffer the system grants, from the size it reports
     // back (Linux reports double what it grants).
@@ -92,11 +106,14 @@ private:
     int ResizeBuffers(int sendBuffer);
     bool ResizeBuffer(std::size_t size);
 
+    void SendPacket(const std::uint8_t* data, int length) override;
+    void SendRequest(bool again);
     void OnSendPacket(std::uint16_t opcode);
     void EndWithServerError();
     void OnFetchPacket(std::uint16_t opcode);
-    void SendNextBlock();
-    void ReadAhead();
+    void OnLingering();
+    void StartSending();
+    void OnSenderStep(tftp::TransferSender::Step step);
     // The OACK's blksize and tsize; false when the transfer has ended.
     bool TakeOptions(int sendBuffer);
 
@@ -110,11 +127,12 @@ private:
     ClientContext& app_;
     bool prompting_ = false;  // a message box is open
     std::vector<std::uint8_t> request_;
+    tftp::RetransmitTimer requestTimer_;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;
-    // send: the block after the one last sent, read ahead (ahead_ bytes,
-    // -1 for a failed read).
-    static constexpr int kNothingAhead = -2;
-    std::vector<std::uint8_t> nextBlock_;
-    int ahead_ = kNothingAhead;
+    tftp::TransferSender sender_{reader_, *this};
+    tftp::TransferReceiver receiver_{writer_, *this};
+    bool exchanging_ = false;  // the sender or receiver has begun
+    int retransmissions_ = 0;
+    std::int64_t lingerUntilMs_ = 0;
 };

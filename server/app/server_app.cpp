@@ -245,6 +245,7 @@ bool CServerApp::OnIdle(long count) {
         ApplyThreadPriorities(transfers);
     }
     if (transfers == 0) return more;
+    if (listener_) listener_->ResendSilent();
     if ((count & 0x40) == 0) return true;
     if (context_.bIdleCheck == 1 && listener_) listener_->SweepTransfers();
     if (TransferCount() == 0) EndPendingDecision();

@@ -101,6 +101,16 @@ void CListenSocket::OnReceive(int error) {
     if (requestLength_ <= 3) return;
     const std::uint16_t opcode = tftp::GetU16(request_);
     if (opcode != tftp::kRrq && opcode != tftp::kWrq) return;
+    // A client that heard nothing asks again: answer it from the transfer it
+    // already has rather than start a second one (or refuse it for the
+    // limit its own first request holds).
+    for (auto& manager : transfers_) {
+        CTftpTransfer* x = manager->transfer.get();
+        if (x && x->IsRepeatOf(client_, request_, requestLength_)) {
+            x->RepeatFirstAnswer();
+            return;
+        }
+    }
     if (Admit() == 0) Refuse(tftp::kTooManyClients);
 }
 
@@ -163,8 +173,8 @@ void CListenSocket::SweepTransfers() {
         } else {
             const std::int64_t limit = x->timeoutOption == 0 ? limitSetting : x->timeoutOption;
             if (now - x->lastActivity > limit) {
-                if (x->retries > 4 || x->opcode != tftp::kRrq) {
-                    // Write requests are never retried.
+                // Five retries in a row without progress, in either direction.
+                if (x->retries > 4) {
                     ended = timedOut = true;
                 } else {
                     ++x->retries;
@@ -188,6 +198,12 @@ void CListenSocket::SweepTransfers() {
         it = next;
     }
     sweeping_ = false;
+}
+
+void CListenSocket::ResendSilent() {
+    const std::int64_t nowMs = app_.clock.NowMs();
+    for (auto& manager : transfers_)
+        if (CTftpTransfer* x = manager->transfer.get()) x->ResendIfDue(nowMs);
 }
 
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }

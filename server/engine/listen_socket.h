@@ -32,9 +32,13 @@ public:
     // client limit. Runs under the application's admission lock.
     int Admit();
 
-    // The periodic check: retries silent read requests, times transfers out,
+    // The periodic check: retries silent transfers, times transfers out,
     // reports ended ones to the view and removes them.
     void SweepTransfers();
+
+    // Lets every transfer whose answer is overdue send its last datagram
+    // again; called often (from idle processing), between periodic checks.
+    void ResendSilent();
 
     // Entries in the transfer list: running, and ended but not yet reported.
     int TransferCount() const;

@@ -1,9 +1,10 @@
 #include "tftp_transfer.h"
 
+#include "common/socket_room.h"
+#include "common/tftp_options.h"
 #include "server/engine/request_name.h"
 
 #include <algorithm>
-#include <climits>
 #include <cstring>
 #include <new>
 
@@ -14,8 +15,6 @@ namespace {
 // Room for any ERROR, ACK or OACK the server sends (the largest, an OACK with
 // a 20-digit tsize, is about 70 bytes).
 constexpr std::size_t kSmallPacket = 128;
-
-int ToInt(std::uint64_t v) { return v > INT_MAX ? INT_MAX : static_cast<int>(v); }
 
 }  // namespace
 
@@ -42,12 +41,17 @@ void CTftpTransfer::CloseFile() {
     writer_.Close();
 }
 
+void CTftpTransfer::SendPacket(const std::uint8_t* data, int length) {
+    if (length > 0) SendTo(data, length, peer);
+}
+
 void CTftpTransfer::HandleRequest() {
     struct Handled {
         bool& flag;
         ~Handled() { flag = false; }
     } handled{handling_};
 
+    requestFrom_ = peer;
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
     opcode = request.opcode;
     const ServerSettings& settings = app_.settings;
@@ -84,53 +88,39 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
 
-    bool echoTsize = false, echoTimeout = false, echoBlksize = false, echoAny = false;
-    for (const Option& option : request.options) {
-        switch (option.name) {
-        case OptionName::Tsize:
-            if (settings.bAllowTsize) echoTsize = echoAny = true;
-            break;
-        case OptionName::Timeout:
-            timeoutOption = ToInt(option.value);
-            if (settings.bAllowTimeout) echoTimeout = echoAny = true;
-            break;
-        case OptionName::Blksize: {
-            // Below the minimum no block could carry data; above the maximum
-            // a DATA packet would not fit a datagram.
-            if (option.value < static_cast<std::uint64_t>(kMinBlockSize)) {
-                SendError(kErrOptionNegotiation);
-                return;
-            }
-            const int wanted = static_cast<int>(std::min<std::uint64_t>(option.value, kMaxBlockSize));
-            if (wanted != blockSize_) {
-                blockSize_ = wanted;
-                if (!ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
-            }
-            echoBlksize = echoAny = true;
-            break;
-        }
-        case OptionName::Other:
-            break;
-        }
+    const ServerOptionChoice options = ChooseServerOptions(
+        request.options, ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
+                                           opcode == kRrq});
+    if (options.blockSizeRefused) {
+        SendError(kErrOptionNegotiation);
+        return;
     }
+    timeoutOption = options.timeoutSecs;
+    oack_ = options.echo;
+    if (options.blockSize != 0 && options.blockSize != blockSize_) {
+        blockSize_ = options.blockSize;
+        if (!ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
+    }
+    if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
 
     // The client's name never leads out of the folder; the forced file is
     // the administrator's own choice.
     const bool nameAllowed = forced || StaysInFolder(request.fileName);
+    const std::int64_t nowMs = app_.clock.NowMs();
     if (opcode == kRrq) {
         if (!nameAllowed || !reader_.Open(path_, netascii_ != 0)) {
             SendError(kErrFileNotFound);
             return;
         }
         total_ = reader_.Size();
-        blockCounter_ = 1;
-        bytesSent_ = 0;
-        if (echoAny) {
-            if (echoTsize) oack_.tsize = total_;
-            if (echoTimeout) oack_.timeout = static_cast<std::uint32_t>(timeoutOption);
-            if (echoBlksize) oack_.blksize = static_cast<std::uint32_t>(blockSize_);
+        if (!sender_.Begin(blockSize_, total_)) {
+            SendError(kErrDiskFull);  // no memory for the blocks
+            return;
+        }
+        if (oack_.Any()) {
+            if (oack_.Get(OptionName::Tsize)) oack_.Set(OptionName::Tsize, static_cast<std::uint64_t>(total_));
             awaitingAck0_ = true;
-            SendOack();
+            SendOack(false);
         } else {
             SendNextBlock();
         }
@@ -141,45 +131,90 @@ void CTftpTransfer::HandleRequest() {
         SendError(kErrAccessViolation);
         return;
     }
-    blockCounter_ = 0;
     total_ = 0;
-    // A write request never echoes tsize; with nothing else to echo the
-    // answer is a plain ACK 0.
-    if (echoAny && (echoTimeout || echoBlksize)) {
-        if (echoTimeout) oack_.timeout = static_cast<std::uint32_t>(timeoutOption);
-        if (echoBlksize) oack_.blksize = static_cast<std::uint32_t>(blockSize_);
-        SendOack();
+    receiver_.Begin(blockSize_);
+    // With nothing to echo the answer is a plain ACK 0.
+    std::uint8_t answer[kSmallPacket];
+    const std::size_t length =
+        oack_.Any() ? BuildOack(answer, sizeof answer, oack_) : BuildAck(answer, sizeof answer, 0);
+    receiver_.AnswerRequest(answer, static_cast<int>(length), nowMs);
+}
+
+void CTftpTransfer::SendOack(bool again) {
+    std::uint8_t packet[kSmallPacket];
+    SendPacket(packet, static_cast<int>(BuildOack(packet, sizeof packet, oack_)));
+    oackTimer_.Sent(app_.clock.NowMs(), again);
+}
+
+void CTftpTransfer::SendNextBlock() {
+    OnSenderStep(sender_.SendFirst(app_.clock.NowMs()));
+}
+
+void CTftpTransfer::OnSenderStep(TransferSender::Step step) {
+    if (step == TransferSender::Step::ReadFailed) {
+        SendError(kErrDiskFull);
+        return;
+    }
+    // netascii: what goes on the wire is shorter than the file on disk.
+    if (netascii_ && sender_.LastBlockSent()) total_ = sender_.BytesSent();
+}
+
+bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data,
+                               int length) const {
+    return active && !heardFromClient_ && from == requestFrom_ && length == requestLength_ &&
+           std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
+}
+
+void CTftpTransfer::RepeatFirstAnswer() {
+    // Still making the first answer, or already ended: nothing to repeat.
+    if (handling_ || !active) return;
+    const std::int64_t nowMs = app_.clock.NowMs();
+    if (awaitingAck0_) {
+        SendOack(true);
+    } else if (opcode == kRrq) {
+        sender_.Resend(nowMs);
     } else {
-        std::uint8_t ack[kHeaderLength];
-        SendSmall(ack, BuildAck(ack, sizeof ack, 0));
+        receiver_.Resend(nowMs);
     }
 }
 
-void CTftpTransfer::SendOack() {
-    std::uint8_t packet[kSmallPacket];
-    SendSmall(packet, BuildOack(packet, sizeof packet, oack_));
-}
-
-void CTftpTransfer::SendSmall(const std::uint8_t* packet, std::size_t length) {
-    if (length > 0) SendTo(packet, static_cast<int>(length), peer);
+void CTftpTransfer::ResendIfDue(std::int64_t nowMs) {
+    if (!active || handling_) return;
+    if (opcode == kRrq) {
+        if (awaitingAck0_) {
+            if (oackTimer_.Due(nowMs)) SendOack(true);
+        } else if (sender_.ResendDue(nowMs)) {
+            sender_.Resend(nowMs);
+        }
+    } else if (receiver_.ResendDue(nowMs)) {
+        receiver_.Resend(nowMs);
+    }
 }
 
 void CTftpTransfer::OnReceive(int error) {
-    // An ended transfer takes nothing more; the socket then stays quiet
-    // until the periodic check removes the transfer.
-    if (error != 0 || !active) return;
+    if (error != 0) return;
+    // An ended transfer takes nothing more, except that a finished upload
+    // still answers a repeat of its last block (the client did not hear the
+    // last ACK); the socket otherwise stays quiet until the periodic check
+    // removes the transfer.
+    const bool lingering = !active && opcode == kWrq && receiver_.Finished();
+    if (!active && !lingering) return;
     platform::PeerAddress from;
     const int length = ReceiveFrom(buffer_.data(), blockSize_ + kHeaderLength, from);
     if (length == kWouldBlock) return;
     if (!(from == peer)) {
-        AnswerStranger(from, length);
+        if (active) AnswerStranger(from, length);
         return;
     }
-    lastActivity = app_.clock.Now();
     // Too long for the block size, or too short for an opcode and a block
     // number: dropped.
     if (length == kTooLong || length < kHeaderLength) return;
-    lastLength_ = length;
+    if (lingering) {
+        if (GetU16(buffer_.data()) == kData) receiver_.OnData(buffer_.data(), length, app_.clock.NowMs());
+        return;
+    }
+    lastActivity = app_.clock.Now();
+    heardFromClient_ = true;
     if (opcode == kRrq) OnAck(length);
     else OnData(length);
 }
@@ -195,40 +230,60 @@ void CTftpTransfer::AnswerStranger(const platform::PeerAddress& from, int length
     if (n > 0) SendTo(packet, static_cast<int>(n), from);
 }
 
+void CTftpTransfer::EndWithClientError(int length) {
+    errorText = ReadErrorText(buffer_.data(), static_cast<std::size_t>(length));
+    CloseFile();
+    active = 0;
+}
+
 void CTftpTransfer::OnAck(int length) {
     const std::uint8_t* p = buffer_.data();
     const std::uint16_t op = GetU16(p);
     if (op == kError) {
-        errorText = ReadErrorText(p, static_cast<std::size_t>(length));
-        CloseFile();
-        active = 0;
+        EndWithClientError(length);
         return;
     }
     if (op != kAck) return;
     const std::uint16_t block = GetU16(p + 2);
+    const std::int64_t nowMs = app_.clock.NowMs();
 
     if (awaitingAck0_) {
         // After the OACK only ACK 0 starts the data.
         if (block != 0) return;
         awaitingAck0_ = false;
+        retries = 0;
         SendNextBlock();
-    } else if (SameBlock(block, blockCounter_)) {
-        ++blockCounter_;
-        if (lastBlockSent_) {
-            CloseFile();
-            active = 0;
-        } else {
-            SendNextBlock();
-        }
-    } else {
-        // The previous block acknowledged again: the current one got lost.
-        // (Before block 2 there is no previous block: a second ACK 0 is
-        // ignored, never answered with fresh data under block 1.)
-        if (blockCounter_ > 1 && SameBlock(block, blockCounter_ - 1)) RetryBlock();
+        if (!active) return;
+        Progress();
         return;
     }
+    const TransferSender::Step step = sender_.OnAck(block, nowMs);
+    switch (step) {
+    case TransferSender::Step::Ignored:
+        return;
+    case TransferSender::Step::Resent:
+        // The client asked for the block again: it did not get it.
+        app_.notice.Text = "Retrying";
+        app_.NotifyView(3, number);
+        return;
+    case TransferSender::Step::Done:
+        retries = 0;
+        CloseFile();
+        active = 0;
+        break;
+    case TransferSender::Step::Sent:
+    case TransferSender::Step::ReadFailed:
+        retries = 0;
+        OnSenderStep(step);
+        if (!active) return;
+        break;
+    }
+    Progress();
+}
+
+void CTftpTransfer::Progress() {
     app_.notice.BytesTotal = total_;
-    app_.notice.BytesDone = bytesSent_;
+    app_.notice.BytesDone = sender_.BytesSent();
     app_.NotifyView(3, number);
 }
 
@@ -236,92 +291,40 @@ void CTftpTransfer::OnData(int length) {
     const std::uint8_t* p = buffer_.data();
     const std::uint16_t op = GetU16(p);
     if (op == kError) {
-        errorText = ReadErrorText(p, static_cast<std::size_t>(length));
-        CloseFile();
-        active = 0;
+        EndWithClientError(length);
         return;
     }
-    // Anything but the next block (the block just acknowledged, sent again,
-    // included) is ignored.
-    if (op != kData || !SameBlock(GetU16(p + 2), blockCounter_ + 1)) return;
-
-    // The ACK of a full block goes out before the block is written, so that
-    // the client prepares the next block while we write this one; a failed
-    // write then ends the transfer with an ERROR instead. The last block is
-    // written first: its ACK tells the client the file is complete.
-    const bool last = length < blockSize_ + kHeaderLength;
-    std::uint8_t ack[kHeaderLength];
-    const std::size_t ackLength = BuildAck(ack, sizeof ack, WireBlock(blockCounter_ + 1));
-    if (!last) SendSmall(ack, ackLength);
-    const std::int64_t written = writer_.Write(p + kHeaderLength, length - kHeaderLength);
-    if (written < 0) {
+    if (op != kData) return;
+    switch (receiver_.OnData(p, length, app_.clock.NowMs())) {
+    case TransferReceiver::Step::Ignored:
+    case TransferReceiver::Step::Reacknowledged:
+        return;
+    case TransferReceiver::Step::WriteFailed:
         SendError(kErrDiskFull);
         return;
+    case TransferReceiver::Step::Written:
+    case TransferReceiver::Step::Done:
+        break;
     }
-    total_ += written;
-    ++blockCounter_;
-    if (last) SendSmall(ack, ackLength);
-
+    retries = 0;
+    total_ = receiver_.BytesWritten();
     app_.notice.Text = "Receiving";
     app_.notice.BytesDone = total_;
     app_.notice.BytesTotal = 0;  // no total known: the view shows the text
     app_.NotifyView(3, number);
-    if (last) {
-        CloseFile();
-        active = 0;
-    }
-}
-
-void CTftpTransfer::SendNextBlock() {
-    if (ahead_ == kNothingAhead) ReadAhead();
-    if (ahead_ < 0) {
-        SendError(kErrDiskFull);
-        return;
-    }
-    const int count = ahead_;
-    ahead_ = kNothingAhead;
-    std::swap(sent_, next_);
-    PutDataHeader(sent_.data(), WireBlock(blockCounter_));
-    sentLength_ = count + kHeaderLength;
-    SendTo(sent_.data(), sentLength_, peer);
-    if (count < blockSize_) {
-        lastBlockSent_ = 1;
-        // netascii: what goes on the wire is shorter than the file on disk.
-        if (netascii_) total_ = bytesSent_ + count;
-    }
-    bytesSent_ += count;
-    // Read the following block while the client handles this one.
-    if (!lastBlockSent_) ReadAhead();
-}
-
-void CTftpTransfer::ReadAhead() {
-    const std::int64_t left = total_ - bytesSent_;
-    if (left < 0) {
-        ahead_ = kReadFailed;
-        return;
-    }
-    const int n = left < blockSize_ ? static_cast<int>(left) : blockSize_;
-    const auto size = static_cast<std::size_t>(blockSize_ + kHeaderLength);
-    try {
-        if (next_.size() < size) next_.resize(size);
-    } catch (const std::bad_alloc&) {
-        ahead_ = kReadFailed;  // told to the client as ERROR 3, allocation exceeded
-        return;
-    }
-    // Read even when nothing is left: the empty last block is a block too.
-    const int count = reader_.Read(next_.data() + kHeaderLength, n);
-    ahead_ = count < 0 ? kReadFailed : count;
+    if (receiver_.Finished()) active = 0;
 }
 
 int CTftpTransfer::RetryBlock() {
-    if (opcode != kRrq) return 0;
-    if (awaitingAck0_) {
+    const std::int64_t nowMs = app_.clock.NowMs();
+    if (opcode == kRrq && awaitingAck0_) {
         // The OACK itself went unanswered: offer it again. Sending block 1
         // instead would give the client a block size it never saw.
-        SendOack();
-    } else if (sentLength_ > 0) {
-        // The block last sent is kept as it went out.
-        SendTo(sent_.data(), sentLength_, peer);
+        SendOack(true);
+    } else if (opcode == kRrq) {
+        sender_.Resend(nowMs);
+    } else if (!receiver_.Resend(nowMs)) {
+        return 0;
     }
     app_.notice.Text = "Retrying";
     app_.NotifyView(3, number);
@@ -339,7 +342,7 @@ void CTftpTransfer::SendError(int code) {
         length = BuildError(packet, sizeof packet, static_cast<std::uint16_t>(code), ErrorText(code));
         errorText = ErrorText(code);
     }
-    SendSmall(packet, length);
+    SendPacket(packet, static_cast<int>(length));
     active = 0;
 }
 
@@ -353,14 +356,16 @@ int CTftpTransfer::ResizeBuffers(int sending) {
         SendError(kErrOptionNegotiation);
         return 0;
     }
+    // Linux reports twice what it grants (the rest is its own bookkeeping).
     int readBack = 0;
-    const bool ok = sending ? SetSendBufferSize(size) && GetSendBufferSize(readBack)
-                            : SetReceiveBufferSize(size) && GetReceiveBufferSize(readBack);
+    const bool read = sending ? GetSendBufferSize(readBack) : GetReceiveBufferSize(readBack);
+    const int request = SocketBufferRequest(blockSize_, read ? readBack / 2 : 0);
+    const bool ok = sending ? SetSendBufferSize(request) && GetSendBufferSize(readBack)
+                            : SetReceiveBufferSize(request) && GetReceiveBufferSize(readBack);
     if (!ok) {
         SendError(kErrOptionNegotiation);
         return 0;
     }
-    // Linux reports twice what it grants (the rest is its own bookkeeping).
     const int granted = readBack / 2;
     if (granted >= size) return 1;
     blockSize_ = granted - kBufferSlack;

@@ -1,8 +1,12 @@
 // One admitted read or write request: answers it from a UDP socket of its
 // own, negotiates the options, sends a file from the outbound folder or
 // receives one into the inbound folder, and tells the view what happens.
-// The listener's periodic check retries it when it goes quiet, reports its
-// end and deletes it.
+// The block exchange itself is the shared sender and receiver; this class
+// adds the request, the options, the notifications and the end.
+//
+// The listener's periodic check retries a transfer that has gone quiet,
+// reports its end and deletes it; between its passes the listener also lets
+// each transfer resend its last datagram once the round trip is overdue.
 //
 // Everything runs on the thread that created the transfer (the main thread).
 // After the request, only datagrams from the client's address and port are
@@ -10,7 +14,10 @@
 #pragma once
 
 #include "common/local_file.h"
+#include "common/retransmit_timer.h"
 #include "common/tftp_packet.h"
+#include "common/transfer_receiver.h"
+#include "common/transfer_sender.h"
 #include "platform/async_udp_socket.h"
 #include "server/engine/server_context.h"
 
@@ -18,7 +25,7 @@
 #include <string>
 #include <vector>
 
-class CTftpTransfer : public platform::AsyncUdpSocket {
+class CTftpTransfer : public platform::AsyncUdpSocket, private tftp::PacketSink {
 public:
     explicit CTftpTransfer(ServerContext& app);
     ~CTftpTransfer() override;
@@ -29,11 +36,10 @@ public:
     // Answers the request: opens the socket, checks name, mode and options,
     // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
     void HandleRequest();
-    // Sends the next DATA block (read request), read ahead when it could be,
-    // and reads the one after it.
+    // Sends the next DATA block (read request).
     void SendNextBlock();
-    // Sends the block last sent (or the unanswered OACK) again and shows
-    // "Retrying". 1 when something was sent again; 0 for a write request.
+    // Sends the last datagram again (the block in flight or the last ACK, or
+    // the unanswered OACK) and shows "Retrying". 1 when something was sent.
     int RetryBlock();
     // Sends ERROR code (0..6) or the option-failure packet (7) to the client
     // and ends the transfer.
@@ -42,6 +48,15 @@ public:
     // buffer for the block size; lowers the block size to what the socket
     // grants. 0 when it failed (the option-failure packet has been sent).
     int ResizeBuffers(int sending);
+
+    // The same request again from the same client while this transfer runs
+    // and the client has not answered it at all: its first answer was lost.
+    bool IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data, int length) const;
+    // Sends the first answer again (OACK, DATA 1 or ACK 0).
+    void RepeatFirstAnswer();
+    // Sends the last datagram again when its answer is overdue (nowMs from
+    // the clock's millisecond count). Quiet: the row keeps its progress.
+    void ResendIfDue(std::int64_t nowMs);
 
     // Set by the listener before HandleRequest.
     platform::PeerAddress peer;  // the client's address and port
@@ -53,7 +68,7 @@ public:
     int opcode = 0;              // 1 read request (we send), 2 write request
     int timeoutOption = 0;       // client's timeout option; 0 = server's
     std::int64_t lastActivity = 0;
-    int retries = 0;
+    int retries = 0;             // retries since the client was last heard making progress
     std::string errorText;       // last ERROR received or sent
 
     // True from admission until HandleRequest has returned: the view or a
@@ -63,51 +78,43 @@ public:
     int BlockSize() const { return blockSize_; }
     const std::string& Path() const { return path_; }
     std::int64_t Total() const { return total_; }
-    std::int64_t BytesSent() const { return bytesSent_; }
+    std::int64_t BytesSent() const { return sender_.BytesSent(); }
 
 protected:
     void OnReceive(int error) override;
 
 private:
+    void SendPacket(const std::uint8_t* data, int length) override;
     void OnAck(int length);
     void OnData(int length);
+    void OnSenderStep(tftp::TransferSender::Step step);
+    void EndWithClientError(int length);
     void AnswerStranger(const platform::PeerAddress& from, int length);
-    void ReadAhead();
-    void SendOack();
-    void SendSmall(const std::uint8_t* packet, std::size_t length);
+    void SendOack(bool again);
+    void Progress();
     void CloseFile();
 
     ServerContext& app_;
     int blockSize_ = tftp::kDefaultBlockSize;
     std::string path_;
-    // read request: number of the DATA block last sent (1 before the first);
-    // write request: number of the DATA block last written. Only its low 16
-    // bits go on the wire.
-    std::uint64_t blockCounter_ = 0;
-    int lastLength_ = 0;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;
+    tftp::TransferSender sender_{reader_, *this};
+    tftp::TransferReceiver receiver_{writer_, *this};
     int netascii_ = 0;
-    int lastBlockSent_ = 0;
     // read request: length on disk (netascii: on the wire once the last
     // block is out); write request: bytes written so far.
     std::int64_t total_ = 0;
-    std::int64_t bytesSent_ = 0;
     // The packet buffer for what arrives: block size + 20 bytes.
     std::vector<std::uint8_t> buffer_;
-    // read request: the DATA packet last sent (kept for a retry) and the
-    // next block, read ahead while the client handles the last one.
-    static constexpr int kNothingAhead = -1;
-    static constexpr int kReadFailed = -2;
-    std::vector<std::uint8_t> sent_;
-    std::vector<std::uint8_t> next_;
-    int sentLength_ = 0;
-    int ahead_ = kNothingAhead;  // bytes of data in next_, or one of the above
     // The request as received; options are always read from here.
     std::uint8_t request_[tftp::kMaxRequestLength] = {};
     int requestLength_ = 0;
-    // An OACK of a read request waits for ACK 0; a retry sends it again.
+    platform::PeerAddress requestFrom_;
+    bool heardFromClient_ = false;
+    // An OACK of a read request waits for ACK 0; it is sent again until then.
     bool awaitingAck0_ = false;
-    tftp::OackValues oack_;
+    tftp::OptionValues oack_;
+    tftp::RetransmitTimer oackTimer_;
     bool handling_ = true;
 };

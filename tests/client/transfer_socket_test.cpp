@@ -424,39 +424,6 @@ TEST_F(TransferTest, NetasciiSendPutsLfLineEndsOnTheWire) {
     EXPECT_EQ(t->total, 6) << "the size on disk";
 }
 
-TEST_F(TransferTest, BlockNumbersWrapAfter65535) {
-    auto fetch = NewTransfer(8, 0);
-    ASSERT_EQ(Fetch(*fetch), 1);
-    TakeRequest();
-    port.Send(tests::Oack({{"blksize", "8"}}), client);
-    EXPECT_EQ(tests::Block(Next()), 0);
-    fetch->blockCounter = 65535;  // as if 65534 blocks had come
-    port.Send(tests::Data(65535, "12345678"), client);
-    EXPECT_EQ(tests::Block(Next()), 65535);
-    port.Send(tests::Data(0, "abcdefgh"), client);
-    EXPECT_EQ(tests::Block(Next()), 0);
-    port.Send(tests::Data(1, "z"), client);
-    EXPECT_EQ(tests::Block(Next()), 1);
-    EXPECT_EQ(fetch->busy, 0);
-    EXPECT_EQ(fetch->blockCounter, 65538u);
-
-    tests::WriteFile(dir.File("s.txt"), std::string(30, 's'));
-    auto send = NewTransfer(8, 1);
-    ASSERT_EQ(Send(*send, "s.txt"), 1);
-    TakeRequest();
-    port.Send(tests::Oack({{"blksize", "8"}}), client);
-    EXPECT_EQ(tests::Block(Next()), 1);
-    send->blockCounter = 65535;
-    port.Send(tests::Ack(65534), client);
-    EXPECT_EQ(tests::Block(Next()), 65535);
-    port.Send(tests::Ack(65535), client);
-    EXPECT_EQ(tests::Block(Next()), 0);
-    port.Send(tests::Ack(0), client);
-    const Bytes last = Next();
-    EXPECT_EQ(tests::Block(last), 1);
-    EXPECT_EQ(tests::Payload(last).size(), 6u);
-}
-
 // ---- abort and time-out ---------------------------------------------------------
 
 TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesThePartialFile) {
@@ -521,19 +488,34 @@ TEST_F(TransferTest, AbortWithMinusOneSendsNothing) {
     EXPECT_TRUE(server.Silent(200));
 }
 
-TEST_F(TransferTest, SilentServerTimesOutOnlyAfterTheTimeoutHasPassed) {
+TEST_F(TransferTest, SilentServerGetsTheRequestAgainAndTimesOutOnlyAfterTheTimeout) {
     auto t = NewTransfer(512, 0);
     t->timeoutSecs = 5;
     ASSERT_EQ(Fetch(*t), 1);
     TakeRequest();
-    clock.Advance(5);
+    // Nothing for a second: the request goes out again, then more slowly.
+    clock.AdvanceMs(999);
+    t->CheckTimeout();
+    EXPECT_TRUE(server.Silent(50));
+    clock.AdvanceMs(1);
+    t->CheckTimeout();
+    Bytes again;
+    ASSERT_TRUE(server.Receive(again, client));
+    EXPECT_EQ(again, lastRequest);
+    clock.AdvanceMs(1500);
+    t->CheckTimeout();
+    EXPECT_TRUE(server.Silent(50)) << "the second resend waits twice as long";
+    clock.AdvanceMs(500);
+    t->CheckTimeout();
+    ASSERT_TRUE(server.Receive(again, client));
+    EXPECT_EQ(t->busy, 1);
+    clock.AdvanceMs(2000);  // 5 s since the start: not yet past the time-out
     t->CheckTimeout();
     EXPECT_EQ(t->busy, 1);
     clock.Advance(1);
     t->CheckTimeout();
     EXPECT_EQ(t->busy, 0);
     EXPECT_EQ(status.Last(), "Timed out");
-    EXPECT_TRUE(server.Silent(200));
     EXPECT_TRUE(port.Silent(1));
 }
 

@@ -54,10 +54,10 @@ TEST(BuildRequest, TooSmallBufferGivesZero) {
 
 TEST(BuildOack, ReadRequestOrderIsTsizeTimeoutBlksize) {
     std::uint8_t buf[100];
-    OackValues v;
-    v.blksize = 1024;  // set in a different order than the wire order
-    v.timeout = 3;
-    v.tsize = 2000;
+    OptionValues v;
+    v.Set(OptionName::Blksize, 1024);  // set in a different order than the wire order
+    v.Set(OptionName::Timeout, 3);
+    v.Set(OptionName::Tsize, 2000);
     const std::size_t n = BuildOack(buf, sizeof buf, v);
     ASSERT_EQ(n, 36u);
     EXPECT_EQ(Bytes(buf, n),
@@ -66,16 +66,16 @@ TEST(BuildOack, ReadRequestOrderIsTsizeTimeoutBlksize) {
 
 TEST(BuildOack, OnlyThePresentOptionsAppear) {
     std::uint8_t buf[100];
-    OackValues v;
-    v.blksize = 65464;
+    OptionValues v;
+    v.Set(OptionName::Blksize, 65464);
     const std::size_t n = BuildOack(buf, sizeof buf, v);
     EXPECT_EQ(Bytes(buf, n), S("\0\6blksize\0" "65464\0"));
 }
 
 TEST(BuildOack, SizesBeyond32BitsArePrintedWhole) {
     std::uint8_t buf[100];
-    OackValues v;
-    v.tsize = 5'000'000'000LL;
+    OptionValues v;
+    v.Set(OptionName::Tsize, 5'000'000'000LL);
     const std::size_t n = BuildOack(buf, sizeof buf, v);
     EXPECT_EQ(Bytes(buf, n), S("\0\6tsize\0" "5000000000\0"));
 }

@@ -1,0 +1,78 @@
+// The options both programs know, described once. The table's order is the
+// order in which a client offers them and a server's OACK lists them.
+//
+//   name      offered by the client           echoed by the server
+//   tsize     read requests ("0")             read requests: the file's length
+//   timeout   when "Send timeout" is checked  read and write requests
+//   blksize   when the block size is not 512  read and write requests
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace tftp {
+
+enum class OptionName { Tsize, Timeout, Blksize, Other };
+
+struct OptionInfo {
+    OptionName id;
+    std::string_view name;  // on the wire, in lower case
+    bool echoForRead;       // a server may echo it for a read request
+    bool echoForWrite;      // ... and for a write request
+};
+
+inline constexpr std::array<OptionInfo, 3> kKnownOptions = {{
+    {OptionName::Tsize, "tsize", true, false},
+    {OptionName::Timeout, "timeout", true, true},
+    {OptionName::Blksize, "blksize", true, true},
+}};
+
+// A client's timeout outside these seconds counts as not offered.
+inline constexpr std::uint64_t kMinTimeoutOption = 1;
+inline constexpr std::uint64_t kMaxTimeoutOption = 255;
+
+// One option as read from a request or an OACK.
+struct Option {
+    OptionName name = OptionName::Other;
+    // The value's leading decimal digits. A digit run too long for 64 bits
+    // saturates at the largest value instead of wrapping.
+    std::uint64_t value = 0;
+};
+
+// ASCII letters compared without regard to case.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// The known option of that name (compared without regard to case), or Other.
+OptionName ClassifyOption(std::string_view name);
+
+// Option values by name: what a request offers or an OACK echoes.
+class OptionValues {
+public:
+    void Set(OptionName name, std::uint64_t value);
+    std::optional<std::uint64_t> Get(OptionName name) const;
+    bool Any() const;
+
+private:
+    std::array<std::optional<std::uint64_t>, kKnownOptions.size()> values_{};
+};
+
+// What a server makes of a request's options, before it sizes its buffers.
+struct ServerOptionRules {
+    bool allowTsize = true;    // echo tsize
+    bool allowTimeout = true;  // echo timeout
+    bool readRequest = true;
+};
+struct ServerOptionChoice {
+    OptionValues echo;            // what the OACK carries, blksize as asked (the transfer
+                                  // puts in the size it can use); tsize marked with 0
+    int timeoutSecs = 0;          // the client's time-out in range; 0: the server's own
+    int blockSize = 0;            // the block size asked for, capped at the largest; 0: none
+    bool blockSizeRefused = false;  // a block size no transfer can use: option failure
+};
+ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
+                                       const ServerOptionRules& rules);
+
+}  // namespace tftp

@@ -1,0 +1,80 @@
+// The receiving side of a transfer (the server taking a write request, the
+// client fetching a file): acknowledges and writes each block in order,
+// answers a repeat of the block it last acknowledged with that ACK again, and
+// sends its last answer again when the sender goes quiet.
+//
+//   DATA of the next block   a full block is acknowledged, then written (the
+//                            sender reads its next block meanwhile); the
+//                            short last block is written and the file made
+//                            final before its ACK says it arrived whole
+//   DATA of the block last   the sender did not hear our ACK: send it again
+//   acknowledged             (not for a copy the network made within a few
+//                            milliseconds, which the sender would answer
+//                            with a second copy of its next block)
+//   anything else            ignored
+//
+// After the last block the receiver still answers a repeat of it, for as
+// long as its owner keeps the socket open.
+#pragma once
+
+#include "common/local_file.h"
+#include "common/packet_sink.h"
+#include "common/retransmit_timer.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace tftp {
+
+class TransferReceiver {
+public:
+    // A repeat of the block last acknowledged that comes this soon after its
+    // ACK went out is a copy the network made.
+    static constexpr int kDuplicateGuardMs = 20;
+
+    TransferReceiver(LocalFileWriter& file, PacketSink& out) : file_(file), out_(out) {}
+
+    // Expects block 1 next, in blocks of blockSize bytes.
+    void Begin(int blockSize);
+    // Sends the answer to the request (ACK 0, or an OACK) and keeps it to send
+    // again until block 1 comes.
+    void AnswerRequest(const std::uint8_t* packet, int length, std::int64_t nowMs);
+
+    enum class Step {
+        Ignored,          // nothing changed
+        Reacknowledged,   // a repeat: its ACK went out again
+        Written,          // a full block was acknowledged and written
+        Done,             // the last block was written and acknowledged
+        WriteFailed,      // the file took fewer bytes than it was given (no ACK for a last block)
+    };
+    // A DATA packet of length bytes (4 or more).
+    Step OnData(const std::uint8_t* packet, int length, std::int64_t nowMs);
+
+    // The sender has been quiet for longer than the round trip allows.
+    bool ResendDue(std::int64_t nowMs) const;
+    // Sends the last answer again (the last ACK, or the answer to the
+    // request). False when there is none.
+    bool Resend(std::int64_t nowMs);
+
+    std::int64_t BytesWritten() const { return bytesWritten_; }
+    std::int64_t Blocks() const { return blocks_; }
+    std::uint64_t LastBlock() const { return lastBlock_; }  // counter of the block last acknowledged
+    bool Finished() const { return finished_; }
+    int BlockSize() const { return blockSize_; }
+    int Retransmissions() const { return timer_.Resends(); }
+
+private:
+    void SendAck(std::uint64_t block, std::int64_t nowMs, bool again);
+
+    LocalFileWriter& file_;
+    PacketSink& out_;
+    int blockSize_ = 512;
+    std::uint64_t lastBlock_ = 0;
+    std::int64_t bytesWritten_ = 0;
+    std::int64_t blocks_ = 0;
+    bool finished_ = false;
+    std::vector<std::uint8_t> requestAnswer_;
+    RetransmitTimer timer_;
+};
+
+}  // namespace tftp

@@ -1,0 +1,219 @@
+// The shared sender and receiver against each other over an in-memory link
+// that loses, duplicates or reorders chosen datagrams, with time that moves
+// only while the link is quiet: every file must arrive whole, and a copy
+// made by the link must not double the blocks that follow it.
+#include "common/retransmit_timer.h"
+#include "common/tftp_options.h"
+#include "common/tftp_packet.h"
+#include "common/transfer_receiver.h"
+#include "common/transfer_sender.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <functional>
+#include <string>
+
+namespace {
+
+enum class Fate { Pass, Drop, Duplicate, Hold };
+
+// One direction of the link: numbers its datagrams from 1 and applies fate.
+class Direction final : public tftp::PacketSink {
+public:
+    std::function<Fate(int nth)> fate = [](int) { return Fate::Pass; };
+    std::deque<std::string> queue;
+    int sent = 0;
+
+    void SendPacket(const std::uint8_t* data, int length) override {
+        ++sent;
+        std::string d(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
+        switch (fate(sent)) {
+        case Fate::Drop: return;
+        case Fate::Duplicate: queue.push_back(d); queue.push_back(d); break;
+        case Fate::Hold: held_ = d; return;  // goes out after the next one
+        case Fate::Pass: queue.push_back(d); break;
+        }
+        if (!held_.empty() && queue.back() != held_) {
+            queue.push_back(held_);
+            held_.clear();
+        }
+    }
+
+private:
+    std::string held_;
+};
+
+struct Outcome {
+    bool finished = false;
+    std::string received;
+    int dataSent = 0;  // DATA datagrams the sender put on the link
+    std::int64_t elapsedMs = 0;
+};
+
+// Sends content block by block from a sender to a receiver.
+Outcome Transfer(const std::string& content, int blockSize, Direction& toReceiver, Direction& toSender) {
+    tests::TempDir dir;
+    tests::WriteFile(dir.File("in"), content);
+    tftp::LocalFileReader reader;
+    tftp::LocalFileWriter writer;
+    EXPECT_TRUE(reader.Open(dir.File("in"), false));
+    EXPECT_TRUE(writer.Create(dir.File("out"), false));
+    tftp::TransferSender sender(reader, toReceiver);
+    tftp::TransferReceiver receiver(writer, toSender);
+    std::int64_t now = 0;
+    EXPECT_TRUE(sender.Begin(blockSize, static_cast<std::int64_t>(content.size())));
+    receiver.Begin(blockSize);
+    sender.SendFirst(now);
+    // Bounded: a transfer that stops making progress ends the loop.
+    for (int step = 0; step < 2'000'000 && now < 600'000; ++step) {
+        if (!toReceiver.queue.empty()) {
+            const std::string d = toReceiver.queue.front();
+            toReceiver.queue.pop_front();
+            receiver.OnData(reinterpret_cast<const std::uint8_t*>(d.data()), static_cast<int>(d.size()), now);
+        } else if (!toSender.queue.empty()) {
+            const std::string a = toSender.queue.front();
+            toSender.queue.pop_front();
+            sender.OnAck(tftp::GetU16(reinterpret_cast<const std::uint8_t*>(a.data()) + 2), now);
+        } else if (sender.Finished() && receiver.Finished()) {
+            break;
+        } else {
+            now += 10;  // quiet: time passes
+            if (sender.ResendDue(now)) sender.Resend(now);
+            if (receiver.ResendDue(now)) receiver.Resend(now);
+        }
+    }
+    Outcome o;
+    o.finished = sender.Finished() && receiver.Finished();
+    o.received = tests::ReadFile(dir.File("out"));
+    o.dataSent = toReceiver.sent;
+    o.elapsedMs = now;
+    return o;
+}
+
+}  // namespace
+
+TEST(TransferCore, EveryLossDuplicateAndReorderEndsWithTheWholeFile) {
+    const std::string content = tests::PatternBytes(40 * 512 + 100);
+    const int blocks = 41;
+    struct Case {
+        const char* name;
+        bool towardReceiver;  // DATA; else ACK
+        Fate fate;
+        int nth;  // which datagram of that direction; 0: every 7th
+    };
+    const Case cases[] = {
+        {"first DATA lost", true, Fate::Drop, 1},
+        {"a middle DATA lost", true, Fate::Drop, 20},
+        {"last DATA lost", true, Fate::Drop, blocks},
+        {"first ACK lost", false, Fate::Drop, 1},
+        {"a middle ACK lost", false, Fate::Drop, 20},
+        {"final ACK lost", false, Fate::Drop, blocks},
+        {"a DATA duplicated", true, Fate::Duplicate, 10},
+        {"an ACK duplicated", false, Fate::Duplicate, 10},
+        {"every 7th DATA duplicated", true, Fate::Duplicate, 0},
+        {"every 7th ACK duplicated", false, Fate::Duplicate, 0},
+        {"two DATA reordered", true, Fate::Hold, 5},
+        {"two ACKs reordered", false, Fate::Hold, 5},
+        {"every 7th DATA lost", true, Fate::Drop, 0},
+        {"every 7th ACK lost", false, Fate::Drop, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Direction toReceiver, toSender;
+        Direction& impaired = c.towardReceiver ? toReceiver : toSender;
+        impaired.fate = [&c](int nth) {
+            const bool hit = c.nth == 0 ? nth % 7 == 0 : nth == c.nth;
+            return hit ? c.fate : Fate::Pass;
+        };
+        const Outcome o = Transfer(content, 512, toReceiver, toSender);
+        EXPECT_TRUE(o.finished);
+        EXPECT_EQ(o.received, content);
+        // In lock-step a held datagram waits for the next one, which only a
+        // resend brings: it costs what a loss costs.
+        const int losses = c.fate == Fate::Drop ? (c.nth == 0 ? (blocks + 6) / 7 : 1)
+                                                : (c.fate == Fate::Hold ? 1 : 0);
+        if (losses > 0) {
+            // Each loss costs one resend, after an interval of about a second.
+            EXPECT_LE(o.dataSent, blocks + losses);
+            EXPECT_LE(o.elapsedMs, losses * (tftp::RetransmitTimer::kInitialMs + 100));
+        } else {
+            // A copy the link made is never answered with a copy of our own.
+            EXPECT_EQ(o.dataSent, blocks);
+        }
+    }
+}
+
+TEST(TransferCore, AReceiverAskingAgainAfterItsTimeOutGetsTheBlockAtOnce) {
+    tests::TempDir dir;
+    tests::WriteFile(dir.File("in"), tests::PatternBytes(3000));
+    tftp::LocalFileReader reader;
+    ASSERT_TRUE(reader.Open(dir.File("in"), false));
+    Direction out;
+    tftp::TransferSender sender(reader, out);
+    ASSERT_TRUE(sender.Begin(512, 3000));
+    sender.SendFirst(0);
+    EXPECT_EQ(sender.OnAck(1, 5), tftp::TransferSender::Step::Sent);  // block 2 out
+    // A copy of ACK 1 right behind it is the link's: nothing is resent.
+    EXPECT_EQ(sender.OnAck(1, 6), tftp::TransferSender::Step::Ignored);
+    // ACK 1 again much later: the receiver timed out waiting for block 2.
+    EXPECT_EQ(sender.OnAck(1, 300), tftp::TransferSender::Step::Resent);
+    EXPECT_EQ(out.queue.back(), out.queue[1]);
+    // Both copies of block 2 are acknowledged: the second ACK 2 draws nothing.
+    EXPECT_EQ(sender.OnAck(2, 301), tftp::TransferSender::Step::Sent);
+    EXPECT_EQ(sender.OnAck(2, 400), tftp::TransferSender::Step::Ignored);
+    EXPECT_EQ(out.sent, 4);
+    // An ACK further back, or ahead of what was sent, is ignored.
+    EXPECT_EQ(sender.OnAck(1, 900), tftp::TransferSender::Step::Ignored);
+    EXPECT_EQ(sender.OnAck(9, 900), tftp::TransferSender::Step::Ignored);
+}
+
+TEST(TransferCore, BlockNumbersWrapAfter65535) {
+    // 65,540 blocks of 8 bytes: past block 65535 comes block 0, then 1.
+    const std::string content = tests::PatternBytes(65540 * 8 + 3, 7);
+    Direction toReceiver, toSender;
+    std::vector<std::uint16_t> numbers;
+    toReceiver.fate = [&](int) { return Fate::Pass; };
+    const Outcome o = Transfer(content, 8, toReceiver, toSender);
+    EXPECT_TRUE(o.finished);
+    EXPECT_EQ(o.received, content);
+    EXPECT_EQ(o.dataSent, 65541);
+}
+
+TEST(RetransmitTimer, WaitsASecondFirstThenFollowsTheRoundTripWithinBoundsAndBacksOff) {
+    tftp::RetransmitTimer t;
+    t.Sent(0, false);
+    EXPECT_FALSE(t.Due(999));
+    EXPECT_TRUE(t.Due(1000));
+    t.Answered(1);  // a quick round trip: the floor applies
+    t.Sent(10, false);
+    EXPECT_EQ(t.IntervalMs(), tftp::RetransmitTimer::kMinimumMs);
+    // Unanswered resends double the interval up to the ceiling.
+    int expected = tftp::RetransmitTimer::kMinimumMs;
+    for (int i = 0; i < 6; ++i) {
+        t.Sent(100 * i, true);
+        expected = std::min(expected * 2, tftp::RetransmitTimer::kMaximumMs);
+        EXPECT_EQ(t.IntervalMs(), expected);
+    }
+    // The answer to a resend is no round-trip sample: a slow one does not
+    // stretch the interval, and the backoff ends.
+    t.Answered(60'000);
+    t.Sent(60'000, false);
+    EXPECT_EQ(t.IntervalMs(), tftp::RetransmitTimer::kMinimumMs);
+    // A round trip of 900 ms pushes it up.
+    t.Answered(60'900);
+    t.Sent(61'000, false);
+    EXPECT_GT(t.IntervalMs(), 900);
+}
+
+TEST(ServerOptions, TimeoutsOutsideOneTo255SecondsCountAsAbsent) {
+    struct Case { std::uint64_t offered; int used; bool echoed; };
+    for (const Case& c : {Case{0, 0, false}, Case{1, 1, true}, Case{255, 255, true},
+                          Case{256, 0, false}, Case{1'000'000, 0, false}}) {
+        const auto choice = tftp::ChooseServerOptions(
+            {tftp::Option{tftp::OptionName::Timeout, c.offered}}, tftp::ServerOptionRules{});
+        EXPECT_EQ(choice.timeoutSecs, c.used) << c.offered;
+        EXPECT_EQ(choice.echo.Get(tftp::OptionName::Timeout).has_value(), c.echoed) << c.offered;
+    }
+}

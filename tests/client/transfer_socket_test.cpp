@@ -26,9 +26,11 @@ class StingySocket : public CTransferSocket {
 public:
     StingySocket(ClientContext& app, int grant, bool refuse = false)
         : CTransferSocket(app), grant_(grant), refuse_(refuse) {}
+    int asked = 0;  // the size last asked for
 
 protected:
     bool SetSocketBuffer(int, int size, int& readBack) override {
+        asked = size;
         if (refuse_) return false;
         readBack = 2 * std::min(size, grant_);  // Linux reports double the grant
         return true;
@@ -624,6 +626,71 @@ TEST_F(TransferTest, AHugePortReachesTheWireWithItsLowSixteenBits) {
 }
 
 // ---- local port and buffers ---------------------------------------------------------
+
+// ---- recovery -------------------------------------------------------------------
+
+TEST_F(TransferTest, AQuietServerGetsTheLastDatagramAgainAfterTheRoundTrip) {
+    tests::WriteFile(dir.File("s.txt"), tests::PatternBytes(1000));
+    struct Case { const char* name; int sending; Bytes reply; Bytes expected; };
+    const Case cases[] = {
+        {"fetch: the ACK of block 1", 0, tests::Data(1, tests::PatternBytes(512)), tests::Ack(1)},
+        {"fetch: ACK 0 for the OACK", 0, tests::Oack({{"tsize", "1000"}}), tests::Ack(0)},
+        {"send: block 1", 1, tests::Ack(0), tests::Data(1, tests::PatternBytes(512))},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto t = NewTransfer(512, c.sending);
+        ASSERT_EQ(c.sending ? Send(*t, "s.txt") : Fetch(*t), 1);
+        TakeRequest();
+        port.Send(c.reply, client);
+        EXPECT_EQ(Next(), c.expected);
+        clock.AdvanceMs(999);
+        t->CheckTimeout();
+        EXPECT_TRUE(port.Silent(50));
+        clock.AdvanceMs(1);
+        t->CheckTimeout();
+        EXPECT_EQ(Next(), c.expected);
+        EXPECT_EQ(t->Retransmissions(), 1);
+        EXPECT_EQ(t->busy, 1);
+        t->Abort(-1);
+    }
+}
+
+TEST_F(TransferTest, AFetchAnswersARepeatOfItsLastBlockAlsoForAWhileAfterDone) {
+    auto t = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    const Bytes block1 = tests::Data(1, tests::PatternBytes(512));
+    const Bytes block2 = tests::Data(2, "end");
+    port.Send(block1, client);
+    EXPECT_EQ(Next(), tests::Ack(1));
+    clock.AdvanceMs(300);  // the server did not hear ACK 1 and sends block 1 again
+    port.Send(block1, client);
+    EXPECT_EQ(Next(), tests::Ack(1));
+    port.Send(block2, client);
+    EXPECT_EQ(Next(), tests::Ack(2));
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(status.Last(), "Received 515 bytes (2 blocks) - Done");
+    clock.AdvanceMs(300);
+    port.Send(block2, client);
+    EXPECT_EQ(Next(), tests::Ack(2)) << "the last ACK is sent again";
+    clock.AdvanceMs(CTransferSocket::kLingerMs);
+    port.Send(block2, client);
+    EXPECT_TRUE(port.Silent(100)) << "until the socket stops listening";
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), tests::PatternBytes(512) + "end");
+}
+
+TEST_F(TransferTest, SocketBuffersHaveRoomForSeveralBlocks) {
+    // Never the bare block: a duplicate would push the next one out.
+    for (int blockSize : {512, 1428, 8192}) {
+        auto t = NewTransfer<StingySocket>(blockSize, 0, 1 << 30);
+        ASSERT_EQ(Fetch(*t), 1);
+        EXPECT_GE(t->asked, 8 * (blockSize + 20));
+        EXPECT_GE(t->asked, 100 * 1024) << "not below the system's usual default";
+        TakeRequest();
+        t->Abort(-1);
+    }
+}
 
 TEST_F(TransferTest, OpenLocalPortBindsTheChosenAddressAndPostsIt) {
     auto t = NewTransfer(512, 0);

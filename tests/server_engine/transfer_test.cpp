@@ -582,6 +582,123 @@ TEST_F(TransferTest, ClientTimeoutOptionSetsTheLimitEvenWhenNotEchoed) {
     EXPECT_EQ(again.bytes, d.bytes);
 }
 
+// ---- recovery -------------------------------------------------------------------
+
+TEST_F(TransferTest, ARepeatedRequestBeforeAnyAnswerGetsTheFirstAnswerAgain) {
+    // With a limit of one client the repeat must not count as a second.
+    h.settings.nMaxClients = 0;
+    tests::WriteFile(h.OutFile("f"), tests::PatternBytes(1500, 3));
+    struct Case { std::uint16_t opcode; std::vector<std::pair<std::string, std::string>> options; std::uint16_t answer; };
+    const Case cases[] = {{tftp::kRrq, {}, tftp::kData},
+                          {tftp::kRrq, {{"blksize", "1024"}}, tftp::kOack},
+                          {tftp::kWrq, {}, tftp::kAck},
+                          {tftp::kWrq, {{"blksize", "1024"}}, tftp::kOack}};
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "opcode " << c.opcode << " options " << c.options.size());
+        RawClient peer;
+        const std::string request = tests::Request(c.opcode, c.opcode == tftp::kRrq ? "f" : "w", "octet", c.options);
+        peer.Send(request, h.listenAt);
+        Datagram first, again;
+        ASSERT_TRUE(peer.Next(first));
+        ++number;
+        EXPECT_EQ(first.Opcode(), c.answer);
+        peer.Send(request, h.listenAt);
+        ASSERT_TRUE(peer.Next(again));
+        EXPECT_EQ(again.bytes, first.bytes);
+        EXPECT_EQ(again.from, first.from);
+        EXPECT_EQ(h.listener->TransferCount(), 1);
+        // Once the client has answered, the same request is a new client.
+        peer.Send(c.answer == tftp::kData ? tests::Ack(1)
+                  : c.opcode == tftp::kRrq ? tests::Ack(0)
+                                           : tests::Data(1, std::string(100, 'w')),
+                  first.from);
+        ASSERT_TRUE(peer.Next(again));
+        peer.Send(request, h.listenAt);
+        ASSERT_TRUE(peer.Next(again));
+        EXPECT_EQ(again.bytes, tests::ErrorPacket(0, "Too Many Clients"));
+        // End it, and let the check remove it.
+        peer.Send(tests::ErrorPacket(0, "done"), first.from);
+        ASSERT_TRUE(h.WaitReported(number));
+    }
+}
+
+TEST_F(TransferTest, AnUploadAnswersARepeatOfItsLastBlockWithItsAckAgain) {
+    const std::string content = tests::PatternBytes(700, 5);
+    Datagram ack0 = Ask(tests::Request(tftp::kWrq, "u", "octet"));
+    const std::string block1 = tests::Data(1, content.substr(0, 512));
+    const std::string block2 = tests::Data(2, content.substr(512));
+    EXPECT_EQ(Reply(block1, ack0.from).bytes, tests::Ack(1));
+    // A copy right behind the block is the network's: not answered.
+    client.Send(block1, ack0.from);
+    EXPECT_TRUE(client.Quiet(100));
+    // The same block a while later: the client did not hear our ACK.
+    h.clock.AdvanceMs(300);
+    EXPECT_EQ(Reply(block1, ack0.from).bytes, tests::Ack(1));
+    EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
+    // Finished, and still answering a repeat of the last block until the
+    // check removes it.
+    h.clock.AdvanceMs(300);
+    EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
+    EXPECT_EQ(tests::ReadFile(h.InFile("u")), content);
+    h.listener->SweepTransfers();
+    EXPECT_EQ(h.view.ResultOf(Number()), "Finished : Receiving");
+}
+
+TEST_F(TransferTest, SilentTransfersResendTheirLastDatagramBetweenChecksQuietly) {
+    // A client that never repeats itself (curl) relies on the server: the
+    // last datagram goes out again after about a second, without waiting
+    // for the check and without a "Retrying" on the row.
+    tests::WriteFile(h.OutFile("f"), tests::PatternBytes(1500, 3));
+    const std::string huge = "1000000";  // a time-out offer far out of range: not echoed
+    struct Case { std::string request; std::uint16_t answer; };
+    const Case cases[] = {{tests::Request(tftp::kRrq, "f", "octet", {{"timeout", huge}}), tftp::kData},
+                          {tests::Request(tftp::kRrq, "f", "octet", {{"tsize", "0"}}), tftp::kOack},
+                          {tests::Request(tftp::kWrq, "w", "octet"), tftp::kAck}};
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.answer);
+        Datagram first = Ask(c.request);
+        ++number;
+        EXPECT_EQ(first.Opcode(), c.answer);
+        const int statuses = h.view.CountOf(WM_TRANSFER_STATUS);
+        h.clock.AdvanceMs(999);
+        h.listener->ResendSilent();
+        EXPECT_TRUE(client.Quiet(50));
+        h.clock.AdvanceMs(1);
+        h.listener->ResendSilent();
+        Datagram again;
+        ASSERT_TRUE(client.Next(again));
+        EXPECT_EQ(again.bytes, first.bytes);
+        EXPECT_EQ(h.view.CountOf(WM_TRANSFER_STATUS), statuses);
+        // The next one waits twice as long.
+        h.clock.AdvanceMs(1999);
+        h.listener->ResendSilent();
+        EXPECT_TRUE(client.Quiet(50));
+        h.clock.AdvanceMs(1);
+        h.listener->ResendSilent();
+        ASSERT_TRUE(client.Next(again));
+        client.Send(tests::ErrorPacket(0, "done"), first.from);
+        ASSERT_TRUE(h.WaitReported(number));
+    }
+}
+
+TEST_F(TransferTest, ABurstOfBlocksFitsTheTransferSocketsReceiveBuffer) {
+    // Blocks sent back to back (a duplicate, or a sender ahead of us) wait in
+    // the socket's buffer: it has room for several, however small the block.
+    const std::string content = tests::PatternBytes(40 * 1428 + 10, 6);
+    Datagram oack = Ask(tests::Request(tftp::kWrq, "burst", "octet", {{"blksize", "1428"}}));
+    ASSERT_EQ(oack.Opcode(), tftp::kOack);
+    for (int b = 0; b <= 40; ++b)
+        client.Send(tests::Data(static_cast<std::uint16_t>(b + 1), content.substr(static_cast<std::size_t>(b) * 1428, 1428)),
+                    oack.from);
+    int acks = 0;
+    Datagram ack;
+    while (acks < 41 && client.Next(ack, 2000)) ++acks;
+    EXPECT_EQ(acks, 41);
+    EXPECT_EQ(tests::ReadFile(h.InFile("burst")), content);
+}
+
 // ---- strangers and floods ------------------------------------------------------
 
 TEST_F(TransferTest, StrangerGetsUnknownTransferIdAndChangesNothing) {

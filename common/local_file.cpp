@@ -133,9 +133,9 @@ bool LocalFileReader::RewindLastRead() {
 
 LocalFileWriter::~LocalFileWriter() { Close(); }
 
-bool LocalFileWriter::Create(const std::string& path, bool netascii) {
+bool LocalFileWriter::Create(const std::string& path, bool netascii, bool emptyNow) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | (emptyNow ? O_TRUNC : 0) | O_CLOEXEC, 0644);
     if (fd_ < 0) return false;
     netascii_ = netascii;
     writer_.Reset();
@@ -145,6 +145,10 @@ bool LocalFileWriter::Create(const std::string& path, bool netascii) {
 void LocalFileWriter::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+}
+
+bool LocalFileWriter::Truncate() {
+    return fd_ >= 0 && ::ftruncate(fd_, 0) == 0;
 }
 
 bool LocalFileWriter::Finish() {

@@ -61,8 +61,11 @@ public:
     LocalFileWriter(const LocalFileWriter&) = delete;
     LocalFileWriter& operator=(const LocalFileWriter&) = delete;
 
-    // Creates the file, or empties an existing one. False when it cannot.
-    bool Create(const std::string& path, bool netascii);
+    // Creates the file, or empties an existing one (with emptyNow false, an
+    // existing file keeps its bytes until Truncate). False when it cannot.
+    bool Create(const std::string& path, bool netascii, bool emptyNow = true);
+    // Empties the file before the first write. False when it cannot.
+    bool Truncate();
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
     // The last block has been written: makes the file final and closes it.

@@ -83,6 +83,7 @@ std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
     w.Str(remoteName);
     w.Str(mode);
     OptionValues offered;
+    if (offer.noOptions) return w.Length();
     if (opcode == kRrq) offered.Set(OptionName::Tsize, 0);
     if (offer.offerTimeout) offered.Set(OptionName::Timeout, offer.timeoutSecs);
     if (offer.blockSize != kDefaultBlockSize) offered.Set(OptionName::Blksize, offer.blockSize);

@@ -107,6 +107,7 @@ struct RequestOffer {
     bool offerTimeout = false;
     std::uint32_t timeoutSecs = 0;
     std::uint32_t blockSize = kDefaultBlockSize;
+    bool noOptions = false;  // none at all, not even tsize
 };
 
 // A request as the client builds it: opcode, remote name unchanged, mode,

@@ -19,6 +19,7 @@ std::vector<std::string> ScriptedPromptService::MessageTexts() const {
 int ScriptedPromptService::MessageBox(const std::string& text, PromptIcon icon,
                                       PromptButtons buttons) {
     prompts_.push_back(Prompt{Kind::Message, text, icon, buttons, AddressForm::Server, {}, false});
+    if (whileOpen) whileOpen();
     Answer a;
     if (Next(a)) return a.button;
     return buttons == PromptButtons::YesNo ? kIdYes : kIdOk;

@@ -4,6 +4,7 @@
 #include "prompt_service.h"
 
 #include <deque>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -39,6 +40,10 @@ public:
     const std::vector<Prompt>& Prompts() const { return prompts_; }
     std::vector<std::string> MessageTexts() const;
     void Clear() { prompts_.clear(); answers_.clear(); }
+
+    // Runs while a message box is "open", before it is answered: what the
+    // program does meanwhile in the box's own event loop.
+    std::function<void()> whileOpen;
 
     int MessageBox(const std::string& text, PromptIcon icon, PromptButtons buttons) override;
     bool ChooseLocalAddress(AddressForm form, const std::vector<std::string>& addresses,

@@ -71,8 +71,8 @@ void CTransferSocket::Begin(const std::string& hostAddress, int port) {
     retransmissions_ = 0;
     lingerUntilMs_ = 0;
     requestTimer_ = tftp::RetransmitTimer{};
+    requestTo_ = server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
     // Until the first reply, the request's host and port are the peer.
-    server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
     serverKnown = false;
 }
 
@@ -80,6 +80,8 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                const std::string& hostAddress, int port, int binary,
                                const std::string& fileName) {
     if (busy == 1) return 0;
+    optionsRefused_ = false;
+    emptyPending_ = false;
     if (!ResizeBuffers(1)) return 0;
     Begin(hostAddress, port);
     lastBlockSent = 0;
@@ -89,8 +91,8 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     const std::size_t length = BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
     path += useSourceDir == 1 ? fileName : localName;
     if (!reader_.Open(path, binary != 1)) {
-        Message("Unable to open file");
         busy = 0;
+        Message("Unable to open file");
         return 0;
     }
     total = reader_.Size();
@@ -101,24 +103,21 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
         requestTimer_.Sent(app_.clock.NowMs(), false);
         return 1;
     }
-    Message(Format("Error sending to host : %d", LastError()));
-    CloseFile();  // a failed start keeps no file open
     busy = 0;
+    CloseFile();  // a failed start keeps no file open
+    Message(Format("Error sending to host : %d", LastError()));
     return 0;
 }
 
 int CTransferSocket::StartFetch(const std::string& remoteName, const std::string& localName,
                                 const std::string& hostAddress, int port, int binary) {
     if (busy == 1) return 0;
+    optionsRefused_ = false;
     std::string path = app_.settings.inboundPath;
     if (!ResizeBuffers(0)) return 0;
-    Begin(hostAddress, port);
-    bytesReceived = 0;
-    blocksReceived = 0;
-    total = 0;
-
     const std::size_t length = BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;
+    // Asked before the transfer begins: nothing runs out while the user thinks.
     if (!app_.settings.overwrite) {
         tftp::LocalFileReader probe;
         if (probe.Open(path, false)) {
@@ -127,31 +126,39 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
             const int answer = app_.prompts.MessageBox("File already exists\n\nOverwrite it ?",
                                                        PromptIcon::Question, PromptButtons::YesNo);
             prompting_ = false;
-            if (answer != platform::kIdYes) {
-                busy = 0;
-                return 0;
-            }
+            if (answer != platform::kIdYes) return 0;
         }
     }
-    if (!writer_.Create(path, binary != 1)) {
-        Message("Unable to create file : " + path);
+    Begin(hostAddress, port);
+    bytesReceived = 0;
+    blocksReceived = 0;
+    total = 0;
+    // An existing file keeps its bytes until the first block arrives: a
+    // server that refuses the request leaves it as it was.
+    if (!writer_.Create(path, binary != 1, false)) {
         busy = 0;
+        Message("Unable to create file : " + path);
         return 0;
     }
+    emptyPending_ = true;
     Status("Requesting file from server ...");
     if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length)) {
         requestTimer_.Sent(app_.clock.NowMs(), false);
         return 1;
     }
-    Message(Format("Client : Error sending to host : %d", LastError()));
-    CloseFile();  // the empty file stays on disk, but is not held open
     busy = 0;
+    CloseFile();
+    Message(Format("Client : Error sending to host : %d", LastError()));
     return 0;
 }
 
 std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::string& remoteName,
                                           std::string_view mode) {
+    requestOpcode_ = opcode;
+    remoteName_ = remoteName;
+    mode_ = mode;
     tftp::RequestOffer offer;
+    offer.noOptions = optionsRefused_;
     offer.offerTimeout = offerTimeout == 1;
     offer.timeoutSecs = timeoutSecs < 0 ? 0u : static_cast<std::uint32_t>(timeoutSecs);
     offer.blockSize = static_cast<std::uint32_t>(blockSize);
@@ -162,6 +169,8 @@ std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::strin
                                                   static_cast<tftp::Opcode>(opcode), remoteName,
                                                   mode, offer);
     request_.resize(length);
+    offeredOptions_ = !optionsRefused_ && (opcode == tftp::kRrq || offerTimeout == 1 ||
+                                           blockSize != tftp::kDefaultBlockSize);
     return length;
 }
 
@@ -297,6 +306,13 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
 }
 
 void CTransferSocket::EndWithServerError() {
+    // A server that does not take options (or not these) may say so with
+    // ERROR 8 to the request: ask once more without any, in 512-byte blocks.
+    if (!exchanging_ && offeredOptions_ && lastLength >= tftp::kHeaderLength &&
+        tftp::GetU16(buffer.data() + 2) == tftp::kErrTransferAborted) {
+        RequestWithoutOptions();
+        return;
+    }
     // The server has given up: show why, and answer nothing.
     const auto len = static_cast<std::size_t>(lastLength);
     Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len)).substr(0, kServerMessageLimit));
@@ -309,6 +325,7 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         EndWithServerError();
         return;
     case tftp::kOptionFailure:
+        Status("Option Failure");
         Abort(tftp::kErrOptionNegotiation);
         return;
     case tftp::kOack: {
@@ -330,6 +347,15 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         if (!exchanging_) {
             receiver_.Begin(blockSize);
             exchanging_ = true;
+        }
+        if (emptyPending_) {
+            // The transfer really starts: now the old content goes.
+            emptyPending_ = false;
+            if (!writer_.Truncate()) {
+                Abort(tftp::kErrDiskFull);
+                Message("Error writing to local file");
+                return;
+            }
         }
         const auto step = receiver_.OnData(buffer.data(), lastLength, app_.clock.NowMs());
         if (step == tftp::TransferReceiver::Step::Ignored ||
@@ -392,6 +418,7 @@ void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
         return;
     }
     default:
+        Status(Format("Unknown TFTP command received %d", opcode));
         Abort(tftp::kErrIllegalOperation);
         return;
     }
@@ -415,7 +442,12 @@ void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
         ++retransmissions_;
         return;
     case tftp::TransferSender::Step::Done:
-        Abort(-1);  // the file has been delivered
+        // The file has been delivered: all of it, whatever netascii made of
+        // its length on the wire.
+        if (total != 0 && bytesSent != total) Post(WM_TRANSFER_PROGRESS, kProgressSent, total);
+        Status(total != 0 ? Format("Sent %" PRId64 " bytes (100%%) - Done", bytesSent)
+                          : Format("Sent %" PRId64 " bytes - Done", bytesSent));
+        Abort(-1);
         return;
     case tftp::TransferSender::Step::ReadFailed:
         Status("Error reading local file");
@@ -436,6 +468,21 @@ void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
     } else {
         Status(Format("Sent %" PRId64 " bytes", bytesSent));
     }
+}
+
+void CTransferSocket::RequestWithoutOptions() {
+    optionsRefused_ = true;
+    if (blockSize != tftp::kDefaultBlockSize) {
+        blockSize = tftp::kDefaultBlockSize;
+        Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
+    }
+    const std::string name = remoteName_, mode = mode_;
+    BuildRequest(requestOpcode_, name, mode);
+    server = requestTo_;
+    serverKnown = false;
+    lastActivity = app_.clock.Now();
+    Status("Server refused the options : asking again without them");
+    SendRequest(false);
 }
 
 void CTransferSocket::SendPacket(const std::uint8_t* data, int length) {

@@ -108,6 +108,7 @@ private:
 
     void SendPacket(const std::uint8_t* data, int length) override;
     void SendRequest(bool again);
+    void RequestWithoutOptions();
     void OnSendPacket(std::uint16_t opcode);
     void EndWithServerError();
     void OnFetchPacket(std::uint16_t opcode);
@@ -127,6 +128,13 @@ private:
     ClientContext& app_;
     bool prompting_ = false;  // a message box is open
     std::vector<std::uint8_t> request_;
+    std::uint16_t requestOpcode_ = 0;
+    std::string remoteName_;
+    std::string mode_;
+    platform::PeerAddress requestTo_;  // the host and port the request goes to
+    bool offeredOptions_ = false;      // the request carries options
+    bool optionsRefused_ = false;      // asked again without them
+    bool emptyPending_ = false;        // fetch: the file is emptied at the first block
     tftp::RetransmitTimer requestTimer_;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;

@@ -342,7 +342,103 @@ TEST_F(TransferTest, ExistingFileIsOnlyReplacedWhenTheUserSaysYes) {
     prompts.Clear();
     EXPECT_EQ(Fetch(*t), 1);
     EXPECT_TRUE(prompts.MessageTexts().empty());
-    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "");
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep me") << "until the first block comes";
+}
+
+TEST_F(TransferTest, NothingRunsOutWhileTheUserIsAskedAndTheStartGoesOnCleanly) {
+    tests::WriteFile(dir.File("a.txt"), "old bytes");
+    auto t = NewTransfer(512, 0);
+    t->timeoutSecs = 5;
+    // A minute passes while "Overwrite it ?" is open, the idle checks running.
+    prompts.whileOpen = [&] {
+        clock.Advance(60);
+        t->CheckTimeout();
+    };
+    EXPECT_EQ(Fetch(*t), 1);
+    prompts.whileOpen = nullptr;
+    EXPECT_EQ(t->busy, 1);
+    TakeRequest();
+    t->CheckTimeout();
+    EXPECT_EQ(t->busy, 1) << "the time-out counts from the request";
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "old bytes");
+    port.Send(tests::Data(1, "new"), client);
+    EXPECT_EQ(Next(), tests::Ack(1));
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "new");
+
+    // A write failure reaches the server before the user reads about it.
+    auto u = NewTransfer(512, 0);
+    ASSERT_EQ(Fetch(*u, "b.txt"), 1);
+    TakeRequest();
+    tests::FileSizeLimit limit(100);
+    ASSERT_TRUE(limit.Ok());
+    bool errorOnTheWire = false;
+    prompts.whileOpen = [&] {
+        Bytes p;
+        errorOnTheWire = port.Receive(p, 2000) && tests::Opcode(p) == tftp::kError && tests::Block(p) == 3;
+    };
+    port.Send(tests::Data(1, tests::PatternBytes(300)), client);
+    tests::RunFor(100);
+    prompts.whileOpen = nullptr;
+    EXPECT_TRUE(errorOnTheWire);
+}
+
+TEST_F(TransferTest, ARefusalOfTheOptionsWithErrorEightIsAskedOnceMoreWithoutThem) {
+    tests::WriteFile(dir.File("a.txt"), "keep");
+    tests::WriteFile(dir.File("s.txt"), tests::PatternBytes(600));
+    struct Case { int sending; int blockSize; };
+    for (const Case& c : {Case{0, 512}, Case{1, 1024}}) {
+        SCOPED_TRACE(c.sending ? "send" : "fetch");
+        settings.overwrite = 1;
+        auto t = NewTransfer(c.blockSize, c.sending);
+        ASSERT_EQ(c.sending ? Send(*t, "s.txt", 0) : Fetch(*t, "a.txt", 0), 1);
+        EXPECT_FALSE(TakeRequest().options.empty());
+        port.Send(tests::Error(8, "Unsupported option(s) requested"), client);
+        const tests::SentRequest plain = TakeRequest();
+        EXPECT_TRUE(plain.options.empty());
+        EXPECT_EQ(plain.mode, "netascii");
+        EXPECT_EQ(t->blockSize, 512);
+        EXPECT_EQ(status.Last(), "Server refused the options : asking again without them");
+        if (!c.sending) {
+            EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep");
+        }
+        // Only once: a second refusal ends it.
+        port.Send(tests::Error(8, "Unsupported option(s) requested"), client);
+        EXPECT_TRUE(server.Silent(100));
+        EXPECT_EQ(t->busy, 0);
+        EXPECT_EQ(status.Last(), "Msg from Server > Unsupported option(s) requested");
+    }
+}
+
+TEST_F(TransferTest, EveryEndIsShownInTheStatusLine) {
+    tests::WriteFile(dir.File("s.txt"), tests::PatternBytes(1000));
+    struct Case { int sending; Bytes reply; std::string shown; };
+    const Case cases[] = {
+        {1, tests::OptionFailure(), "Option Failure"},
+        {0, tests::OptionFailure(), "Option Failure"},
+        {1, Bytes{0, 9, 0, 0}, "Unknown TFTP command received 9"},
+        {0, Bytes{0, 9, 0, 0}, "Unknown TFTP command received 9"},
+    };
+    for (const Case& c : cases) {
+        auto t = NewTransfer(512, c.sending);
+        ASSERT_EQ(c.sending ? Send(*t, "s.txt") : Fetch(*t), 1);
+        TakeRequest();
+        port.Send(c.reply, client);
+        Next();  // the ERROR that ends it
+        EXPECT_EQ(t->busy, 0);
+        EXPECT_EQ(status.Last(), c.shown);
+    }
+    // A send that completes says so, with the bar full.
+    auto t = NewTransfer(512, 1);
+    ASSERT_EQ(Send(*t, "s.txt"), 1);
+    TakeRequest();
+    port.Send(tests::Ack(0), client);
+    Next();
+    port.Send(tests::Ack(1), client);
+    Next();
+    port.Send(tests::Ack(2), client);
+    EXPECT_TRUE(tests::RunUntil([&] { return t->busy == 0; }));
+    EXPECT_EQ(status.Last(), "Sent 1000 bytes (100%) - Done");
+    EXPECT_EQ(Messages(WM_TRANSFER_PROGRESS).back().lParam, 1000);
 }
 
 TEST_F(TransferTest, LocalFileFailuresAreTold) {

@@ -36,7 +36,7 @@ while [ $# -gt 0 ]; do
     --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags) harness_args+=("$1=$2"); shift ;;
+    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments) harness_args+=("$1=$2"); shift ;;
     -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
@@ -58,7 +58,7 @@ scripts/setup.sh
 if [ "$build_dir" = "$top/build/bench" ] || [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTFTP_TESTS=OFF >/dev/null
 fi
-targets=(bench_pingpong bench_multiget)
+targets=(bench_pingpong bench_multiget impair_relay)
 known=$(cmake --build "$build_dir" --target help 2>/dev/null || true)
 for t in vantrel bench_skerry bench_vantrel_engine; do
   grep -q "^$t:" <<<"$known" && targets+=("$t")

@@ -26,10 +26,10 @@ MIB = 2 ** 20
 # time-outs and barely use the CPU; the large duplication and reordering
 # transfers do, so they run one client at a time, the servers side by side).
 IMPAIRMENTS = {
-    "loss0.5": dict(text="loss 0.5 %", args=["--loss", "0.5%"], size=256 * KIB, parallel=12),
-    "loss2": dict(text="loss 2 %", args=["--loss", "2%"], size=128 * KIB, parallel=12),
-    "loss5": dict(text="loss 5 %", args=["--loss", "5%"], size=64 * KIB, parallel=12),
-    "dup5": dict(text="duplication 5 %", args=["--duplicate", "5%"], size=4 * MIB, parallel=3),
+    "loss0.5": dict(text="loss 0.5 %", args=["--loss", "0.5%"], size=256 * KIB, parallel=30),
+    "loss2": dict(text="loss 2 %", args=["--loss", "2%"], size=64 * KIB, parallel=30),
+    "loss5": dict(text="loss 5 %", args=["--loss", "5%"], size=32 * KIB, parallel=30),
+    "dup5": dict(text="duplication 5 %", args=["--duplicate", "5%"], size=1 * MIB, parallel=3),
     "reorder1": dict(text="reordering 1 %", args=["--reorder", "1%"], size=1 * MIB, parallel=3),
 }
 
@@ -119,7 +119,9 @@ def one_transfer(ctx, lp, imp, server, client, direction, bs, run):
         remote, local = os.path.basename(source), os.path.join(ctx.downloads, "loss-%s-%d.bin" % (key, run))
         received = local
     else:
-        remote, local = "lossup-%s-%d.bin" % (key, run), source
+        # Short: Vantrel takes requests of at most 100 bytes, options included.
+        remote = "u%d-%d-%s-%s-%d.bin" % (list(IMPAIRMENTS).index(imp), bs, server[:3], client[:3], run)
+        local = source
         received = os.path.join(ctx.root, remote)
     if os.path.exists(received):
         os.remove(received)

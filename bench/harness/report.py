@@ -325,9 +325,9 @@ def _loss_section(md, lines, setup, records):
               "%d runs all failed is not run again (N shows the runs made). `completed` counts runs whose client "
               "ended by itself with the whole file, and verified is how many of those equal the source. Median s: "
               "completed and verified runs. Data sent / file: DATA payload bytes that reached the relay from "
-              "the sender over the file size (median), 1.00 when nothing was sent twice. Loss cases run up to 12 "
-              "transfers at once (they wait on time-outs); the larger duplication and reordering ones one client "
-              "at a time, the servers side by side.\n" % (
+              "the sender over the file size (median), 1.00 when nothing was sent twice. The loss cases of one "
+              "block size and run go all at once (they wait on time-outs, not on the CPU); the larger duplication "
+              "and reordering transfers one client at a time, the servers side by side.\n" % (
                   ", ".join("%s %s" % (i["text"], _size(i["size"])) for i in setup.get("impairments", [])),
                   ", ".join("%s %.0f s" % (i["text"], i["cap"]) for i in setup.get("impairments", [])),
                   setup.get("give_up_after", 2)))

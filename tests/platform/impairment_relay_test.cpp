@@ -58,6 +58,7 @@ struct Case {
     std::vector<std::uint16_t> clientGets;  // DATA blocks the client receives, in order
     std::vector<std::uint16_t> serverGets;  // ACK blocks the server receives, in order
     int dropped = 0, duplicated = 0;        // toward the client + toward the server
+    bool release = false;                   // release what waits once the rest has arrived
 };
 
 tests::Rule On(Toward t, std::uint16_t opcode, std::optional<std::uint16_t> block, int nth, int count, Fate fate,
@@ -82,6 +83,8 @@ TEST(ImpairmentRelay, MirrorsTransferIdsAndAppliesEachFateToTheDatagramsItsRuleN
          {On(Toward::Client, kData, {}, 1, 1, Fate::Reorder)}, {7}, {}, {7}, {}},
         {"delay DATA 1 past DATA 2",
          {On(Toward::Client, kData, {}, 1, 1, Fate::Delay, 60)}, {1, 2}, {}, {2, 1}, {}},
+        {"a long delay ends when released",
+         {On(Toward::Client, kData, 1, 1, 1, Fate::Delay, 60000)}, {1, 2}, {}, {2, 1}, {}, 0, 0, true},
         {"the first matching rule decides",
          {On(Toward::Server, kAck, {}, 2, 1, Fate::Duplicate), On(Toward::Server, kAck, {}, 1, 3, Fate::Drop)},
          {}, {1, 2, 3, 4}, {}, {2, 2, 4}, 2, 1},
@@ -120,6 +123,12 @@ TEST(ImpairmentRelay, MirrorsTransferIdsAndAppliesEachFateToTheDatagramsItsRuleN
         for (std::uint16_t b : c.ackBlocks) {
             const auto p = Packet(kAck, b);
             client.SendTo(p.data(), static_cast<int>(p.size()), serverSeenByClient);
+        }
+        if (c.release) {
+            ASSERT_TRUE(tests::RunUntil([&] { Drain(client, atClient); return atClient.size() == 1; }));
+            EXPECT_EQ(relay.Waiting(), 1);
+            relay.ReleaseHeld();
+            EXPECT_EQ(relay.Waiting(), 0);
         }
         tests::RunUntil([&] {
             Drain(client, atClient);

@@ -197,10 +197,15 @@ void ImpairmentRelay::Handle(Toward toward, Outgoing out) {
         d.held.push_back(std::move(out));
         if (!d.heldTimer->isActive()) d.heldTimer->start(kReorderHoldMs);
         return;
-    case Fate::Delay:
+    case Fate::Delay: {
         ++d.delayed;
-        QTimer::singleShot(delayMs, context_.get(), [this, out] { Send(out); });
+        auto* timer = new QTimer(context_.get());
+        timer->setSingleShot(true);
+        QObject::connect(timer, &QTimer::timeout, context_.get(), [this, timer] { SendDelayed(timer); });
+        delayed_.push_back(Postponed{out, timer});
+        timer->start(delayMs);
         break;
+    }
     }
     FlushHeld(toward);
 }
@@ -208,6 +213,32 @@ void ImpairmentRelay::Handle(Toward toward, Outgoing out) {
 void ImpairmentRelay::Send(const Outgoing& out) {
     if (out.via && out.via->IsOpen())
         out.via->SendTo(out.bytes.data(), static_cast<int>(out.bytes.size()), out.to);
+}
+
+void ImpairmentRelay::SendDelayed(QTimer* timer) {
+    for (auto it = delayed_.begin(); it != delayed_.end(); ++it) {
+        if (it->timer != timer) continue;
+        const Outgoing out = std::move(it->out);
+        delayed_.erase(it);
+        timer->deleteLater();
+        Send(out);
+        return;
+    }
+}
+
+void ImpairmentRelay::ReleaseHeld() {
+    FlushHeld(Toward::Server);
+    FlushHeld(Toward::Client);
+    std::list<Postponed> due;
+    due.swap(delayed_);
+    for (Postponed& d : due) {
+        delete d.timer;
+        Send(d.out);
+    }
+}
+
+int ImpairmentRelay::Waiting() const {
+    return static_cast<int>(toServer_.held.size() + toClient_.held.size() + delayed_.size());
 }
 
 void ImpairmentRelay::FlushHeld(Toward toward) {

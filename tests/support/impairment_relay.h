@@ -17,6 +17,7 @@
 #include "platform/peer_address.h"
 
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <optional>
@@ -77,6 +78,11 @@ public:
     // decides its fate, before any random impairment.
     void AddRule(const Rule& rule);
     void SetRandom(const RandomImpairment& random);
+    // Sends every reordered and delayed datagram still waiting, now: a test
+    // need not wait for the relay's timers.
+    void ReleaseHeld();
+    int Waiting() const;  // datagrams reordered or delayed, not yet sent
+
     // The log of every datagram costs memory on long runs; counts stay.
     void KeepLog(bool keep) { keepLog_ = keep; }
 
@@ -114,6 +120,10 @@ private:
         std::vector<Outgoing> held;  // reordered, waiting for the next datagram
         QTimer* heldTimer = nullptr;
     };
+    struct Postponed {
+        Outgoing out;
+        QTimer* timer;
+    };
     struct Session {
         platform::PeerAddress client;
         std::shared_ptr<RelaySocket> back;
@@ -132,6 +142,7 @@ private:
     void Handle(Toward toward, Outgoing out);
     void Send(const Outgoing& out);
     void FlushHeld(Toward toward);
+    void SendDelayed(QTimer* timer);
 
     std::string address_;
     platform::PeerAddress server_;
@@ -143,6 +154,7 @@ private:
     std::optional<RandomImpairment> random_;
     std::mt19937 rng_;
     Direction toServer_, toClient_;
+    std::list<Postponed> delayed_;
     std::vector<Seen> log_;
     bool keepLog_ = true;
 };

@@ -233,7 +233,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
     if lossy:
         _loss_section(md, lines, meta.get("loss", {}), lossy)
 
-    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle)
+    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle, lossy)
 
     if meta.get("failures"):
         md.append("## Failures\n")
@@ -244,9 +244,9 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
     return "\n".join(md), lines
 
 
-def _targets(s, servers, server_clients, clients, conc, idle):
+def _targets(s, servers, server_clients, clients, conc, idle, lossy=()):
     """The issue's targets against this run's medians."""
-    rows = []
+    rows = _loss_targets(lossy)
 
     def verdict(ok):
         return "met" if ok else "**missed**"
@@ -374,3 +374,67 @@ def _loss_section(md, lines, setup, records):
 
 def _size(n):
     return "%d MiB" % (n // MIB) if n % MIB == 0 else "%d KiB" % (n // 1024)
+
+
+def _loss_targets(records):
+    """The loss section's targets: our programs complete where tftpd-hpa
+    does, as fast, and send little twice."""
+    rows = []
+
+    def verdict(ok):
+        return "met" if ok else "**missed**"
+
+    def ours(r):
+        return r["server"] == "vantrel" or r["client"] == "skerry"
+
+    mild = [r for r in records if r["imp"] in ("loss0.5", "loss2") and ours(r)]
+    if mild:
+        good = sum(1 for r in mild if _success(r))
+        rows.append(("Vantrel and Skerry: every run completes at 0.5 % and 2 % loss, every client",
+                     "%d of %d runs" % (good, len(mild)), verdict(good == len(mild))))
+
+    def rate(rs):
+        return sum(1 for r in rs if _success(r)) / len(rs) if rs else None
+
+    heavy = [r for r in records if r["imp"] == "loss5" and r["client"] != "skerry"]
+    v = rate([r for r in heavy if r["server"] == "vantrel"])
+    h = rate([r for r in heavy if r["server"] == "tftpd-hpa"])
+    if v is not None and h is not None:
+        rows.append(("5 % loss: Vantrel completes at least as often as tftpd-hpa (same clients)",
+                     "%.0f %% vs %.0f %%" % (100 * v, 100 * h), verdict(v >= h)))
+    cases = {}
+    for r in records:
+        cases.setdefault((r["imp"], r["bs"], r["dir"], r["client"], r["server"]), []).append(r)
+
+    def median_time(key):
+        return _median([r["seconds"] for r in cases.get(key, []) if r.get("seconds") is not None])
+
+    slower, compared = [], 0
+    for key in cases:
+        imp, bs, direction, client, server = key
+        if server != "vantrel" or not imp.startswith("loss"):
+            continue
+        base = median_time((imp, bs, direction, client, "tftpd-hpa"))
+        if base is None:
+            continue
+        compared += 1
+        m = median_time(key)
+        if m is None or m > base:
+            slower.append("%s %d %s %s" % (imp, bs, direction, client))
+    if compared:
+        rows.append(("Loss: Vantrel's median time no worse than tftpd-hpa's with the same client",
+                     "%d of %d cases%s" % (compared - len(slower), compared,
+                                           "; not: " + ", ".join(slower[:6]) + (" …" if len(slower) > 6 else "")
+                                           if slower else ""), verdict(not slower)))
+    dup = [r for r in records if r["imp"] == "dup5" and r.get("data_ratio") is not None and r["completed"]
+           and ((r["server"] == "vantrel" and r["dir"] == "get") or (r["client"] == "skerry" and r["dir"] == "put"))]
+    if dup:
+        worst = max(dup, key=lambda r: r["data_ratio"])
+        rows.append(("5 % duplication: data sent < 1.1× the file (Vantrel sending, Skerry sending)",
+                     "at most %.2f (%s %d %s %s)" % (worst["data_ratio"], worst["dir"], worst["bs"], worst["client"],
+                                                   worst["server"]), verdict(worst["data_ratio"] < 1.1)))
+    return rows
+
+
+def _success(r):
+    return r.get("success", r["completed"] and r["verified"])

@@ -6,7 +6,8 @@
 # (bench/results/quick.md with --quick).
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N] [--blocks B,..]
-#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle] [--halting-idle]
+#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle,loss] [--halting-idle]
+#                [--loss-runs N] [--loss-impairments loss0.5,loss2,loss5,dup5,reorder1]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
@@ -15,9 +16,11 @@
 # idle CPUs are kept polling (PM QoS, /dev/cpu_dma_latency; --halting-idle
 # leaves them alone): a virtual machine's halted CPU is slow to wake.
 # A full run first waits (at most --wait-load seconds, default 600) for the
-# load average to fall below 1.0. The exit status is not 0 only when the
-# harness breaks or a transferred file does not verify; the throughput never
-# fails it. --profile writes bench/results/profile-SERVER-DIR-BS.txt instead:
+# load average to fall below 1.0. The loss section sends every transfer
+# through impair_relay (random loss, duplication, reordering). The exit status
+# is not 0 only when the harness breaks or a transferred file does not verify
+# (in the loss section: a whole file that differs; a transfer that does not
+# complete under loss is reported, not failed); the throughput never fails it. --profile writes bench/results/profile-SERVER-DIR-BS.txt instead:
 # CPU and system calls per block and a perf profile of one transfer (a
 # client is profiled against tftpd-hpa). Needs
 # root (or sudo) for the namespace.
@@ -36,8 +39,8 @@ while [ $# -gt 0 ]; do
     --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags) harness_args+=("$1=$2"); shift ;;
-    -h|--help) sed -n '2,27p' "$0"; exit 0 ;;
+    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments) harness_args+=("$1=$2"); shift ;;
+    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -58,7 +61,7 @@ scripts/setup.sh
 if [ "$build_dir" = "$top/build/bench" ] || [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTFTP_TESTS=OFF >/dev/null
 fi
-targets=(bench_pingpong bench_multiget)
+targets=(bench_pingpong bench_multiget impair_relay)
 known=$(cmake --build "$build_dir" --target help 2>/dev/null || true)
 for t in vantrel bench_skerry bench_vantrel_engine; do
   grep -q "^$t:" <<<"$known" && targets+=("$t")

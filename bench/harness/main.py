@@ -16,6 +16,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
+import loss  # noqa: E402
 import measure  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
@@ -171,8 +172,11 @@ def main():
     ap.add_argument("--max-load", type=float, default=1.0)
     ap.add_argument("--halting-idle", action="store_true",
                     help="let idle CPUs halt as usual (by default they are kept polling during the run)")
+    ap.add_argument("--loss-runs", type=int, help="runs per case of the loss section (default 5, quick 1)")
+    ap.add_argument("--loss-impairments", help="comma list of the loss section's impairments (default all: %s)"
+                    % ",".join(loss.IMPAIRMENTS))
     ap.add_argument("--skip", default="", help="comma list of sections to leave out: "
-                    "ping,single,conc,idle")
+                    "ping,single,conc,idle,loss")
     args = ap.parse_args()
 
     # Our programs run headless, their windows live on the offscreen platform.
@@ -190,6 +194,8 @@ def main():
     tools = peers.Tools(args.build_dir, args.peers_dir, args.ours != "no", args.engine)
     tools.engine_flags = args.engine_flags.split()
     missing = [t for t in (tools.pingpong, tools.multiget, tools.atftpd) if not os.access(t, os.X_OK)]
+    if "loss" not in skip and not tools.relay:
+        missing.append("impair_relay (for the loss section; --skip loss leaves it out)")
     if args.ours == "yes" and not (tools.vantrel and tools.skerry):
         missing.append("vantrel and bench_skerry (asked for by --ours yes)")
     if missing:
@@ -255,7 +261,12 @@ def main():
         print("== profile in %s" % path)
         return 0 if path and not ctx.failures else 1
 
-    ping, single, conc, idle = {}, [], [], []
+    ping, single, conc, idle, lossy = {}, [], [], [], []
+    loss_profile = dict(loss.QUICK if args.quick else loss.FULL)
+    if args.loss_runs:
+        loss_profile["runs"] = args.loss_runs
+    if args.loss_impairments:
+        loss_profile["impairments"] = [i for i in args.loss_impairments.split(",") if i in loss.IMPAIRMENTS]
     try:
         if "ping" not in skip:
             print("== lock-step limit", flush=True)
@@ -290,6 +301,20 @@ def main():
             print("== concurrency (%s file, block size %d)" % (_size_text(profile["conc_size"]),
                                                                profile["conc_blksize"]), flush=True)
             conc = measure.concurrency(ctx, servers, start, lambda srv: srv.stop())
+        if "loss" not in skip:
+            print("== loss, duplication and reordering (through impair_relay, %d run(s))" % loss_profile["runs"],
+                  flush=True)
+            for name in loss_profile["servers"]:
+                if name in servers:
+                    srv = start(name)
+                    if srv:
+                        ctx.servers[name] = srv
+            lossy = loss.run(ctx, loss_profile)
+            for srv in ctx.servers.values():
+                if not srv.alive():
+                    ctx.fail("%s exited during the loss section (status %s)" % (srv.name, srv.proc.returncode))
+                srv.stop()
+            ctx.servers = {}
     finally:
         stop_all()
         watch.done.set()
@@ -305,14 +330,15 @@ def main():
         conc_size_text=_size_text(profile["conc_size"]), conc_blksize=profile["conc_blksize"],
         failures=ctx.failures + (["%d case group(s) skipped: the time budget ran out" % ctx.skipped]
                                  if ctx.skipped else []),
-        notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients)
-    text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients)
+        notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients,
+        loss=loss.describe(loss_profile))
+    text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients, lossy)
     os.makedirs(args.results, exist_ok=True)
     name = "quick" if args.quick else "full"
     with open(os.path.join(args.results, name + ".md"), "w") as f:
         f.write(text)
     with open(os.path.join(args.results, name + ".json"), "w") as f:
-        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle), f, indent=1)
+        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle, loss=lossy), f, indent=1)
     print("== results in %s" % os.path.join(args.results, name + ".md"))
     for line in lines:
         print(line)
@@ -332,7 +358,7 @@ def rerender(path):
     meta = d["meta"]
     ping = {int(k): v for k, v in d["ping"].items()}
     text, lines = report.build(meta, ping, d["single"], d["concurrency"], d["idle"], meta["servers"],
-                               meta["server_clients"], meta["clients"])
+                               meta["server_clients"], meta["clients"], d.get("loss", []))
     out = os.path.splitext(path)[0] + ".md"
     with open(out, "w") as f:
         f.write(text)

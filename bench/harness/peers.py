@@ -26,6 +26,8 @@ class Tools:
         self.skerry = os.path.join(build_dir, "bench", "bench_skerry") if with_ours else None
         if self.skerry and not os.access(self.skerry, os.X_OK):
             self.skerry = None
+        # The loss section's relay: bench/ in a Release build, tests/support in a test build.
+        self.relay = _find(build_dir, "impair_relay")
         self.engine = os.path.join(build_dir, "bench", "bench_vantrel_engine") if with_engine else None
         self.engine_flags = []
         if self.engine and not os.access(self.engine, os.X_OK):

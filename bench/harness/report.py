@@ -56,7 +56,7 @@ def _ratio(a, b):
     return a / b if a and b else None
 
 
-def build(meta, ping, single, conc, idle, servers, server_clients, clients):
+def build(meta, ping, single, conc, idle, servers, server_clients, clients, lossy=()):
     """Returns (markdown text, headline lines)."""
     md, lines = [], []
     lim = limits(ping)
@@ -230,7 +230,10 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
             lines.append("figure %s-%s-cpu %.2f %%" % (kind, r["program"], pct))
         md.append("")
 
-    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle)
+    if lossy:
+        _loss_section(md, lines, meta.get("loss", {}), lossy)
+
+    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle, lossy)
 
     if meta.get("failures"):
         md.append("## Failures\n")
@@ -241,9 +244,9 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients):
     return "\n".join(md), lines
 
 
-def _targets(s, servers, server_clients, clients, conc, idle):
+def _targets(s, servers, server_clients, clients, conc, idle, lossy=()):
     """The issue's targets against this run's medians."""
-    rows = []
+    rows = _loss_targets(lossy)
 
     def verdict(ok):
         return "met" if ok else "**missed**"
@@ -310,3 +313,128 @@ def _targets(s, servers, server_clients, clients, conc, idle):
     out = ["## Targets\n", "| target | this run | |", "|:--|:--|:--|"]
     out += ["| %s | %s | %s |" % row for row in rows]
     return out + [""]
+
+
+def _loss_section(md, lines, setup, records):
+    """The loss table: per case completed runs, median time, data sent."""
+    texts = {i["name"]: i for i in setup.get("impairments", [])}
+    md.append("## Loss, duplication and reordering\n")
+    md.append("Each transfer goes through an `impair_relay` of its own (client -> relay -> server), which "
+              "impairs datagrams at random in both directions from a seed; every server of one case and run gets "
+              "the same seed. Sizes: %s. Each run is capped (%s); a capped run is not completed. A case whose first "
+              "%d runs all failed is not run again (N shows the runs made). `completed` counts runs whose client "
+              "ended by itself with the whole file, and verified is how many of those equal the source. Median s: "
+              "completed and verified runs. Data sent / file: DATA payload bytes that reached the relay from "
+              "the sender over the file size (median), 1.00 when nothing was sent twice. The loss cases of one "
+              "block size and run go all at once (they wait on time-outs, not on the CPU); the larger duplication "
+              "and reordering transfers one client at a time, the servers side by side.\n" % (
+                  ", ".join("%s %s" % (i["text"], _size(i["size"])) for i in setup.get("impairments", [])),
+                  ", ".join("%s %.0f s" % (i["text"], i["cap"]) for i in setup.get("impairments", [])),
+                  setup.get("give_up_after", 2)))
+    md.append("| block | impairment | server | client | dir | completed/N | median s | data sent/file | verified |")
+    md.append("|---:|:--|:--|:--|:--|---:|---:|---:|---:|")
+    cases = {}
+    for r in records:
+        cases.setdefault((r["imp"], r["bs"], r["dir"], r["client"], r["server"]), []).append(r)
+    order = [i["name"] for i in setup.get("impairments", [])]
+
+    def median_time(key):
+        rs = cases.get(key)
+        return _median([r["seconds"] for r in rs if r.get("seconds") is not None]) if rs else None
+
+    for key in sorted(cases, key=lambda k: (k[1], order.index(k[0]) if k[0] in order else 99, k[2], k[3], k[4])):
+        imp, bs, direction, client, server = key
+        rs = cases[key]
+        done = [r for r in rs if r["completed"]]
+        good = [r for r in done if r["verified"]]
+        m = median_time(key)
+        ratio = _median([r["data_ratio"] for r in done if r.get("data_ratio") is not None])
+        bad = sum(1 for r in rs if r.get("corrupt"))
+        md.append("| %d | %s | %s | %s | %s | %d/%d | %s | %s | %s |" % (
+            bs, texts.get(imp, {}).get("text", imp), "**%s**" % server if server in OURS else server,
+            "**%s**" % client if client.startswith("skerry") else client, direction, len(done), len(rs),
+            _fmt(m, 2), _fmt(ratio, 2), ("%d/%d" % (len(good), len(done))) + (" **%d corrupt**" % bad if bad else "")))
+        name = "loss-%s-%s-%d-%s-%s" % (imp, direction, bs, client, server)
+        lines.append("figure %s-success %.0f %%" % (name, 100.0 * len(good) / len(rs)))
+        # Time ratios: the reference's median time over ours, so that above 1 is better.
+        if server == "vantrel":
+            base = median_time((imp, bs, direction, client, "tftpd-hpa"))
+            if m and base:
+                lines.append("ratio loss-%s-%s-%d-%s-vantrel-vs-tftpd-hpa %.2f" % (imp, direction, bs, client,
+                                                                                  base / m))
+        if client == "skerry":
+            base = median_time((imp, bs, direction, "tftp", server))
+            if m and base:
+                lines.append("ratio loss-%s-%s-%d-%s-skerry-vs-tftp-hpa %.2f" % (imp, direction, bs, server, base / m))
+    md.append("\nRatios printed for scripts (`ratio loss-...`) are time ratios turned round: tftpd-hpa's median "
+              "time / Vantrel's with the same client, tftp-hpa's / Skerry's with the same server (512 only: "
+              "tftp-hpa sends no options), so that above 1 means ours was faster. A case without a completed run "
+              "has no ratio; its `figure ...-success` line says 0 %.\n")
+
+
+def _size(n):
+    return "%d MiB" % (n // MIB) if n % MIB == 0 else "%d KiB" % (n // 1024)
+
+
+def _loss_targets(records):
+    """The loss section's targets: our programs complete where tftpd-hpa
+    does, as fast, and send little twice."""
+    rows = []
+
+    def verdict(ok):
+        return "met" if ok else "**missed**"
+
+    def ours(r):
+        return r["server"] == "vantrel" or r["client"] == "skerry"
+
+    mild = [r for r in records if r["imp"] in ("loss0.5", "loss2") and ours(r)]
+    if mild:
+        good = sum(1 for r in mild if _success(r))
+        rows.append(("Vantrel and Skerry: every run completes at 0.5 % and 2 % loss, every client",
+                     "%d of %d runs" % (good, len(mild)), verdict(good == len(mild))))
+
+    def rate(rs):
+        return sum(1 for r in rs if _success(r)) / len(rs) if rs else None
+
+    heavy = [r for r in records if r["imp"] == "loss5" and r["client"] != "skerry"]
+    v = rate([r for r in heavy if r["server"] == "vantrel"])
+    h = rate([r for r in heavy if r["server"] == "tftpd-hpa"])
+    if v is not None and h is not None:
+        rows.append(("5 % loss: Vantrel completes at least as often as tftpd-hpa (same clients)",
+                     "%.0f %% vs %.0f %%" % (100 * v, 100 * h), verdict(v >= h)))
+    cases = {}
+    for r in records:
+        cases.setdefault((r["imp"], r["bs"], r["dir"], r["client"], r["server"]), []).append(r)
+
+    def median_time(key):
+        return _median([r["seconds"] for r in cases.get(key, []) if r.get("seconds") is not None])
+
+    slower, compared = [], 0
+    for key in cases:
+        imp, bs, direction, client, server = key
+        if server != "vantrel" or not imp.startswith("loss"):
+            continue
+        base = median_time((imp, bs, direction, client, "tftpd-hpa"))
+        if base is None:
+            continue
+        compared += 1
+        m = median_time(key)
+        if m is None or m > base:
+            slower.append("%s %d %s %s" % (imp, bs, direction, client))
+    if compared:
+        rows.append(("Loss: Vantrel's median time no worse than tftpd-hpa's with the same client",
+                     "%d of %d cases%s" % (compared - len(slower), compared,
+                                           "; not: " + ", ".join(slower[:6]) + (" …" if len(slower) > 6 else "")
+                                           if slower else ""), verdict(not slower)))
+    dup = [r for r in records if r["imp"] == "dup5" and r.get("data_ratio") is not None and r["completed"]
+           and ((r["server"] == "vantrel" and r["dir"] == "get") or (r["client"] == "skerry" and r["dir"] == "put"))]
+    if dup:
+        worst = max(dup, key=lambda r: r["data_ratio"])
+        rows.append(("5 % duplication: data sent < 1.1× the file (Vantrel sending, Skerry sending)",
+                     "at most %.2f (%s %d %s %s)" % (worst["data_ratio"], worst["dir"], worst["bs"], worst["client"],
+                                                   worst["server"]), verdict(worst["data_ratio"] < 1.1)))
+    return rows
+
+
+def _success(r):
+    return r.get("success", r["completed"] and r["verified"])

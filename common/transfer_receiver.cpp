@@ -57,7 +57,7 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
 }
 
 bool TransferReceiver::ResendDue(std::int64_t nowMs) const {
-    if (finished_) return false;
+    if (finished_ || timer_.Resends() > 0) return false;
     if (lastBlock_ == 0 && requestAnswer_.empty()) return false;
     return timer_.Due(nowMs);
 }

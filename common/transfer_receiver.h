@@ -1,7 +1,13 @@
 // The receiving side of a transfer (the server taking a write request, the
-// client fetching a file): acknowledges and writes each block in order,
-// answers a repeat of the block it last acknowledged with that ACK again, and
-// sends its last answer again when the sender goes quiet.
+// client fetching a file): acknowledges and writes each block in order, and
+// answers a repeat of the block it last acknowledged with that ACK again.
+//
+// Resending is the sender's job: the receiver sends its last answer again
+// only once per silence, after the round trip, for the case where that
+// answer was lost. More would not bring a lost block back, and a sender that
+// waits for silence before it resends (tftp-hpa's client restarts its wait
+// on every datagram) would never resend at all. Its owner may still send the
+// last answer again after a long silence (Resend).
 //
 //   DATA of the next block   a full block is acknowledged, then written (the
 //                            sender reads its next block meanwhile); the
@@ -50,7 +56,8 @@ public:
     // A DATA packet of length bytes (4 or more).
     Step OnData(const std::uint8_t* packet, int length, std::int64_t nowMs);
 
-    // The sender has been quiet for longer than the round trip allows.
+    // Nothing has come for longer than the round trip allows, and the last
+    // answer has not been sent again since the last block.
     bool ResendDue(std::int64_t nowMs) const;
     // Sends the last answer again (the last ACK, or the answer to the
     // request). False when there is none.

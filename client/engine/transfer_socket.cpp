@@ -540,6 +540,7 @@ void CTransferSocket::CheckTimeout() {
     } else if (sending == 1) {
         resent = sender_.ResendDue(nowMs) && sender_.Resend(nowMs);
     } else {
+        // Once per silence: the server resends its own blocks.
         resent = receiver_.ResendDue(nowMs) && receiver_.Resend(nowMs);
     }
     if (resent) ++retransmissions_;

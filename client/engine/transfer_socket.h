@@ -5,9 +5,9 @@
 // user's abort. The block exchange itself is the shared sender and receiver.
 //
 // When nothing arrives for longer than the round trip allows, the client
-// sends its last datagram again (the request, the block in flight or its
-// last ACK), more slowly each time; only a whole time-out without a word from
-// the server ends the transfer. After a fetch, the last ACK is sent again for
+// sends its last datagram again (the request or the block in flight, more
+// slowly each time; a fetch's last ACK once per silence); only a whole
+// time-out without a word from the server ends the transfer. After a fetch, the last ACK is sent again for
 // a few seconds to a server that repeats the last block.
 //
 // The view creates one object per start, sets its members, and calls

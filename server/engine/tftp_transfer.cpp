@@ -187,6 +187,7 @@ void CTftpTransfer::ResendIfDue(std::int64_t nowMs) {
             sender_.Resend(nowMs);
         }
     } else if (receiver_.ResendDue(nowMs)) {
+        // Once per silence: the client resends its own blocks.
         receiver_.Resend(nowMs);
     }
 }

@@ -54,8 +54,10 @@ public:
     bool IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data, int length) const;
     // Sends the first answer again (OACK, DATA 1 or ACK 0).
     void RepeatFirstAnswer();
-    // Sends the last datagram again when its answer is overdue (nowMs from
-    // the clock's millisecond count). Quiet: the row keeps its progress.
+    // Sends the block in flight (or the OACK) again when its answer is
+    // overdue, more slowly each time; an upload's last ACK once per silence
+    // (nowMs from the clock's millisecond count). Quiet: the row keeps its
+    // progress.
     void ResendIfDue(std::int64_t nowMs);
 
     // Set by the listener before HandleRequest.

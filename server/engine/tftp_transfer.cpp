@@ -3,6 +3,7 @@
 #include "server/engine/request_name.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstring>
 #include <new>
@@ -37,6 +38,13 @@ void CTftpTransfer::SetRequest(const std::uint8_t* data, int length) {
     if (requestLength_ > 0) std::memcpy(request_, data, static_cast<std::size_t>(requestLength_));
 }
 
+void CTftpTransfer::EndUnstarted(const std::string& why) {
+    opcode = ParseRequest(request_, static_cast<std::size_t>(requestLength_)).opcode;
+    errorText = why;
+    active = 0;
+    handling_ = false;
+}
+
 void CTftpTransfer::CloseFile() {
     reader_.Close();
     writer_.Close();
@@ -54,9 +62,9 @@ void CTftpTransfer::HandleRequest() {
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
     if (!Create(localAddress, 0, false)) {
-        // No socket, so nothing can be told to the client; the result must
-        // still say that this transfer failed.
-        errorText = ErrorText(kErrUndefined);
+        // No socket of its own (no descriptor left, say): the listener tells
+        // the client from its socket, and the result says why.
+        errorText = "No socket: " + std::string(std::strerror(LastError()));
         active = 0;
         return;
     }
@@ -114,12 +122,13 @@ void CTftpTransfer::HandleRequest() {
         }
     }
 
-    // The client's name never leads out of the folder; the forced file is
-    // the administrator's own choice.
+    // The client's name never leads out of the folder, nor does a link in
+    // it; the forced file is the administrator's own choice.
     const bool nameAllowed = forced || StaysInFolder(request.fileName);
     if (opcode == kRrq) {
-        if (!nameAllowed || !reader_.Open(path_, netascii_ != 0)) {
-            SendError(kErrFileNotFound);
+        const bool opened = nameAllowed && reader_.Open(path_, netascii_ != 0, forced ? nullptr : &folder);
+        if (!opened) {
+            RefuseFile(kErrFileNotFound, nameAllowed ? errno : 0);
             return;
         }
         total_ = reader_.Size();
@@ -137,8 +146,11 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
 
-    if (!nameAllowed || !writer_.Create(path_, netascii_ != 0)) {
-        SendError(kErrAccessViolation);
+    // Written beside the target and renamed over it once complete: an
+    // upload lands whole or not at all.
+    const bool created = nameAllowed && writer_.CreateReplacing(path_, netascii_ != 0, folder);
+    if (!created) {
+        RefuseFile(kErrAccessViolation, nameAllowed ? errno : 0);
         return;
     }
     blockCounter_ = 0;
@@ -260,6 +272,8 @@ void CTftpTransfer::OnData(int length) {
     }
     total_ += written;
     ++blockCounter_;
+    // The complete file takes its name before the client hears it is done.
+    if (last && !writer_.Commit()) { SendError(kErrAccessViolation); return; }
     if (last) SendSmall(ack, ackLength);
 
     app_.notice.Text = "Receiving";
@@ -326,6 +340,19 @@ int CTftpTransfer::RetryBlock() {
     app_.notice.Text = "Retrying";
     app_.NotifyView(3, number);
     return 1;
+}
+
+void CTftpTransfer::RefuseFile(int code, int error) {
+    if (!IsResourceShortage(error)) {
+        SendError(code);
+        return;
+    }
+    // Not the file's fault: say what is short, so that the row tells why.
+    CloseFile();
+    errorText = "Cannot open file: " + std::string(std::strerror(error));
+    std::uint8_t packet[kSmallPacket];
+    SendSmall(packet, BuildError(packet, sizeof packet, kErrUndefined, errorText));
+    active = 0;
 }
 
 void CTftpTransfer::SendError(int code) {

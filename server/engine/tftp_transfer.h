@@ -29,6 +29,9 @@ public:
     // Answers the request: opens the socket, checks name, mode and options,
     // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
     void HandleRequest();
+    // Ends the transfer instead of HandleRequest when it cannot have what it
+    // needs (its thread): the result will say why.
+    void EndUnstarted(const std::string& why);
     // Sends the next DATA block (read request), read ahead when it could be,
     // and reads the one after it.
     void SendNextBlock();
@@ -75,6 +78,9 @@ private:
     void ReadAhead();
     void SendOack();
     void SendSmall(const std::uint8_t* packet, std::size_t length);
+    // The file could not be opened: ERROR code, or ERROR 0 naming the
+    // shortage when error tells of one (no descriptor, no memory).
+    void RefuseFile(int code, int error);
     void CloseFile();
 
     ServerContext& app_;

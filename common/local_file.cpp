@@ -1,12 +1,12 @@
 #include "local_file.h"
 
-#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <random>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -85,10 +85,16 @@ bool LiesWithin(int fd, const std::string& within, bool orSame) {
     return place.size() > root.size() && place.compare(0, root.size(), root) == 0;
 }
 
+// A hidden name beside base; O_EXCL settles the rare clash.
 std::string TemporaryName(const std::string& base) {
-    static std::atomic<unsigned> counter{std::random_device{}()};
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, ".%08x", counter.fetch_add(0x9e3779b9u));
+    std::uint64_t bits = 0;
+    // getrandom needs no descriptor, so it works when none is left.
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        bits = static_cast<std::uint64_t>(::getpid()) * 0x9e3779b97f4a7c15ull ^
+               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%012llx", static_cast<unsigned long long>(bits & 0xffffffffffffull));
     return "." + base + suffix;
 }
 }  // namespace

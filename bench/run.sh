@@ -6,7 +6,7 @@
 # (bench/results/quick.md with --quick).
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N] [--blocks B,..]
-#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle] [--halting-idle]
+#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle,soak] [--halting-idle]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
@@ -58,7 +58,7 @@ scripts/setup.sh
 if [ "$build_dir" = "$top/build/bench" ] || [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTFTP_TESTS=OFF >/dev/null
 fi
-targets=(bench_pingpong bench_multiget)
+targets=(bench_pingpong bench_multiget bench_soak)
 known=$(cmake --build "$build_dir" --target help 2>/dev/null || true)
 for t in vantrel bench_skerry bench_vantrel_engine; do
   grep -q "^$t:" <<<"$known" && targets+=("$t")

@@ -19,6 +19,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import measure  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
+import soak  # noqa: E402
 from procs import stop_all  # noqa: E402
 
 MIB = 2 ** 20
@@ -172,7 +173,7 @@ def main():
     ap.add_argument("--halting-idle", action="store_true",
                     help="let idle CPUs halt as usual (by default they are kept polling during the run)")
     ap.add_argument("--skip", default="", help="comma list of sections to leave out: "
-                    "ping,single,conc,idle")
+                    "ping,single,conc,idle,soak")
     args = ap.parse_args()
 
     # Our programs run headless, their windows live on the offscreen platform.
@@ -255,7 +256,7 @@ def main():
         print("== profile in %s" % path)
         return 0 if path and not ctx.failures else 1
 
-    ping, single, conc, idle = {}, [], [], []
+    ping, single, conc, idle, soak_rec = {}, [], [], [], None
     try:
         if "ping" not in skip:
             print("== lock-step limit", flush=True)
@@ -290,6 +291,9 @@ def main():
             print("== concurrency (%s file, block size %d)" % (_size_text(profile["conc_size"]),
                                                                profile["conc_blksize"]), flush=True)
             conc = measure.concurrency(ctx, servers, start, lambda srv: srv.stop())
+        if not args.quick and "soak" not in skip and tools.vantrel:
+            print("== soak (Vantrel)", flush=True)
+            soak_rec = soak.run(ctx)
     finally:
         stop_all()
         watch.done.set()
@@ -307,12 +311,15 @@ def main():
                                  if ctx.skipped else []),
         notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients)
     text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients)
+    soak_text, soak_lines = soak.render(soak_rec)
+    text, lines = text + soak_text, lines + soak_lines
     os.makedirs(args.results, exist_ok=True)
     name = "quick" if args.quick else "full"
     with open(os.path.join(args.results, name + ".md"), "w") as f:
         f.write(text)
     with open(os.path.join(args.results, name + ".json"), "w") as f:
-        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle), f, indent=1)
+        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle, soak=soak_rec), f,
+                  indent=1)
     print("== results in %s" % os.path.join(args.results, name + ".md"))
     for line in lines:
         print(line)
@@ -333,6 +340,8 @@ def rerender(path):
     ping = {int(k): v for k, v in d["ping"].items()}
     text, lines = report.build(meta, ping, d["single"], d["concurrency"], d["idle"], meta["servers"],
                                meta["server_clients"], meta["clients"])
+    soak_text, soak_lines = soak.render(d.get("soak"))
+    text, lines = text + soak_text, lines + soak_lines
     out = os.path.splitext(path)[0] + ".md"
     with open(out, "w") as f:
         f.write(text)

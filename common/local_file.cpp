@@ -257,6 +257,14 @@ bool LocalFileWriter::CreateReplacing(const std::string& path, bool netascii,
         errno = NotRegularError(old.st_mode);
         return false;
     }
+    // A file the server may not write stays as it is, as it did when
+    // uploads were written into it.
+    if (exists && S_ISREG(old.st_mode) && ::faccessat(folderFd_, finalName_.c_str(), W_OK, AT_EACCESS) != 0) {
+        const int reason = errno;
+        Close();
+        errno = reason;
+        return false;
+    }
     for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
         tempName_ = TemporaryName(finalName_);
         // O_EXCL: never opens what is there already, a link included.

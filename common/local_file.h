@@ -78,7 +78,8 @@ public:
     // whose target is never touched). A Close without Commit removes it, so
     // the old file stays as it was. The folder path is in must lie inside
     // within (the folder text the name was appended to) once links are
-    // resolved (errno EXDEV otherwise). Where the folder takes no new file
+    // resolved (errno EXDEV otherwise); an existing file that may not be
+    // written is refused (EACCES). Where the folder takes no new file
     // but path is a regular file that may be written, it is emptied and
     // written in place, as Create does.
     bool CreateReplacing(const std::string& path, bool netascii, const std::string& within);

@@ -181,9 +181,13 @@ TEST(LocalFileWriter, ReplacingLandsOnCommitAndACloseWithoutOneLeavesTheOldFile)
 }
 
 namespace {
-// A folder that takes no new file, with a file in it that may be written.
-bool WritesInPlaceWhereNoNewFileFits(const TempDir& dir) {
+// A folder that takes no new file, with a file in it that may be written;
+// and a folder that does, with a file in it that may not.
+bool WritesInPlaceWhereNoNewFileFits(const TempDir& dir, const TempDir& open) {
     LocalFileWriter w;
+    EXPECT_FALSE(w.CreateReplacing(open.File("ro"), false, open.Path() + "/"));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ReadFile(open.File("ro")), "keep");
     const bool missing = w.CreateReplacing(dir.File("g"), false, dir.Path() + "/");
     EXPECT_FALSE(missing);
     EXPECT_EQ(errno, EACCES);
@@ -197,13 +201,16 @@ bool WritesInPlaceWhereNoNewFileFits(const TempDir& dir) {
 }
 }  // namespace
 
-TEST(LocalFileWriter, AFolderThatTakesNoNewFileIsWrittenInPlace) {
-    TempDir dir;
+TEST(LocalFileWriter, AFolderThatTakesNoNewFileIsWrittenInPlaceAndAReadOnlyFileIsKept) {
+    TempDir dir, open;
+    WriteFile(open.File("ro"), "keep");
+    ASSERT_EQ(::chmod(open.File("ro").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(open.Path().c_str(), 0777), 0);
     WriteFile(dir.File("f"), "old contents");
     ASSERT_EQ(::chmod(dir.File("f").c_str(), 0666), 0);
     ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
     if (::geteuid() != 0) {
-        EXPECT_TRUE(WritesInPlaceWhereNoNewFileFits(dir));
+        EXPECT_TRUE(WritesInPlaceWhereNoNewFileFits(dir, open));
     } else {
         // Root may create files anywhere: the check runs as nobody, in a
         // child process (forked: it works in this same folder).
@@ -211,7 +218,7 @@ TEST(LocalFileWriter, AFolderThatTakesNoNewFileIsWrittenInPlace) {
         EXPECT_EXIT(
             {
                 const bool asNobody = ::setgid(65534) == 0 && ::setuid(65534) == 0;
-                ::_exit(asNobody && WritesInPlaceWhereNoNewFileFits(dir) ? 0 : 1);
+                ::_exit(asNobody && WritesInPlaceWhereNoNewFileFits(dir, open) ? 0 : 1);
             },
             ::testing::ExitedWithCode(0), "");
     }

@@ -6,7 +6,7 @@
 # (bench/results/quick.md with --quick).
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N] [--blocks B,..]
-#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle,loss] [--halting-idle]
+#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle,loss,soak] [--halting-idle]
 #                [--loss-runs N] [--loss-impairments loss0.5,loss2,loss5,dup5,reorder1]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
 #
@@ -61,7 +61,7 @@ scripts/setup.sh
 if [ "$build_dir" = "$top/build/bench" ] || [ ! -f "$build_dir/CMakeCache.txt" ]; then
   cmake -S . -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTFTP_TESTS=OFF >/dev/null
 fi
-targets=(bench_pingpong bench_multiget impair_relay)
+targets=(bench_pingpong bench_multiget impair_relay bench_soak)
 known=$(cmake --build "$build_dir" --target help 2>/dev/null || true)
 for t in vantrel bench_skerry bench_vantrel_engine; do
   grep -q "^$t:" <<<"$known" && targets+=("$t")

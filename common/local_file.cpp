@@ -1,7 +1,12 @@
 #include "local_file.h"
 
 #include <cerrno>
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,19 +28,98 @@ std::int64_t WriteAll(int fd, const std::uint8_t* p, std::size_t n) {
     }
     return static_cast<std::int64_t>(done);
 }
+
+// errno for something that is there but is not a regular file.
+int NotRegularError(mode_t mode) { return S_ISDIR(mode) ? EISDIR : ENODEV; }
+
+// Opens with O_NONBLOCK, so that a FIFO without a partner cannot make the
+// open wait; then checks that a regular file was opened, and lets it block
+// as files normally do.
+int OpenRegular(int folderFd, const char* name, int flags, mode_t mode = 0, struct stat* out = nullptr) {
+    const int fd = ::openat(folderFd, name, flags | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, mode);
+    if (fd < 0) return -1;
+    struct stat st {};
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
+        const int saved = statted ? NotRegularError(st.st_mode) : errno;
+        ::close(fd);
+        errno = saved;
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (out) *out = st;
+    return fd;
+}
+
+// The folder that a name appended to text lands in: text up to its last
+// '/', or the current folder.
+std::string FolderOfText(const std::string& text) {
+    const std::size_t slash = text.rfind('/');
+    return slash == std::string::npos ? std::string(".") : text.substr(0, slash + 1);
+}
+
+// Where an open descriptor really is, every link resolved.
+bool RealPathOf(int fd, std::string& out) {
+    char link[40];
+    std::snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+    char buf[PATH_MAX];
+    const ssize_t n = ::readlink(link, buf, sizeof buf);
+    if (n <= 0 || n >= static_cast<ssize_t>(sizeof buf)) return false;
+    out.assign(buf, static_cast<std::size_t>(n));
+    return true;
+}
+
+// Whether the descriptor's real place is inside the folder that within
+// names (or, with orSame, that folder itself).
+bool LiesWithin(int fd, const std::string& within, bool orSame) {
+    std::string place;
+    char* folder = ::realpath(FolderOfText(within).c_str(), nullptr);
+    if (!folder || !RealPathOf(fd, place)) {
+        std::free(folder);
+        return false;
+    }
+    std::string root(folder);
+    std::free(folder);
+    if (place == root) return orSame;
+    if (root.back() != '/') root += '/';
+    return place.size() > root.size() && place.compare(0, root.size(), root) == 0;
+}
+
+// A hidden name beside base; O_EXCL settles the rare clash.
+std::string TemporaryName(const std::string& base) {
+    std::uint64_t bits = 0;
+    // getrandom needs no descriptor, so it works when none is left.
+    if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
+        bits = static_cast<std::uint64_t>(::getpid()) * 0x9e3779b97f4a7c15ull ^
+               static_cast<std::uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    }
+    char suffix[24];
+    std::snprintf(suffix, sizeof suffix, ".%012llx", static_cast<unsigned long long>(bits & 0xffffffffffffull));
+    return "." + base + suffix;
+}
 }  // namespace
+
+bool IsResourceShortage(int error) {
+    return error == EMFILE || error == ENFILE || error == ENOMEM || error == ENOBUFS;
+}
 
 LocalFileReader::~LocalFileReader() { Close(); }
 
-bool LocalFileReader::Open(const std::string& path, bool netascii) {
+bool LocalFileReader::Open(const std::string& path, bool netascii, const std::string* within) {
     Close();
-    fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd_ < 0) return false;
+    // Look before opening: opening a device may act on it.
     struct stat st {};
-    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) {
-        const int saved = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    if (::stat(path.c_str(), &st) != 0) return false;
+    if (!S_ISREG(st.st_mode)) {
+        errno = NotRegularError(st.st_mode);
+        return false;
+    }
+    fd_ = OpenRegular(AT_FDCWD, path.c_str(), O_RDONLY, 0, &st);
+    if (fd_ < 0) return false;
+    // What was opened counts, not the name: a link may lead anywhere.
+    if (within && !LiesWithin(fd_, *within, false)) {
         Close();
-        errno = saved;
+        errno = EXDEV;
         return false;
     }
     netascii_ = netascii;
@@ -135,16 +219,102 @@ LocalFileWriter::~LocalFileWriter() { Close(); }
 
 bool LocalFileWriter::Create(const std::string& path, bool netascii, bool emptyNow) {
     Close();
-    fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | (emptyNow ? O_TRUNC : 0) | O_CLOEXEC, 0644);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        errno = NotRegularError(st.st_mode);
+        return false;
+    }
+    fd_ = OpenRegular(AT_FDCWD, path.c_str(), O_WRONLY | O_CREAT | (emptyNow ? O_TRUNC : 0), 0644);
     if (fd_ < 0) return false;
     netascii_ = netascii;
     writer_.Reset();
     return true;
 }
 
+bool LocalFileWriter::CreateReplacing(const std::string& path, bool netascii,
+                                      const std::string& within) {
+    Close();
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+    finalName_ = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (finalName_.empty()) {
+        errno = EISDIR;
+        return false;
+    }
+    // Both names are taken in this one folder, checked once it is open, so
+    // no link swapped in later can send the file elsewhere.
+    folderFd_ = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ < 0) return false;
+    if (!LiesWithin(folderFd_, within, true)) {
+        Close();
+        errno = EXDEV;
+        return false;
+    }
+    struct stat old {};
+    const bool exists = ::fstatat(folderFd_, finalName_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
+        Close();
+        errno = NotRegularError(old.st_mode);
+        return false;
+    }
+    // A file the server may not write stays as it is, as it did when
+    // uploads were written into it.
+    if (exists && S_ISREG(old.st_mode) && ::faccessat(folderFd_, finalName_.c_str(), W_OK, AT_EACCESS) != 0) {
+        const int reason = errno;
+        Close();
+        errno = reason;
+        return false;
+    }
+    for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
+        tempName_ = TemporaryName(finalName_);
+        // O_EXCL: never opens what is there already, a link included.
+        fd_ = OpenRegular(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd_ < 0 && errno != EEXIST) break;
+    }
+    if (fd_ >= 0) {
+        // The new file keeps the permissions of the one it replaces.
+        if (exists && S_ISREG(old.st_mode)) ::fchmod(fd_, old.st_mode & 07777);
+    } else {
+        tempName_.clear();
+        // A folder that takes no new file may still let its files be
+        // written: then the upload goes straight into the existing file.
+        if ((errno == EACCES || errno == EPERM) && exists && S_ISREG(old.st_mode)) {
+            fd_ = OpenRegular(folderFd_, finalName_.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW);
+        }
+        if (fd_ < 0) {
+            const int reason = errno;
+            Close();
+            errno = reason;
+            return false;
+        }
+    }
+    netascii_ = netascii;
+    writer_.Reset();
+    return true;
+}
+
+bool LocalFileWriter::Commit() {
+    if (fd_ < 0) {
+        errno = EBADF;
+        return false;
+    }
+    if (tempName_.empty()) return true;
+    if (::renameat(folderFd_, tempName_.c_str(), folderFd_, finalName_.c_str()) != 0) return false;
+    tempName_.clear();
+    return true;
+}
+
 void LocalFileWriter::Close() {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
+    if (!tempName_.empty()) {
+        const int saved = errno;
+        ::unlinkat(folderFd_, tempName_.c_str(), 0);
+        errno = saved;
+        tempName_.clear();
+    }
+    if (folderFd_ >= 0) ::close(folderFd_);
+    folderFd_ = -1;
 }
 
 bool LocalFileWriter::Truncate() {
@@ -152,9 +322,13 @@ bool LocalFileWriter::Truncate() {
 }
 
 bool LocalFileWriter::Finish() {
-    if (fd_ < 0) return false;
+    if (fd_ < 0 || !Commit()) {
+        Close();
+        return false;
+    }
     const bool closed = ::close(fd_) == 0;
     fd_ = -1;
+    Close();
     return closed;
 }
 

@@ -10,6 +10,10 @@
 
 namespace tftp {
 
+// True for an errno that tells of a shortage of the system's resources
+// (descriptors, memory) rather than of anything about the file itself.
+bool IsResourceShortage(int error);
+
 class LocalFileReader {
 public:
     LocalFileReader() = default;
@@ -17,9 +21,13 @@ public:
     LocalFileReader(const LocalFileReader&) = delete;
     LocalFileReader& operator=(const LocalFileReader&) = delete;
 
-    // Opens an existing regular file for reading. False when it cannot be
-    // opened (errno tells why).
-    bool Open(const std::string& path, bool netascii);
+    // Opens an existing regular file for reading, never waiting: a FIFO,
+    // device, socket or folder is refused at once. With within, the text of
+    // the folder that path was made from (a name appended to it), the file
+    // must also lie inside that folder once every symbolic link is
+    // resolved. False when it cannot be opened (errno tells why: EISDIR or
+    // ENODEV for what is not a regular file, EXDEV for a file outside).
+    bool Open(const std::string& path, bool netascii, const std::string* within = nullptr);
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -62,14 +70,31 @@ public:
     LocalFileWriter& operator=(const LocalFileWriter&) = delete;
 
     // Creates the file, or empties an existing one (with emptyNow false, an
-    // existing file keeps its bytes until Truncate). False when it cannot.
+    // existing file keeps its bytes until Truncate), writing straight into
+    // it. Only a regular file is written (errno EISDIR or ENODEV for a
+    // folder, FIFO, device or socket). False when it cannot.
     bool Create(const std::string& path, bool netascii, bool emptyNow = true);
     // Empties the file before the first write. False when it cannot.
     bool Truncate();
+    // Writes into a new temporary file beside path; only Commit puts it
+    // under path's name (replacing what was there, a symbolic link included,
+    // whose target is never touched). A Close without Commit removes it, so
+    // the old file stays as it was. The folder path is in must lie inside
+    // within (the folder text the name was appended to) once links are
+    // resolved (errno EXDEV otherwise); an existing file that may not be
+    // written is refused (EACCES). Where the folder takes no new file
+    // but path is a regular file that may be written, it is emptied and
+    // written in place, as Create does.
+    bool CreateReplacing(const std::string& path, bool netascii, const std::string& within);
+    // Gives the written file its name. True also for a file written in
+    // place; false when the rename failed (errno tells why).
+    bool Commit();
+    // Closes the file; a temporary file that was not committed is removed.
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
-    // The last block has been written: makes the file final and closes it.
-    // False when that failed (the file may be incomplete).
+    // The last block has been written: gives the file its name (Commit) and
+    // closes it. False when that failed: a file written beside its target is
+    // then removed.
     bool Finish();
 
     // Writes n received bytes (converted in netascii mode). Returns the bytes
@@ -79,6 +104,9 @@ public:
 
 private:
     int fd_ = -1;
+    int folderFd_ = -1;        // CreateReplacing: the folder of both names
+    std::string tempName_;     // set while a temporary file awaits Commit
+    std::string finalName_;
     bool netascii_ = false;
     NetasciiWriteConverter writer_;
     std::vector<std::uint8_t> scratch_;

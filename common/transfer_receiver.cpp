@@ -43,7 +43,7 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
         ++lastBlock_;
         if (!last) return Step::Written;
         // The ACK of the last block tells the sender the file arrived whole.
-        if (!file_.Finish()) return Step::WriteFailed;
+        if (!file_.Finish()) return Step::FinishFailed;
         finished_ = true;
         SendAck(lastBlock_, nowMs, false);
         return Step::Done;

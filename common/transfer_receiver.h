@@ -52,6 +52,7 @@ public:
         Written,          // a full block was acknowledged and written
         Done,             // the last block was written and acknowledged
         WriteFailed,      // the file took fewer bytes than it was given (no ACK for a last block)
+        FinishFailed,     // all written, but the file could not be made final (no last ACK)
     };
     // A DATA packet of length bytes (4 or more).
     Step OnData(const std::uint8_t* packet, int length, std::int64_t nowMs);

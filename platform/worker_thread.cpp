@@ -1,23 +1,29 @@
 #include "worker_thread.h"
 
-#include <QSemaphore>
-#include <QThread>
-
-#include <atomic>
+#include <cerrno>
+#include <condition_variable>
+#include <mutex>
+#include <pthread.h>
 #include <unistd.h>
 
 namespace platform {
 
-class WorkerThread::Thread final : public QThread {
-public:
-    std::atomic<pid_t> tid{0};
-    QSemaphore started;
+struct WorkerThread::State {
+    pthread_t handle{};
+    std::mutex lock;
+    std::condition_variable changed;
+    pid_t tid = 0;
+    bool started = false;
+    bool quit = false;
 
-protected:
-    void run() override {
-        tid = ::gettid();
-        started.release();
-        exec();
+    static void* Run(void* arg) {
+        auto* self = static_cast<State*>(arg);
+        std::unique_lock<std::mutex> hold(self->lock);
+        self->tid = ::gettid();
+        self->started = true;
+        self->changed.notify_all();
+        self->changed.wait(hold, [self] { return self->quit; });
+        return nullptr;
     }
 };
 
@@ -26,28 +32,39 @@ WorkerThread::WorkerThread() = default;
 WorkerThread::~WorkerThread() { Quit(); }
 
 bool WorkerThread::Start() {
-    if (thread_) return true;
-    thread_ = std::make_unique<Thread>();
-    // The loop needs little stack; keep a hundred idle threads cheap.
-    thread_->setStackSize(256 * 1024);
-    thread_->start();
-    if (!thread_->isRunning() && thread_->isFinished()) {
-        thread_.reset();
+    if (state_) return true;
+    auto state = std::make_unique<State>();
+    pthread_attr_t attr;
+    if (::pthread_attr_init(&attr) != 0) return false;
+    // The thread only waits; keep a thousand of them cheap.
+    ::pthread_attr_setstacksize(&attr, 256 * 1024);
+    const int rc = ::pthread_create(&state->handle, &attr, &State::Run, state.get());
+    ::pthread_attr_destroy(&attr);
+    if (rc != 0) {
+        errno = rc;
         return false;
     }
-    thread_->started.acquire();
+    {
+        std::unique_lock<std::mutex> hold(state->lock);
+        state->changed.wait(hold, [&] { return state->started; });
+    }
+    state_ = std::move(state);
     return true;
 }
 
 void WorkerThread::Quit() {
-    if (!thread_) return;
-    thread_->quit();
-    thread_->wait();
-    thread_.reset();
+    if (!state_) return;
+    {
+        std::lock_guard<std::mutex> hold(state_->lock);
+        state_->quit = true;
+    }
+    state_->changed.notify_all();
+    ::pthread_join(state_->handle, nullptr);
+    state_.reset();
 }
 
-bool WorkerThread::IsRunning() const { return thread_ && thread_->isRunning(); }
+bool WorkerThread::IsRunning() const { return state_ != nullptr; }
 
-pid_t WorkerThread::NativeId() const { return thread_ ? thread_->tid.load() : 0; }
+pid_t WorkerThread::NativeId() const { return state_ ? state_->tid : 0; }
 
 }  // namespace platform

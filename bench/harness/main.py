@@ -20,6 +20,7 @@ import loss  # noqa: E402
 import measure  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
+import soak  # noqa: E402
 from procs import stop_all  # noqa: E402
 
 MIB = 2 ** 20
@@ -176,7 +177,7 @@ def main():
     ap.add_argument("--loss-impairments", help="comma list of the loss section's impairments (default all: %s)"
                     % ",".join(loss.IMPAIRMENTS))
     ap.add_argument("--skip", default="", help="comma list of sections to leave out: "
-                    "ping,single,conc,idle,loss")
+                    "ping,single,conc,idle,loss,soak")
     args = ap.parse_args()
 
     # Our programs run headless, their windows live on the offscreen platform.
@@ -261,7 +262,7 @@ def main():
         print("== profile in %s" % path)
         return 0 if path and not ctx.failures else 1
 
-    ping, single, conc, idle, lossy = {}, [], [], [], []
+    ping, single, conc, idle, lossy, soak_rec = {}, [], [], [], [], None
     loss_profile = dict(loss.QUICK if args.quick else loss.FULL)
     if args.loss_runs:
         loss_profile["runs"] = args.loss_runs
@@ -315,6 +316,9 @@ def main():
                     ctx.fail("%s exited during the loss section (status %s)" % (srv.name, srv.proc.returncode))
                 srv.stop()
             ctx.servers = {}
+        if not args.quick and "soak" not in skip and tools.vantrel:
+            print("== soak (Vantrel)", flush=True)
+            soak_rec = soak.run(ctx)
     finally:
         stop_all()
         watch.done.set()
@@ -333,12 +337,15 @@ def main():
         notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients,
         loss=loss.describe(loss_profile))
     text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients, lossy)
+    soak_text, soak_lines = soak.render(soak_rec)
+    text, lines = text + soak_text, lines + soak_lines
     os.makedirs(args.results, exist_ok=True)
     name = "quick" if args.quick else "full"
     with open(os.path.join(args.results, name + ".md"), "w") as f:
         f.write(text)
     with open(os.path.join(args.results, name + ".json"), "w") as f:
-        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle, loss=lossy), f, indent=1)
+        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle, loss=lossy, soak=soak_rec),
+                  f, indent=1)
     print("== results in %s" % os.path.join(args.results, name + ".md"))
     for line in lines:
         print(line)
@@ -359,6 +366,8 @@ def rerender(path):
     ping = {int(k): v for k, v in d["ping"].items()}
     text, lines = report.build(meta, ping, d["single"], d["concurrency"], d["idle"], meta["servers"],
                                meta["server_clients"], meta["clients"], d.get("loss", []))
+    soak_text, soak_lines = soak.render(d.get("soak"))
+    text, lines = text + soak_text, lines + soak_lines
     out = os.path.splitext(path)[0] + ".md"
     with open(out, "w") as f:
         f.write(text)

@@ -361,7 +361,8 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         if (step == tftp::TransferReceiver::Step::Ignored ||
             step == tftp::TransferReceiver::Step::Reacknowledged)
             return;
-        if (step == tftp::TransferReceiver::Step::WriteFailed) {
+        if (step == tftp::TransferReceiver::Step::WriteFailed ||
+            step == tftp::TransferReceiver::Step::FinishFailed) {
             // The server hears of it first: the message box waits for the user.
             Abort(tftp::kErrDiskFull);
             Message("Error writing to local file");

@@ -2,6 +2,7 @@
 #include "common/local_address.h"
 #include "common/widgets/dialog_prompt_service.h"
 #include "platform/clock.h"
+#include "platform/descriptor_limit.h"
 #include "platform/registry_store.h"
 #include "server/app/command_ids.h"
 #include "server/app/server_app.h"
@@ -10,6 +11,8 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    // Every transfer holds descriptors; many clients need more than 1024.
+    platform::RaiseDescriptorLimit();
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QString::fromLatin1(vantrel::kAppTitle));
     QApplication::setOrganizationName(QStringLiteral("Brellin"));

@@ -5,8 +5,10 @@
 #include "common/tftp_packet.h"
 #include "server/engine/manager.h"
 
+#include <cerrno>
 #include <cstring>
 #include <iterator>
+#include <new>
 
 namespace {
 
@@ -16,8 +18,8 @@ constexpr int kMinTimeout = 1;
 constexpr int kMaxTimeout = 7200;
 constexpr int kLastTransferNumber = 501;
 
-// Entries in the list (running, or ended but not yet reported) at which a
-// new request is refused, by slider position; -1: no limit.
+// Running transfers at which a new request is refused, by slider position;
+// -1: no limit. Ended transfers waiting to be reported do not count.
 int ClientLimit(int nMaxClients) {
     switch (nMaxClients) {
     case 1: return 5;
@@ -70,10 +72,12 @@ bool CListenSocket::StartListening() {
     return true;
 }
 
-void CListenSocket::Refuse(std::string_view text) {
-    std::uint8_t packet[64];
+void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_); }
+
+void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to) {
+    std::uint8_t packet[128];
     const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
-    if (n > 0) SendTo(packet, static_cast<int>(n), client_);
+    if (n > 0) SendTo(packet, static_cast<int>(n), to);
 }
 
 void CListenSocket::OnReceive(int error) {
@@ -121,27 +125,51 @@ int CListenSocket::Admit() {
 
     if (app_.transferCounter >= kLastTransferNumber) app_.transferCounter = 0;
     const int limit = ClientLimit(app_.settings.nMaxClients);
-    if (limit >= 0 && static_cast<int>(transfers_.size()) >= limit) return 0;
+    if (limit >= 0 && RunningCount() >= limit) return 0;
 
     // The request and its sender are copied before anything can run a
     // nested event loop and receive the next one into the same members.
     const platform::PeerAddress client = client_;
-    auto manager = std::make_unique<CManager>(app_);
-    CTftpTransfer& transfer = *manager->transfer;
-    transfer.SetRequest(request_, requestLength_);
-    transfer.peer = client;
-    transfer.localAddress = localAddress_;
-    // The thread only carries a priority; the transfer runs without it.
-    manager->InitInstance();
-    transfers_.push_back(std::move(manager));
+    CTftpTransfer* admitted = nullptr;
+    bool threadStarted = false;
+    int threadError = 0;
+    try {
+        auto manager = std::make_unique<CManager>(app_);
+        admitted = manager->transfer.get();
+        admitted->SetRequest(request_, requestLength_);
+        admitted->peer = client;
+        admitted->localAddress = localAddress_;
+        threadStarted = manager->InitInstance();
+        threadError = errno;
+        transfers_.push_back(std::move(manager));
+    } catch (const std::bad_alloc&) {
+        RefuseWith("Out of memory", client);
+        return 1;
+    }
+    CTftpTransfer& transfer = *admitted;
 
     app_.notice.Text = client.AddressText();
     ++app_.transferCounter;
     transfer.number = app_.transferCounter;
     app_.NotifyView(1, app_.transferCounter);
 
-    transfer.HandleRequest();
+    if (threadStarted) {
+        transfer.HandleRequest();
+    } else {
+        // No thread to carry it: the transfer ends before it starts.
+        transfer.EndUnstarted("No thread: " + std::string(std::strerror(threadError)));
+    }
+    // A transfer without a socket of its own is answered from this one.
+    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client);
     return 1;
+}
+
+int CListenSocket::RunningCount() const {
+    int running = 0;
+    for (const auto& manager : transfers_) {
+        if (manager->transfer && manager->transfer->active) ++running;
+    }
+    return running;
 }
 
 void CListenSocket::SweepTransfers() {

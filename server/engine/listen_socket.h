@@ -28,8 +28,10 @@ public:
     // reason has been shown.
     bool StartListening();
 
-    // Admits the request last received: 1 = started, 0 = refused for the
-    // client limit. Runs under the application's admission lock.
+    // Admits the request last received: 1 = started (or refused with an
+    // ERROR for want of a thread, socket or memory; the row says why), 0 =
+    // refused for the client limit, which counts running transfers only.
+    // Runs under the application's admission lock.
     int Admit();
 
     // The periodic check: retries silent transfers, times transfers out,
@@ -67,4 +69,6 @@ private:
     bool sweeping_ = false;
 
     void Refuse(std::string_view text);
+    void RefuseWith(std::string_view text, const platform::PeerAddress& to);
+    int RunningCount() const;
 };

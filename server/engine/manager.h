@@ -19,8 +19,8 @@ public:
     CManager(const CManager&) = delete;
     CManager& operator=(const CManager&) = delete;
 
-    // Starts the thread's loop. False when no thread could be had; the
-    // transfer does not depend on it.
+    // Starts the thread. False, at once, when no thread could be had
+    // (errno says why): the listener then refuses the request.
     bool InitInstance();
     // Asks the loop to quit and waits for the thread to end.
     void TerminateThread();

@@ -5,6 +5,7 @@
 #include "server/engine/request_name.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <new>
 
@@ -36,6 +37,13 @@ void CTftpTransfer::SetRequest(const std::uint8_t* data, int length) {
     if (requestLength_ > 0) std::memcpy(request_, data, static_cast<std::size_t>(requestLength_));
 }
 
+void CTftpTransfer::EndUnstarted(const std::string& why) {
+    opcode = ParseRequest(request_, static_cast<std::size_t>(requestLength_)).opcode;
+    errorText = why;
+    active = 0;
+    handling_ = false;
+}
+
 void CTftpTransfer::CloseFile() {
     reader_.Close();
     writer_.Close();
@@ -58,9 +66,9 @@ void CTftpTransfer::HandleRequest() {
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
     if (!Create(localAddress, 0, false)) {
-        // No socket, so nothing can be told to the client; the result must
-        // still say that this transfer failed.
-        errorText = ErrorText(kErrUndefined);
+        // No socket of its own (no descriptor left, say): the listener tells
+        // the client from its socket, and the result says why.
+        errorText = "No socket: " + std::string(std::strerror(LastError()));
         active = 0;
         return;
     }
@@ -103,13 +111,14 @@ void CTftpTransfer::HandleRequest() {
     }
     if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
 
-    // The client's name never leads out of the folder; the forced file is
-    // the administrator's own choice.
+    // The client's name never leads out of the folder, nor does a link in
+    // it; the forced file is the administrator's own choice.
     const bool nameAllowed = forced || StaysInFolder(request.fileName);
     const std::int64_t nowMs = app_.clock.NowMs();
     if (opcode == kRrq) {
-        if (!nameAllowed || !reader_.Open(path_, netascii_ != 0)) {
-            SendError(kErrFileNotFound);
+        const bool opened = nameAllowed && reader_.Open(path_, netascii_ != 0, forced ? nullptr : &folder);
+        if (!opened) {
+            RefuseFile(kErrFileNotFound, nameAllowed ? errno : 0);
             return;
         }
         total_ = reader_.Size();
@@ -127,8 +136,11 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
 
-    if (!nameAllowed || !writer_.Create(path_, netascii_ != 0)) {
-        SendError(kErrAccessViolation);
+    // Written beside the target and renamed over it once the last block is
+    // in (the receiver's Finish): an upload lands whole or not at all.
+    const bool created = nameAllowed && writer_.CreateReplacing(path_, netascii_ != 0, folder);
+    if (!created) {
+        RefuseFile(kErrAccessViolation, nameAllowed ? errno : 0);
         return;
     }
     total_ = 0;
@@ -303,6 +315,10 @@ void CTftpTransfer::OnData(int length) {
     case TransferReceiver::Step::WriteFailed:
         SendError(kErrDiskFull);
         return;
+    case TransferReceiver::Step::FinishFailed:
+        // Everything was written; only the name could not be given.
+        SendError(kErrAccessViolation);
+        return;
     case TransferReceiver::Step::Written:
     case TransferReceiver::Step::Done:
         break;
@@ -330,6 +346,19 @@ int CTftpTransfer::RetryBlock() {
     app_.notice.Text = "Retrying";
     app_.NotifyView(3, number);
     return 1;
+}
+
+void CTftpTransfer::RefuseFile(int code, int error) {
+    if (!IsResourceShortage(error)) {
+        SendError(code);
+        return;
+    }
+    // Not the file's fault: say what is short, so that the row tells why.
+    CloseFile();
+    errorText = "Cannot open file: " + std::string(std::strerror(error));
+    std::uint8_t packet[kSmallPacket];
+    SendPacket(packet, static_cast<int>(BuildError(packet, sizeof packet, kErrUndefined, errorText)));
+    active = 0;
 }
 
 void CTftpTransfer::SendError(int code) {

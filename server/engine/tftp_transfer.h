@@ -36,6 +36,9 @@ public:
     // Answers the request: opens the socket, checks name, mode and options,
     // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
     void HandleRequest();
+    // Ends the transfer instead of HandleRequest when it cannot have what it
+    // needs (its thread): the result will say why.
+    void EndUnstarted(const std::string& why);
     // Sends the next DATA block (read request).
     void SendNextBlock();
     // Sends the last datagram again (the block in flight or the last ACK, or
@@ -94,6 +97,9 @@ private:
     void AnswerStranger(const platform::PeerAddress& from, int length);
     void SendOack(bool again);
     void Progress();
+    // The file could not be opened: ERROR code, or ERROR 0 naming the
+    // shortage when error tells of one (no descriptor, no memory).
+    void RefuseFile(int code, int error);
     void CloseFile();
 
     ServerContext& app_;

@@ -564,7 +564,7 @@ TEST_F(SkerryGui, StatusLineFollowsASendOfAThousandBytes) {
     ASSERT_TRUE(port.Receive(p));
     port.Send(tests::Ack(2), client);
     EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
-    EXPECT_TRUE(Shows("Sent 1000 bytes (100%)")) << Status().toStdString();
+    EXPECT_TRUE(Shows("Sent 1000 bytes (100%) - Done")) << Status().toStdString();
     EXPECT_EQ(Profile(), "[Startup]\nHost=127.0.0.1\nLocal=a.bin\nRemote=a.bin\n");
 }
 

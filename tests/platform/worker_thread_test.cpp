@@ -1,10 +1,13 @@
-// Worker threads and thread priorities.
+// Worker threads, thread priorities and the descriptor limit.
+#include "platform/descriptor_limit.h"
 #include "platform/priority.h"
 #include "platform/worker_thread.h"
+#include "tests/support/child_limits.h"
 
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
@@ -29,6 +32,32 @@ TEST(WorkerThread, ManyStartAndEndCleanly) {
     }
     threads.clear();  // destruction quits and joins each
     SUCCEED();
+}
+
+TEST(WorkerThread, StartFailsAtOnceWhenNoThreadCanBeHad) {
+    // In a child process of its own: it cannot create threads any more.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            ::alarm(10);  // a Start that waits for ever ends here
+            if (!tests::ForbidNewThreads()) ::_exit(2);
+            WorkerThread t;
+            const bool started = t.Start();
+            ::_exit(!started && !t.IsRunning() && t.NativeId() == 0 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
+TEST(DescriptorLimit, SoftLimitIsRaisedToTheHardLimit) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            tests::SetDescriptorLimit(64);
+            rlimit limit{};
+            const bool raised = platform::RaiseDescriptorLimit() && ::getrlimit(RLIMIT_NOFILE, &limit) == 0;
+            ::_exit(raised && limit.rlim_cur == limit.rlim_max && limit.rlim_max > 64 ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Priority, AThreadsNiceValueCanBeRaisedAndRead) {

@@ -1,10 +1,15 @@
 // Reading and writing the local file of a transfer, block by block.
 #include "common/local_file.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <filesystem>
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace tftp;
@@ -130,10 +135,94 @@ TEST(LocalFileWriter, CreateEmptiesAnExistingFile) {
 }
 
 TEST(LocalFileWriter, AFullDiskIsReportedAsAShortWrite) {
+    TempDir dir;
+    tests::FileSizeLimit limit(2);  // as a disk with two bytes left
+    ASSERT_TRUE(limit.Ok());
     LocalFileWriter w;
-    if (!w.Create("/dev/full", false)) GTEST_SKIP() << "no /dev/full here";
+    ASSERT_TRUE(w.Create(dir.File("f"), false));
     const std::uint8_t data[4] = {1, 2, 3, 4};
     EXPECT_EQ(w.Write(data, 4), -1);
+}
+
+TEST(LocalFile, WhatIsNotARegularFileIsRefusedAtOnce) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("fifo").c_str(), 0644), 0);
+    // A FIFO with nobody at the other end: refused, never waited on.
+    for (const std::string& path : {dir.File("fifo"), std::string("/dev/null"), dir.Path()}) {
+        LocalFileReader r;
+        LocalFileWriter w;
+        EXPECT_FALSE(r.Open(path, false)) << path;
+        EXPECT_FALSE(w.Create(path, false)) << path;
+        EXPECT_FALSE(w.CreateReplacing(path, false, dir.Path() + "/")) << path;
+    }
+}
+
+TEST(LocalFileWriter, ReplacingLandsOnCommitAndACloseWithoutOneLeavesTheOldFile) {
+    TempDir dir;
+    const std::string within = dir.Path() + "/";
+    WriteFile(dir.File("f"), "old");
+    const std::uint8_t data[3] = {'n', 'e', 'w'};
+    {
+        LocalFileWriter w;
+        ASSERT_TRUE(w.CreateReplacing(dir.File("f"), false, within));
+        EXPECT_EQ(w.Write(data, 3), 3);
+        w.Close();  // abandoned
+    }
+    EXPECT_EQ(ReadFile(dir.File("f")), "old");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    LocalFileWriter w;
+    ASSERT_TRUE(w.CreateReplacing(dir.File("f"), false, within));
+    EXPECT_EQ(w.Write(data, 3), 3);
+    EXPECT_EQ(ReadFile(dir.File("f")), "old");
+    ASSERT_TRUE(w.Commit());
+    w.Close();
+    EXPECT_EQ(ReadFile(dir.File("f")), "new");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+}
+
+namespace {
+// A folder that takes no new file, with a file in it that may be written;
+// and a folder that does, with a file in it that may not.
+bool WritesInPlaceWhereNoNewFileFits(const TempDir& dir, const TempDir& open) {
+    LocalFileWriter w;
+    EXPECT_FALSE(w.CreateReplacing(open.File("ro"), false, open.Path() + "/"));
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_EQ(ReadFile(open.File("ro")), "keep");
+    const bool missing = w.CreateReplacing(dir.File("g"), false, dir.Path() + "/");
+    EXPECT_FALSE(missing);
+    EXPECT_EQ(errno, EACCES);
+    EXPECT_TRUE(w.CreateReplacing(dir.File("f"), false, dir.Path() + "/"));
+    const std::uint8_t data[3] = {'n', 'e', 'w'};
+    EXPECT_EQ(w.Write(data, 3), 3);
+    EXPECT_TRUE(w.Commit());
+    w.Close();
+    EXPECT_EQ(ReadFile(dir.File("f")), "new");
+    return !::testing::Test::HasFailure();
+}
+}  // namespace
+
+TEST(LocalFileWriter, AFolderThatTakesNoNewFileIsWrittenInPlaceAndAReadOnlyFileIsKept) {
+    TempDir dir, open;
+    WriteFile(open.File("ro"), "keep");
+    ASSERT_EQ(::chmod(open.File("ro").c_str(), 0444), 0);
+    ASSERT_EQ(::chmod(open.Path().c_str(), 0777), 0);
+    WriteFile(dir.File("f"), "old contents");
+    ASSERT_EQ(::chmod(dir.File("f").c_str(), 0666), 0);
+    ASSERT_EQ(::chmod(dir.Path().c_str(), 0555), 0);
+    if (::geteuid() != 0) {
+        EXPECT_TRUE(WritesInPlaceWhereNoNewFileFits(dir, open));
+    } else {
+        // Root may create files anywhere: the check runs as nobody, in a
+        // child process (forked: it works in this same folder).
+        GTEST_FLAG_SET(death_test_style, "fast");
+        EXPECT_EXIT(
+            {
+                const bool asNobody = ::setgid(65534) == 0 && ::setuid(65534) == 0;
+                ::_exit(asNobody && WritesInPlaceWhereNoNewFileFits(dir, open) ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "");
+    }
+    ::chmod(dir.Path().c_str(), 0755);
 }
 
 TEST(LocalFileWriter, FolderThatDoesNotExistCannotBeCreated) {

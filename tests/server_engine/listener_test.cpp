@@ -3,8 +3,11 @@
 #include "engine_harness.h"
 
 #include "server/engine/tftp_transfer.h"
+#include "tests/support/child_limits.h"
 
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 using tests::EngineHarness;
 using tests::RawClient;
@@ -144,16 +147,18 @@ TEST(ListenerRefusals, ShortLongAndNonRequestDatagramsAreDroppedSilently) {
     EXPECT_EQ(reply.bytes, tests::Data(1, "x"));
 }
 
-TEST(ListenerLimit, PositionZeroAdmitsOneAndEndedTransfersCountUntilChecked) {
+TEST(ListenerLimit, PositionZeroAdmitsOneAndOnlyRunningTransfersCount) {
     EngineHarness h;
     h.settings.nMaxClients = 0;
     ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
     RawClient first, second;
     RawClient::Datagram reply;
-    // The first transfer ends at once (no such file) but stays listed.
-    first.Send(ReadRequest("missing"), h.listenAt);
+    // The first transfer runs (its block waits for an ACK): the slot is taken.
+    first.Send(ReadRequest(), h.listenAt);
     ASSERT_TRUE(first.Next(reply));
-    EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found"));
+    ASSERT_EQ(reply.bytes, tests::Data(1, "x"));
+    const platform::PeerAddress firstPort = reply.from;
 
     second.Send(ReadRequest("missing"), h.listenAt);
     ASSERT_TRUE(second.Next(reply));
@@ -162,11 +167,17 @@ TEST(ListenerLimit, PositionZeroAdmitsOneAndEndedTransfersCountUntilChecked) {
     EXPECT_EQ(reply.from, h.listenAt);
     EXPECT_EQ(h.view.CountOf(WM_TRANSFER_STARTED), 1);  // refused clients are not shown
 
-    h.listener->SweepTransfers();
-    EXPECT_EQ(h.listener->TransferCount(), 0);
-    second.Send(ReadRequest("missing"), h.listenAt);
-    ASSERT_TRUE(second.Next(reply));
-    EXPECT_EQ(reply.bytes, tests::ErrorPacket(1, "File not found"));
+    // Ended, not yet reported by the periodic check: the slot is free, as
+    // for a boot loader that fetches its files one after another.
+    first.Send(tests::Ack(1), firstPort);
+    ASSERT_TRUE(tests::WaitFor([&] { return h.view.CountOf(WM_TRANSFER_STATUS) > 0; }));
+    for (const char* name : {"missing", "a.bin"}) {
+        second.Send(ReadRequest(name), h.listenAt);
+        ASSERT_TRUE(second.Next(reply));
+        EXPECT_NE(reply.bytes, kTooManyClients) << name;
+    }
+    EXPECT_EQ(h.listener->TransferCount(), 3);
+    EXPECT_FALSE(h.view.Reported(1));
 }
 
 TEST(ListenerLimit, PositionOneRefusesTheSixth) {
@@ -198,7 +209,10 @@ TEST(ListenerLimit, OtherPositionsByTable) {
         RawClient::Datagram reply;
         int admitted = 0;
         for (int i = 0; i <= c.limit; ++i) {
-            client.Send(ReadRequest("missing"), h.listenAt);
+            // Each a request of its own: the same one again would be a repeat.
+            const std::string name = "a" + std::to_string(i) + ".bin";
+            tests::WriteFile(h.OutFile(name), "x");
+            client.Send(ReadRequest(name), h.listenAt);
             ASSERT_TRUE(client.Next(reply));
             if (reply.bytes == kTooManyClients) break;
             ++admitted;
@@ -363,4 +377,86 @@ TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
     const auto started = view.record.Of(WM_TRANSFER_STARTED);
     ASSERT_EQ(started.size(), 2u);
     EXPECT_EQ(started[1].number, 2);
+}
+
+namespace {
+
+// What a request meets when the system runs short, and what it must get.
+struct Shortage {
+    const char* what;
+    std::uint16_t opcode;
+    int spareDescriptors;  // -1: descriptors as usual
+    bool noThreads;
+    bool fromListener;     // the ERROR comes from the listening socket
+    std::string reason;    // the ERROR's text, and the row's result before " : ..."
+};
+
+// Runs in a child process: the shortage, one request, the answer and the
+// row; then, with the shortage over, the server still serves.
+bool ServesThroughShortage(const Shortage& c) {
+    EngineHarness h;
+    h.settings.nMaxClients = 5;
+    if (!h.Start()) return false;
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient client;
+    // One whole download and upload first, while nothing is short: the
+    // sanitizers' checks of a first call need a descriptor of their own.
+    RawClient::Datagram d;
+    client.Send(ReadRequest(), h.listenAt);
+    EXPECT_TRUE(client.Next(d));
+    client.Send(tests::Ack(1), d.from);
+    client.Send(tests::Request(tftp::kWrq, "w.bin", "octet"), h.listenAt);
+    EXPECT_TRUE(client.Next(d));
+    client.Send(tests::Data(1, "y"), d.from);
+    EXPECT_TRUE(client.Next(d));
+    EXPECT_TRUE(h.WaitReported(2));
+    rlim_t oldLimit = 0;
+    if (c.spareDescriptors >= 0) {
+        oldLimit = tests::LeaveSpareDescriptors(c.spareDescriptors);
+        EXPECT_NE(oldLimit, 0u);
+    }
+    if (c.noThreads) {
+        EXPECT_TRUE(tests::ForbidNewThreads());
+    }
+    for (int round = 3; round <= 4; ++round) {
+        client.Send(tests::Request(c.opcode, "a.bin", "octet"), h.listenAt);
+        RawClient::Datagram reply;
+        EXPECT_TRUE(client.Next(reply));
+        EXPECT_EQ(reply.bytes, tests::ErrorPacket(0, c.reason));
+        EXPECT_EQ(reply.from == h.listenAt, c.fromListener);
+        EXPECT_TRUE(h.WaitReported(round));
+        EXPECT_EQ(h.view.ResultOf(round),
+                  c.reason + (c.opcode == tftp::kRrq ? " : Sending" : " : Receiving"));
+    }
+    if (c.noThreads) return !::testing::Test::HasFailure();
+    tests::SetDescriptorLimit(oldLimit);
+    client.Send(ReadRequest(), h.listenAt);
+    RawClient::Datagram reply;
+    EXPECT_TRUE(client.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, "x"));
+    return !::testing::Test::HasFailure();
+}
+
+}  // namespace
+
+TEST(ListenerResources, ARequestThatFindsNoThreadSocketOrFileIsToldWhyAndServingGoesOn) {
+    const std::string noDescriptor = std::strerror(EMFILE);
+    const Shortage cases[] = {
+        {"no descriptor for the socket", tftp::kRrq, 0, false, true, "No socket: " + noDescriptor},
+        {"no descriptor for the file", tftp::kRrq, 1, false, false, "Cannot open file: " + noDescriptor},
+        {"no descriptor for the upload", tftp::kWrq, 1, false, false, "Cannot open file: " + noDescriptor},
+        {"no thread", tftp::kWrq, -1, true, true, "No thread: " + std::string(std::strerror(EAGAIN))},
+    };
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    for (const Shortage& c : cases) {
+        // In a child process of its own, so that this runner never runs short.
+        EXPECT_EXIT(
+            {
+                ::alarm(30);
+                const bool ok = ServesThroughShortage(c);
+                ::_exit(ok ? 0 : 1);
+            },
+            ::testing::ExitedWithCode(0), "")
+            << c.what;
+    }
 }

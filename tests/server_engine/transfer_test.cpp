@@ -13,8 +13,17 @@
 
 #include <gtest/gtest.h>
 
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <random>
+#include <thread>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 using tests::EngineHarness;
 using tests::RawClient;
@@ -53,6 +62,46 @@ std::string Bytes(std::initializer_list<int> values) {
 }
 
 std::string Z(const char* text) { return std::string(text) + '\0'; }
+
+// Names in a folder, hidden ones included.
+std::vector<std::string> Entries(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// Opens the other end of a FIFO after a while, should an open of it still
+// wait by then; says whether it had to.
+class FifoRescue {
+public:
+    explicit FifoRescue(std::string path)
+        : thread_([this, path = std::move(path)] {
+              std::unique_lock<std::mutex> hold(lock_);
+              if (changed_.wait_for(hold, std::chrono::seconds(3), [this] { return done_; })) return;
+              rescued_ = true;
+              const int fd = ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+              changed_.wait(hold, [this] { return done_; });
+              if (fd >= 0) ::close(fd);
+          }) {}
+    ~FifoRescue() { Finish(); }
+    bool Finish() {
+        {
+            std::lock_guard<std::mutex> hold(lock_);
+            done_ = true;
+        }
+        changed_.notify_all();
+        if (thread_.joinable()) thread_.join();
+        return rescued_;
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    bool done_ = false;
+    bool rescued_ = false;
+    std::thread thread_;
+};
 
 }  // namespace
 
@@ -470,12 +519,120 @@ TEST_F(TransferTest, ErrorFromTheClientEndsTheTransferWithItsText) {
     EXPECT_EQ(h.view.ResultOf(1), "User cancelled : Sending");
     EXPECT_TRUE(client.Quiet(100));  // an ERROR is never answered
 
+    tests::WriteFile(h.InFile("g"), "old");
     Datagram ack = Ask(tests::Request(tftp::kWrq, "g", "octet"));
     EXPECT_EQ(Reply(tests::Data(1, std::string(512, 'g')), ack.from).bytes, tests::Ack(1));
     client.Send(tests::ErrorPacket(3, "Disk full"), ack.from);
     ASSERT_TRUE(h.WaitReported(2));
     EXPECT_EQ(h.view.ResultOf(2), "Disk full : Receiving");
-    EXPECT_EQ(tests::ReadFile(h.InFile("g")), std::string(512, 'g'));  // what was written stays
+    // The upload cut short leaves the old file as it was, and nothing else.
+    EXPECT_EQ(tests::ReadFile(h.InFile("g")), "old");
+    EXPECT_EQ(Entries(h.inDir.Path()), std::vector<std::string>{"g"});
+}
+
+TEST_F(TransferTest, UploadsOfOneNameLandWholeOrNotAtAll) {
+    tests::WriteFile(h.InFile("same.bin"), "old");
+    ::chmod(h.InFile("same.bin").c_str(), 0640);
+    const std::string a = tests::PatternBytes(2000, 11);  // 4 blocks
+    const std::string b = tests::PatternBytes(1500, 12);  // 3 blocks
+    RawClient other;
+    const platform::PeerAddress portA = Ask(tests::Request(tftp::kWrq, "same.bin", "octet")).from;
+    other.Send(tests::Request(tftp::kWrq, "same.bin", "octet"), h.listenAt);
+    Datagram d;
+    ASSERT_TRUE(other.Next(d));
+    const platform::PeerAddress portB = d.from;
+    // Block by block in turn; until one is complete the old file stays.
+    for (int block = 1; block <= 3; ++block) {
+        const std::size_t at = static_cast<std::size_t>(block - 1) * 512;
+        EXPECT_EQ(Reply(tests::Data(block, a.substr(at, 512)), portA).bytes, tests::Ack(block));
+        if (block < 3) {
+            EXPECT_EQ(tests::ReadFile(h.InFile("same.bin")), "old");
+        }
+        other.Send(tests::Data(block, b.substr(at, 512)), portB);
+        ASSERT_TRUE(other.Next(d));
+        EXPECT_EQ(d.bytes, tests::Ack(block));
+    }
+    EXPECT_EQ(tests::ReadFile(h.InFile("same.bin")), b);
+    EXPECT_EQ(Reply(tests::Data(4, a.substr(1536)), portA).bytes, tests::Ack(4));
+    EXPECT_EQ(tests::ReadFile(h.InFile("same.bin")), a);
+    struct stat st {};
+    ASSERT_EQ(::stat(h.InFile("same.bin").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);  // the permissions of the file it replaced
+    ASSERT_TRUE(h.WaitReported(2));
+    EXPECT_EQ(h.view.ResultOf(1), "Finished : Receiving");
+    EXPECT_EQ(h.view.ResultOf(2), "Finished : Receiving");
+    EXPECT_EQ(Entries(h.inDir.Path()), std::vector<std::string>{"same.bin"});
+}
+
+TEST_F(TransferTest, OnlyRegularFilesInsideTheFolderAreReadOrWritten) {
+    tests::TempDir outside;
+    tests::WriteFile(outside.File("secret"), "secret");
+    std::filesystem::create_directory(outside.File("sub"));
+    tests::WriteFile(outside.File("sub/f"), "secret");
+    std::vector<int> sockets;
+    const auto bindSocket = [&](const std::string& path) {
+        const int fd = ::socket(AF_UNIX, SOCK_DGRAM, 0);
+        sockaddr_un sa{};
+        sa.sun_family = AF_UNIX;
+        std::snprintf(sa.sun_path, sizeof sa.sun_path, "%s", path.c_str());
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0) << path;
+        sockets.push_back(fd);
+    };
+    struct Kind {
+        const char* name;           // what the client asks for
+        std::function<void(const std::string& folder)> make;
+        bool readServed;            // a read gets the file "inside" in the folder
+        bool writeTaken;            // an upload lands, as a regular file, in the folder
+    };
+    const Kind kinds[] = {
+        {"fifo", [](const std::string& f) { ::mkfifo((f + "/fifo").c_str(), 0644); }, false, false},
+        {"sock", [&](const std::string& f) { bindSocket(f + "/sock"); }, false, false},
+        {"dir", [](const std::string& f) { std::filesystem::create_directory(f + "/dir"); }, false, false},
+        {"out", [&](const std::string& f) { std::filesystem::create_symlink(outside.File("secret"), f + "/out"); },
+         false, true},
+        {"sub/f", [&](const std::string& f) { std::filesystem::create_directory_symlink(outside.File("sub"), f + "/sub"); },
+         false, false},
+        {"in", [](const std::string& f) {
+             tests::WriteFile(f + "/target", "inside");
+             std::filesystem::create_symlink("target", f + "/in");
+         }, true, true},
+    };
+    int number = 0;
+    for (const Kind& k : kinds) {
+        k.make(h.outDir.Path());
+        k.make(h.inDir.Path());
+        const std::string name = k.name;
+        {
+            FifoRescue rescue(h.OutFile(name));
+            EXPECT_EQ(Ask(tests::Request(tftp::kRrq, name, "octet")).bytes,
+                      k.readServed ? tests::Data(1, "inside") : tests::ErrorPacket(1, "File not found"))
+                << name;
+            EXPECT_FALSE(rescue.Finish()) << name << ": the read waited for the other end";
+        }
+        ++number;
+        {
+            FifoRescue rescue(h.InFile(name));
+            Datagram answer = Ask(tests::Request(tftp::kWrq, name, "octet"));
+            EXPECT_FALSE(rescue.Finish()) << name << ": the write waited for the other end";
+            if (k.writeTaken) {
+                EXPECT_EQ(answer.bytes, tests::Ack(0)) << name;
+                EXPECT_EQ(Reply(tests::Data(1, "upload"), answer.from).bytes, tests::Ack(1)) << name;
+                EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(h.InFile(name))));
+                EXPECT_EQ(tests::ReadFile(h.InFile(name)), "upload") << name;
+            } else {
+                EXPECT_EQ(answer.bytes, tests::ErrorPacket(2, "Access violation")) << name;
+            }
+        }
+        ++number;
+        ASSERT_TRUE(h.WaitReported(number));
+    }
+    // Nothing outside was written, and what an upload replaced inside was
+    // the link, not its target.
+    EXPECT_EQ(tests::ReadFile(outside.File("secret")), "secret");
+    EXPECT_EQ(tests::ReadFile(outside.File("sub/f")), "secret");
+    EXPECT_EQ(Entries(outside.File("sub")), std::vector<std::string>{"f"});
+    EXPECT_EQ(tests::ReadFile(h.InFile("target")), "inside");
+    for (int fd : sockets) ::close(fd);
 }
 
 // ---- time-outs ---------------------------------------------------------------
@@ -611,7 +768,7 @@ TEST_F(TransferTest, ARepeatedRequestBeforeAnyAnswerGetsTheFirstAnswerAgain) {
         // Once the client has answered, the same request is a new client.
         peer.Send(c.answer == tftp::kData ? tests::Ack(1)
                   : c.opcode == tftp::kRrq ? tests::Ack(0)
-                                           : tests::Data(1, std::string(100, 'w')),
+                                           : tests::Data(1, std::string(c.options.empty() ? 512 : 1024, 'w')),
                   first.from);
         ASSERT_TRUE(peer.Next(again));
         peer.Send(request, h.listenAt);
@@ -728,7 +885,9 @@ TEST_F(TransferTest, StrangerGetsUnknownTransferIdAndChangesNothing) {
 
     // Nothing changed: not the file, and not the time of last activity (the
     // silence of the real client counts from before the stranger's data).
-    EXPECT_EQ(tests::ReadFile(h.InFile("s.bin")), content.substr(0, 512));
+    const std::vector<std::string> entries = Entries(h.inDir.Path());
+    ASSERT_EQ(entries.size(), 1u);  // the upload so far, not yet under its name
+    EXPECT_EQ(tests::ReadFile(h.InFile(entries[0])), content.substr(0, 512));
     h.clock.Advance(11);
     h.listener->SweepTransfers();
     Datagram retry;

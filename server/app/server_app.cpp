@@ -5,6 +5,7 @@
 #include "server/app/about_sheet.h"
 #include "server/app/command_ids.h"
 #include "server/app/decision_dialogs.h"
+#include "server/app/default_folders.h"
 #include "server/app/new_view.h"
 #include "server/app/server_info_dlg.h"
 #include "server/app/settings_store.h"
@@ -81,6 +82,8 @@ bool CServerApp::InitInstance() {
         [this](int signalNumber) { OnTerminationSignal(signalNumber); });
 
     LoadSettings(store_, settings);
+    // Empty folders would serve the folder the program was started from.
+    FillEmptyFolders(settings);
     mainThread_ = platform::CurrentThreadId();
     ApplyProcessPriority();
     settings.Location = location_;

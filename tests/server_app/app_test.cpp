@@ -176,6 +176,56 @@ TEST_F(AppTest, RowsFollowRealTransfersFromStartToResult) {
     EXPECT_EQ(Transfers(), 0);
 }
 
+// Empty folders used to serve, and take uploads into, the folder the program
+// was started from (the home folder, for a desktop launcher). They now stand
+// for a folder of the server's own, made at the first start and stored.
+TEST_F(AppTest, EmptyFoldersServeAFolderOfTheirOwnAndNeverTheStartingFolder) {
+    const std::string startedIn = dir.File("started-in");
+    std::filesystem::create_directories(startedIn);
+    tests::WriteFile(startedIn + "/private.key", "secret");
+    tests::WriteFile(dir.File("upload.bin"), tests::PatternBytes(700, 5));
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(startedIn);
+    stored.OutPath = "";
+    stored.InPath = "";
+    const std::string ownOut = home + "/tftp/outbound/", ownIn = home + "/tftp/inbound/";
+    const bool started = Start();
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(app->settings.OutPath, ownOut);
+    EXPECT_EQ(app->settings.InPath, ownIn);
+    EXPECT_TRUE(std::filesystem::is_directory(ownOut));
+    EXPECT_TRUE(std::filesystem::is_directory(ownIn));
+
+    std::filesystem::current_path(startedIn);
+    auto leak = tests::TftpGet(kHost, port, "private.key", dir.File("leak.key"));
+    auto put = tests::TftpPut(kHost, port, dir.File("upload.bin"), "private.key");
+    std::filesystem::current_path(cwd);
+    EXPECT_NE(tests::ReadFile(dir.File("leak.key")), "secret") << leak.output;
+    EXPECT_EQ(put.exitCode, 0) << put.output;
+    EXPECT_EQ(tests::ReadFile(startedIn + "/private.key"), "secret") << "not overwritten";
+    EXPECT_EQ(tests::ReadFile(ownIn + "private.key"), tests::PatternBytes(700, 5));
+    tests::WriteFile(ownOut + "boot.img", "image");
+    auto got = tests::TftpGet(kHost, port, "boot.img", dir.File("boot.img"));
+    EXPECT_EQ(tests::ReadFile(dir.File("boot.img")), "image") << got.output;
+
+    app->OnAppExit();
+    Stop();
+    const ServerSettings saved = Reload();
+    EXPECT_EQ(saved.OutPath, ownOut);
+    EXPECT_EQ(saved.InPath, ownIn);
+}
+
+// A store that names folders keeps them, existing or not.
+TEST_F(AppTest, FoldersTheStoreNamesAreKept) {
+    stored.OutPath = dir.File("gone") + "/";
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(app->settings.OutPath, dir.File("gone") + "/");
+    EXPECT_EQ(app->settings.InPath, in);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone")));
+    EXPECT_FALSE(std::filesystem::exists(home + "/tftp"));
+}
+
 TEST_F(AppTest, StopServingWithATransferRunningAsksAndBothButtonsWork) {
     tests::WriteFile(out + "big.bin", tests::PatternBytes(64 * 1024));
     tests::WriteFile(out + "small.bin", tests::PatternBytes(1000));

@@ -1,7 +1,7 @@
 // The whole server program started on settings the test writes beforehand:
 // folders of its own, port 6969, no splash, no client limit, priorities left
-// alone. The derived test says where the store lives and which addresses
-// the host has.
+// alone, and a home folder of its own ("home" in the test's folder). The
+// derived test says where the store lives and which addresses the host has.
 #pragma once
 
 #include "common/local_address.h"
@@ -41,6 +41,9 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
+        home = dir.File("home");
+        std::filesystem::create_directories(home);
+        homeEnv = std::make_unique<tests::ScopedEnv>("HOME", home.c_str());
         out = dir.File("out") + "/";
         in = dir.File("in") + "/";
         std::filesystem::create_directories(out);
@@ -59,6 +62,7 @@ protected:
         CStartupSplash::EnableSplash(false);
         CStartupSplash::HideSplash();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        homeEnv.reset();
     }
 
     // Writes the stored settings and starts the program on them. The test
@@ -101,7 +105,8 @@ protected:
     }
 
     tests::TempDir dir;
-    std::string out, in, storePath;
+    std::string home, out, in, storePath;
+    std::unique_ptr<tests::ScopedEnv> homeEnv;
     int port = 6969;
     ServerSettings stored;
     platform::ManualClock clock{1'000'000'000};

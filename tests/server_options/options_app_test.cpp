@@ -232,14 +232,17 @@ TEST_F(OptionsInTheProgram, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
     stored.nPriority = 4;     // the threads page would store 3
     stored.Timeout = "0030";
     ASSERT_TRUE(Start());
-    const std::string cwd = std::filesystem::current_path().string() + "/";
-    ServerSettings expected = app->settings;
-    expected.InPath = cwd;
+    const std::string ownIn = home + "/tftp/inbound/";
+    EXPECT_EQ(app->settings.InPath, ownIn) << "an empty folder is the server's own";
+    const ServerSettings expected = app->settings;
     const int rows = Rows();
-    ASSERT_TRUE(Setup([&](COptions* sheet) { Click(sheet, COptions::IDOK_BUTTON); }));
+    ASSERT_TRUE(Setup([&](COptions* sheet) {
+        Retype(Control<QLineEdit>(sheet->Page(kInbound), CInboundPage::IDC_PATH), "");
+        Click(sheet, COptions::IDOK_BUTTON);
+    }));
 
-    EXPECT_EQ(app->settings.InPath, cwd);
-    EXPECT_EQ(StoredText(app->settings), StoredText(expected)) << "only InPath changed";
+    EXPECT_EQ(app->settings.InPath, ownIn) << "emptied on the page: the own folder again";
+    EXPECT_EQ(StoredText(app->settings), StoredText(expected)) << "nothing else changed";
     EXPECT_EQ(addresses.selections, 1) << "no listener restart";
     EXPECT_EQ(app->PortChangeDlg(), nullptr);
     EXPECT_TRUE(prompts.Prompts().empty());
@@ -248,8 +251,8 @@ TEST_F(OptionsInTheProgram, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
 
     Exit();
     const ServerSettings saved = Reload();
-    EXPECT_EQ(saved.InPath, cwd);
-    EXPECT_EQ(saved.OutPath, "");
+    EXPECT_EQ(saved.InPath, ownIn);
+    EXPECT_EQ(saved.OutPath, home + "/tftp/outbound/");
     EXPECT_EQ(saved.nMaxClients, 15);
     EXPECT_EQ(saved.nPriority, 4);
     EXPECT_EQ(saved.Timeout, "0030");

@@ -56,6 +56,8 @@ protected:
         return Control<QPushButton>(sheet.get(), COptions::ID_APPLY_NOW)->isEnabled();
     }
 
+    tests::TempDir home;
+    tests::ScopedEnv homeEnv{"HOME", home.Path().c_str()};
     ServerSettings settings;
     std::unique_ptr<FakeOptionsHost> host;  // outlives the sheet
     std::unique_ptr<COptions> sheet;
@@ -88,9 +90,15 @@ TEST_F(OptionsSheet, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
     settings.nPriority = 4;
     settings.Port = "69";
     Open();
+    auto* note = Control<QLabel>(sheet->Page(kInbound), CFolderPage::IDC_EMPTY_NOTE);
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains(QString::fromStdString(home.Path() + "/tftp/inbound/")))
+        << note->text().toStdString();
     Press(COptions::IDOK_BUTTON);
     EXPECT_EQ(sheet->result(), QDialog::Accepted);
-    EXPECT_EQ(settings.InPath, folders::CurrentDirectory() + "/");
+    EXPECT_EQ(settings.InPath, home.Path() + "/tftp/inbound/") << "the page's own folder, made now";
+    EXPECT_TRUE(std::filesystem::is_directory(home.Path() + "/tftp/inbound"));
+    EXPECT_FALSE(std::filesystem::exists(home.Path() + "/tftp/outbound")) << "its page was not shown";
     EXPECT_EQ(settings.OutPath, "");    // the Outbound page would have normalised it
     EXPECT_EQ(settings.nMaxClients, 15);  // Client Limits would have stored 1
     EXPECT_EQ(settings.nPriority, 4);     // the threads page would have stored 3

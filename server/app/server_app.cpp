@@ -6,6 +6,7 @@
 #include "server/app/command_ids.h"
 #include "server/app/decision_dialogs.h"
 #include "server/app/default_folders.h"
+#include "server/app/listen_failure.h"
 #include "server/app/new_view.h"
 #include "server/app/server_info_dlg.h"
 #include "server/app/settings_store.h"
@@ -44,7 +45,7 @@ CServerApp::CServerApp(platform::RegistryStore& store, platform::Clock& clock,
             QMetaObject::invokeMethod(
                 this, [this] {
                     restartQueued_ = false;
-                    EndPendingDecision();
+                    if (!ended_) EndPendingDecision();
                 },
                 Qt::QueuedConnection);
         }
@@ -91,8 +92,9 @@ bool CServerApp::InitInstance() {
         Message(kSocketsFailed);
         return false;
     }
-    if (!StartListener()) {
-        Message(kInitFailed);
+    if (!StartListener() && !RecoverListener()) {
+        // A port the user chose not to change ends here without more words.
+        if (listenFailure_.empty()) Message(kInitFailed);
         return false;
     }
     CStartupSplash::EnableSplash(settings.bNoSplash != 1);
@@ -116,9 +118,41 @@ bool CServerApp::InitInstance() {
 
 bool CServerApp::StartListener() {
     listener_ = std::make_unique<CListenSocket>(context_);
-    if (listener_->StartListening()) return true;
+    if (listener_->StartListening()) {
+        listenFailure_.clear();
+        return true;
+    }
+    // An address was chosen but its port could not be bound.
+    listenFailure_.clear();
+    if (!listener_->LocalAddress().empty())
+        listenFailure_ = ListenFailureText(listener_->LocalAddress(), ListeningPort(settings.Port),
+                                           listener_->LastError(), location_);
     listener_.reset();
     return false;
+}
+
+bool CServerApp::RecoverListener() {
+    while (!listener_) {
+        if (listenFailure_.empty() || exitRequested_ || ended_) return false;
+        const int answer = prompts_.MessageBox(listenFailure_ + "\n\n" + kSetupOrQuit,
+                                               platform::PromptIcon::Warning, platform::PromptButtons::YesNo);
+        // OK or Apply in the sheet tries the settings as they then are.
+        if (answer != platform::kIdYes || exitRequested_ || !RunSetup()) return false;
+    }
+    return true;
+}
+
+bool CServerApp::RunSetup() {
+#ifdef VANTREL_HAVE_OPTIONS
+    setupOpen_ = true;
+    COptions sheet(settings, *this, frame_.get());
+    sheet.exec();
+    setupOpen_ = false;
+    portChangedInSheet_ = false;
+    return true;
+#else
+    return false;
+#endif
 }
 
 void CServerApp::OnFileNew() {
@@ -160,6 +194,15 @@ void CServerApp::OnStopServing() {
 }
 
 void CServerApp::OnPortChanged() {
+    // From the sheet: acted on once every page has written back.
+    if (setupOpen_) {
+        portChangedInSheet_ = true;
+        return;
+    }
+    PortChangeNow();
+}
+
+void CServerApp::PortChangeNow() {
     if (!listener_ || listener_->TransferCount() == 0) {
         RestartListener(true);
         return;
@@ -176,10 +219,19 @@ void CServerApp::RestartListener(bool drop) {
         if (StartListener()) {
             if (frame_) OnFileNew();
         } else {
-            Message(kInitFailed);
             CloseDecisionDialogs();
-            // Without a listener the server cannot go on: end as File > Exit does.
-            OnAppExit();
+            if (listenFailure_.empty()) {
+                // No local address: the server cannot go on; end as File > Exit does.
+                Message(kInitFailed);
+                OnAppExit();
+            } else if (setupOpen_) {
+                // The user is in the sheet already, where another port can be chosen.
+                if (!exitRequested_)
+                    prompts_.MessageBox(listenFailure_ + "\n\n" + kChooseInSheet, platform::PromptIcon::Warning,
+                                        platform::PromptButtons::Ok);
+            } else if (!RecoverListener()) {
+                OnAppExit();
+            }
             return;
         }
     }
@@ -265,10 +317,19 @@ bool CServerApp::LoadWindowPlacement(WindowRect& rect) { return ::LoadWindowPlac
 void CServerApp::SaveWindowPlacement(const WindowRect& rect) { ::SaveWindowPlacement(store_, rect); }
 
 void CServerApp::OnSetup() {
-#ifdef VANTREL_HAVE_OPTIONS
-    COptions sheet(settings, *this, frame_.get());
-    sheet.exec();
-#endif
+    RunSetup();
+    // Closed with the server still not listening: ask again, or end.
+    if (!listener_ && !ended_ && !exitRequested_ && !RecoverListener()) OnAppExit();
+}
+
+bool CServerApp::OnSettingsAccepted() {
+    if (portChangedInSheet_ || !listener_) {
+        portChangedInSheet_ = false;
+        PortChangeNow();
+    }
+    // What the sheet wrote is kept even if the program is killed later.
+    SaveSettings(store_, settings);
+    return listener_ != nullptr;
 }
 
 void CServerApp::OnServerInfo() {

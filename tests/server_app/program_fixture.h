@@ -16,9 +16,11 @@
 #include "tests/server_app/peers.h"
 #include "tests/support/temp_dir.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -44,6 +46,7 @@ protected:
         home = dir.File("home");
         std::filesystem::create_directories(home);
         homeEnv = std::make_unique<tests::ScopedEnv>("HOME", home.c_str());
+        WatchForStuckDialogs();
         out = dir.File("out") + "/";
         in = dir.File("in") + "/";
         std::filesystem::create_directories(out);
@@ -58,6 +61,7 @@ protected:
         stored.nPriority = 4;
     }
     void TearDown() override {
+        modalWatch.reset();
         Stop();
         CStartupSplash::EnableSplash(false);
         CStartupSplash::HideSplash();
@@ -90,6 +94,28 @@ protected:
         LoadSettings(reader, s);
         return s;
     }
+    // A message box answer: the button pressed.
+    static platform::ScriptedPromptService::Answer Button(int button) {
+        platform::ScriptedPromptService::Answer answer;
+        answer.button = button;
+        return answer;
+    }
+    // A modal dialog that nobody in the test acts on would wait for ever:
+    // after a while it fails the test and is closed.
+    void WatchForStuckDialogs() {
+        modalWatch = std::make_unique<QTimer>();
+        QObject::connect(modalWatch.get(), &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            modalTicks = modal && modal == lastModal ? modalTicks + 1 : 0;
+            lastModal = modal;
+            if (modalTicks < kStuckTicks) return;
+            ADD_FAILURE() << "a modal dialog nobody answered: " << modal->windowTitle().toStdString();
+            // The program ends too, so that it cannot ask again.
+            if (app) app->OnAppExit();
+            else modal->close();
+        });
+        modalWatch->start(100);
+    }
     std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
     int Rows() const { return app->View()->Model().Count(); }
     // The view's periodic check, which reports and removes ended transfers.
@@ -107,6 +133,10 @@ protected:
     tests::TempDir dir;
     std::string home, out, in, storePath;
     std::unique_ptr<tests::ScopedEnv> homeEnv;
+    static constexpr int kStuckTicks = 150;  // 15 seconds
+    std::unique_ptr<QTimer> modalWatch;
+    QWidget* lastModal = nullptr;
+    int modalTicks = 0;
     int port = 6969;
     ServerSettings stored;
     platform::ManualClock clock{1'000'000'000};

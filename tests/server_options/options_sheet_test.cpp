@@ -154,6 +154,56 @@ TEST_F(OptionsSheet, PortAndTimeoutTakeDigitsOnly) {
     EXPECT_EQ(settings.Timeout, "45");
 }
 
+// A port outside 1 to 65535 used to be stored, end the server and lock every
+// later start out. OK and Apply refuse it with a message and write nothing;
+// the sheet stays open on the Options page until the port is mended.
+TEST_F(OptionsSheet, APortOutside1To65535IsRefusedAndNothingIsWritten) {
+    for (const char* bad : {"70000", "65536", "0", "", "99999999999"}) {
+        SCOPED_TRACE(bad);
+        sheet.reset();
+        settings = ServerSettings{};
+        Open();
+        QWidget* page = Visit(kOptions);
+        auto* port = Control<QLineEdit>(page, COther::IDC_PORT);
+        Retype(port, bad);
+        Retype(Control<QLineEdit>(page, COther::IDC_TIMEOUT), "45");
+        Visit(kInbound);
+        for (const int button : {COptions::ID_APPLY_NOW, COptions::IDOK_BUTTON}) {
+            Press(button);
+            EXPECT_TRUE(sheet->isVisible());
+            EXPECT_EQ(sheet->Tabs()->currentIndex(), kOptions);
+        }
+        EXPECT_EQ(host->prompts.MessageTexts(), std::vector<std::string>(2, COptions::kBadPort));
+        EXPECT_EQ(settings.Port, "69");
+        EXPECT_EQ(settings.Timeout, "30");
+        EXPECT_TRUE(host->portsAtChange.empty());
+        EXPECT_TRUE(host->portsAtAccept.empty()) << "nothing reached the store";
+
+        Retype(port, "65535");
+        Press(COptions::IDOK_BUTTON);
+        EXPECT_FALSE(sheet->isVisible());
+        EXPECT_EQ(settings.Port, "65535");
+        EXPECT_EQ(host->portsAtAccept, std::vector<std::string>{"65535"});
+    }
+}
+
+// Left without a listening port after OK, the server keeps the sheet open
+// where another port or address can be chosen.
+TEST_F(OptionsSheet, OkStaysOpenWhileTheServerHasNoListeningPort) {
+    Open();
+    host->listening = false;
+    Retype(Control<QLineEdit>(Visit(kOptions), COther::IDC_PORT), "1071");
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->Tabs()->currentIndex(), kOptions);
+    EXPECT_EQ(host->portsAtAccept, std::vector<std::string>{"1071"});
+    host->listening = true;
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(host->portsAtChange, std::vector<std::string>{"1071"}) << "changed once";
+    EXPECT_EQ(host->portsAtAccept.size(), 2u) << "every OK tries again";
+}
+
 TEST_F(OptionsSheet, OptionsPageStoresItsSwitches) {
     settings.bAlertMinimised = 1;
     settings.bAllowTsize = 1;

@@ -397,7 +397,10 @@ void CServerApp::OnMainFrameClosed() {
 
 void CServerApp::OnQueryEndSession() {
     sessionEnding_ = true;
-    if (CNewView* view = View(); view && frame_ && !frame_->Closed()) view->DeleteAllRows();
+    if (CNewView* view = View(); view && frame_ && !frame_->Closed()) {
+        view->CheckBeforeClosing();
+        view->DeleteAllRows();
+    }
 }
 
 void CServerApp::OnEndSession() {

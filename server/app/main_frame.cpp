@@ -213,7 +213,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
-    // The last check reports what has ended; the document closes (the view
+    // The last check reports what has ended; CDunmoreDoc closes (the view
     // logs and deletes its rows), then the view goes (saving the window's
     // rectangle), then the run ends.
     view_->CheckBeforeClosing();

@@ -125,6 +125,18 @@ void CMainFrame::BuildStatusBar() {
     // the pointer rests on its menu item or button.
     idleStatus_ = new QLabel(QString::fromLatin1(kIdleStatus), this);
     statusBar()->addWidget(idleStatus_, 1);
+    // A log that cannot be written loses rows: told here, where menu prompts
+    // do not cover it, until the log works again.
+    logStatus_ = new QLabel(this);
+    logStatus_->setStyleSheet(QStringLiteral("color: #c00000"));
+    logStatus_->hide();
+    statusBar()->addPermanentWidget(logStatus_);
+    connect(view_, &CNewView::LogProblem, this, &CMainFrame::ShowLogProblem);
+}
+
+void CMainFrame::ShowLogProblem(const QString& text) {
+    logStatus_->setText(text);
+    logStatus_->setVisible(!text.isEmpty());
 }
 
 void CMainFrame::BuildAccelerators() {
@@ -201,8 +213,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     closed_ = true;
-    // The document closes (the view logs and deletes its rows), then the
-    // view goes (saving the window's rectangle), then the run ends.
+    // The last check reports what has ended; CDunmoreDoc closes (the view
+    // logs and deletes its rows), then the view goes (saving the window's
+    // rectangle), then the run ends.
+    view_->CheckBeforeClosing();
     doc_.OnCloseDocument();
     view_->OnDestroy();
     if (help_) help_->close();

@@ -39,6 +39,9 @@ public:
     QAction* Action(int id) const;
     QToolBar* ToolBar() const { return toolBar_; }
     QLabel* IdleStatus() const { return idleStatus_; }
+    // The status bar's note on a log file that cannot be written (hidden
+    // while there is none).
+    QLabel* LogStatus() const { return logStatus_; }
     CHelpWindow* HelpWindow() const { return help_; }
 
     // Runs a command as its menu item, button or accelerator does; nothing
@@ -64,12 +67,14 @@ private:
     void BuildAccelerators();
     void OnHelp();
     void OnContextHelp();
+    void ShowLogProblem(const QString& text);
 
     AppCommands& app_;
     CDunmoreDoc& doc_;
     CNewView* view_ = nullptr;
     QToolBar* toolBar_ = nullptr;
     QLabel* idleStatus_ = nullptr;
+    QLabel* logStatus_ = nullptr;
     QPointer<CHelpWindow> help_;
     std::map<int, QAction*> actions_;
     unsigned commandState_ = ~0u;  // what UpdateCommandUi last applied

@@ -8,10 +8,12 @@
 #include "server/app/server_settings.h"
 #include "server/app/transfer_row_delegate.h"
 
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QResizeEvent>
 
 #include <algorithm>
+#include <cstring>
 
 namespace {
 
@@ -205,10 +207,13 @@ void CNewView::AddRow(int number, const std::string& client) {
     if (count >= limit) {
         bool logging = !settings.LogFile.empty();
         for (int i = 0; i < count - limit + 1; ++i) {
-            if (logging) logging = AppendRowToLog(settings.LogFile, model_->Row(0));
+            if (logging) logging = LogTopRow(settings.LogFile);
             model_->RemoveFirst();
         }
     }
+    // A running row: the next quiet tick marks it if its transfer is gone,
+    // whatever an earlier quiet period did.
+    rowsMarked_ = false;
     TransferRow row;
     AssignVisible(row.client, client);
     row.itemValue = number;
@@ -226,12 +231,30 @@ void CNewView::AddRow(int number, const std::string& client) {
     }
 }
 
+bool CNewView::LogTopRow(const std::string& logFile) {
+    int error = 0;
+    if (AppendRowToLog(logFile, model_->Row(0), &error)) {
+        if (!logProblemFile_.empty()) {
+            logProblemFile_.clear();
+            emit LogProblem(QString());
+        }
+        return true;
+    }
+    if (logProblemFile_ != logFile) {
+        logProblemFile_ = logFile;
+        const QString path = QFileInfo(QString::fromStdString(logFile)).absoluteFilePath();
+        emit LogProblem(QStringLiteral("Cannot write the log file %1: %2")
+                            .arg(path, QString::fromLocal8Bit(std::strerror(error))));
+    }
+    return false;
+}
+
 void CNewView::DeleteAllRows() {
     const int count = model_->Count();
     const std::string logFile = host_.Settings().LogFile;
     bool logging = !logFile.empty();
     for (int i = 0; i < count; ++i) {
-        if (logging) logging = AppendRowToLog(logFile, model_->Row(0));
+        if (logging) logging = LogTopRow(logFile);
         model_->RemoveFirst();
     }
 }

@@ -45,6 +45,9 @@ public:
 
     // The 5-second tick: the periodic check, then the quiet-tick work.
     void OnTimer();
+    // The window is closing: the periodic check runs once more, so that
+    // transfers that have ended are logged with their result.
+    void CheckBeforeClosing() { host_.SweepTransfers(); }
     bool TimerRunning() const { return timer_.isActive(); }
 
     // The main window became active while not minimised: the alert goes.
@@ -60,12 +63,19 @@ public:
     TransferRowDelegate& Delegate() const { return *delegate_; }
     CNewClientAlert* Alert() const { return alert_; }
 
+signals:
+    // The log file cannot be written: text names it and says why. Sent once
+    // until the file can be written again, then with an empty text.
+    void LogProblem(const QString& text);
+
 protected:
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void AddRow(int number, const std::string& client);
+    // Appends the top row to the log; false when it could not be written.
+    bool LogTopRow(const std::string& logFile);
     void RowEnded(int row, std::int32_t newValue);
     void FitLastColumn();
     void ShowAlert(const std::string& client);
@@ -82,4 +92,5 @@ private:
     bool graphic_ = false;
     bool columnsPending_ = true;
     bool rowsMarked_ = false;
+    std::string logProblemFile_;  // the log file last reported as unwritable
 };

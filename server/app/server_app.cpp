@@ -5,6 +5,8 @@
 #include "server/app/about_sheet.h"
 #include "server/app/command_ids.h"
 #include "server/app/decision_dialogs.h"
+#include "server/app/default_folders.h"
+#include "server/app/listen_failure.h"
 #include "server/app/new_view.h"
 #include "server/app/server_info_dlg.h"
 #include "server/app/settings_store.h"
@@ -43,7 +45,7 @@ CServerApp::CServerApp(platform::RegistryStore& store, platform::Clock& clock,
             QMetaObject::invokeMethod(
                 this, [this] {
                     restartQueued_ = false;
-                    EndPendingDecision();
+                    if (!ended_) EndPendingDecision();
                 },
                 Qt::QueuedConnection);
         }
@@ -81,6 +83,8 @@ bool CServerApp::InitInstance() {
         [this](int signalNumber) { OnTerminationSignal(signalNumber); });
 
     LoadSettings(store_, settings);
+    // Empty folders would serve the folder the program was started from.
+    FillEmptyFolders(settings);
     mainThread_ = platform::CurrentThreadId();
     ApplyProcessPriority();
     settings.Location = location_;
@@ -88,8 +92,9 @@ bool CServerApp::InitInstance() {
         Message(kSocketsFailed);
         return false;
     }
-    if (!StartListener()) {
-        Message(kInitFailed);
+    if (!StartListener() && !RecoverListener()) {
+        // A port the user chose not to change ends here without more words.
+        if (listenFailure_.empty()) Message(kInitFailed);
         return false;
     }
     CStartupSplash::EnableSplash(settings.bNoSplash != 1);
@@ -113,9 +118,41 @@ bool CServerApp::InitInstance() {
 
 bool CServerApp::StartListener() {
     listener_ = std::make_unique<CListenSocket>(context_);
-    if (listener_->StartListening()) return true;
+    if (listener_->StartListening()) {
+        listenFailure_.clear();
+        return true;
+    }
+    // An address was chosen but its port could not be bound.
+    listenFailure_.clear();
+    if (!listener_->LocalAddress().empty())
+        listenFailure_ = ListenFailureText(listener_->LocalAddress(), ListeningPort(settings.Port),
+                                           listener_->LastError(), location_);
     listener_.reset();
     return false;
+}
+
+bool CServerApp::RecoverListener() {
+    while (!listener_) {
+        if (listenFailure_.empty() || exitRequested_ || ended_) return false;
+        const int answer = prompts_.MessageBox(listenFailure_ + "\n\n" + kSetupOrQuit,
+                                               platform::PromptIcon::Warning, platform::PromptButtons::YesNo);
+        // OK or Apply in the sheet tries the settings as they then are.
+        if (answer != platform::kIdYes || exitRequested_ || !RunSetup()) return false;
+    }
+    return true;
+}
+
+bool CServerApp::RunSetup() {
+#ifdef VANTREL_HAVE_OPTIONS
+    setupOpen_ = true;
+    COptions sheet(settings, *this, frame_.get());
+    sheet.exec();
+    setupOpen_ = false;
+    portChangedInSheet_ = false;
+    return true;
+#else
+    return false;
+#endif
 }
 
 void CServerApp::OnFileNew() {
@@ -157,6 +194,15 @@ void CServerApp::OnStopServing() {
 }
 
 void CServerApp::OnPortChanged() {
+    // From the sheet: acted on once every page has written back.
+    if (setupOpen_) {
+        portChangedInSheet_ = true;
+        return;
+    }
+    PortChangeNow();
+}
+
+void CServerApp::PortChangeNow() {
     if (!listener_ || listener_->TransferCount() == 0) {
         RestartListener(true);
         return;
@@ -173,10 +219,19 @@ void CServerApp::RestartListener(bool drop) {
         if (StartListener()) {
             if (frame_) OnFileNew();
         } else {
-            Message(kInitFailed);
             CloseDecisionDialogs();
-            // Without a listener the server cannot go on: end as File > Exit does.
-            OnAppExit();
+            if (listenFailure_.empty()) {
+                // No local address: the server cannot go on; end as File > Exit does.
+                Message(kInitFailed);
+                OnAppExit();
+            } else if (setupOpen_) {
+                // The user is in the sheet already, where another port can be chosen.
+                if (!exitRequested_)
+                    prompts_.MessageBox(listenFailure_ + "\n\n" + kChooseInSheet, platform::PromptIcon::Warning,
+                                        platform::PromptButtons::Ok);
+            } else if (!RecoverListener()) {
+                OnAppExit();
+            }
             return;
         }
     }
@@ -263,10 +318,19 @@ bool CServerApp::LoadWindowPlacement(WindowRect& rect) { return ::LoadWindowPlac
 void CServerApp::SaveWindowPlacement(const WindowRect& rect) { ::SaveWindowPlacement(store_, rect); }
 
 void CServerApp::OnSetup() {
-#ifdef VANTREL_HAVE_OPTIONS
-    COptions sheet(settings, *this, frame_.get());
-    sheet.exec();
-#endif
+    RunSetup();
+    // Closed with the server still not listening: ask again, or end.
+    if (!listener_ && !ended_ && !exitRequested_ && !RecoverListener()) OnAppExit();
+}
+
+bool CServerApp::OnSettingsAccepted() {
+    if (portChangedInSheet_ || !listener_) {
+        portChangedInSheet_ = false;
+        PortChangeNow();
+    }
+    // What the sheet wrote is kept even if the program is killed later.
+    SaveSettings(store_, settings);
+    return listener_ != nullptr;
 }
 
 void CServerApp::OnServerInfo() {
@@ -334,7 +398,10 @@ void CServerApp::OnMainFrameClosed() {
 
 void CServerApp::OnQueryEndSession() {
     sessionEnding_ = true;
-    if (CNewView* view = View(); view && frame_ && !frame_->Closed()) view->DeleteAllRows();
+    if (CNewView* view = View(); view && frame_ && !frame_->Closed()) {
+        view->CheckBeforeClosing();
+        view->DeleteAllRows();
+    }
 }
 
 void CServerApp::OnEndSession() {

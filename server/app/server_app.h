@@ -35,6 +35,11 @@ public:
     static constexpr char kSocketsFailed[] = "Windows sockets initialization failed.";
     static constexpr char kInitFailed[] =
         "Unable to initialise server operations\n\nProgram will now terminate";
+    // After a port that cannot be bound: the question outside the options
+    // sheet, and the advice inside it.
+    static constexpr char kSetupOrQuit[] =
+        "Open System > Setup to choose another port or address?\n(No ends the program.)";
+    static constexpr char kChooseInSheet[] = "Choose another port or address, then press OK or Apply.";
 
     // location: the program's own path (written to the store, and to the
     // RunOnce entry when the session ends).
@@ -64,6 +69,9 @@ public:
     void OnPortChanged() override;
     void ApplyProcessPriority() override;
     int LocalAddressCount() const override;
+    // The sheet's pages have written back: a port change (or a listener that
+    // failed before) is acted on, and the settings are stored.
+    bool OnSettingsAccepted() override;
 
     // drop: replace the listener now (ending its transfers). Either way the
     // decision dialogs close.
@@ -105,8 +113,18 @@ public:
 
     ServerSettings settings;
 
+    // What the last failed start of a listener told (address, port, reason);
+    // empty when it listened, or when no local address was chosen.
+    const std::string& ListenFailure() const { return listenFailure_; }
+
 private:
     bool StartListener();
+    // Without a listener: tells why and offers the options sheet until the
+    // server listens (true) or the user declines (false).
+    bool RecoverListener();
+    // Runs the options sheet; false when the program has none.
+    bool RunSetup();
+    void PortChangeNow();
     // Creates the document, main window and view, or renews the document.
     void OnFileNew();
     void ApplyThreadPriorities(int transferCount);
@@ -133,6 +151,9 @@ private:
     int lastPriority_ = 99;
     int lastTransferCount_ = 99;
     bool restartQueued_ = false;
+    std::string listenFailure_;
+    bool setupOpen_ = false;
+    bool portChangedInSheet_ = false;
     bool exitRequested_ = false;
     bool sessionEnding_ = false;
     bool ended_ = false;

@@ -1,5 +1,6 @@
 #include "transfer_rows.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <climits>
 #include <cstdio>
@@ -124,12 +125,20 @@ std::string LogLine(const TransferRow& row) {
     return line;
 }
 
-bool AppendRowToLog(const std::string& logFile, const TransferRow& row) {
+bool AppendRowToLog(const std::string& logFile, const TransferRow& row, int* error) {
     std::FILE* f = std::fopen(logFile.c_str(), "ab");
-    if (!f) return false;
+    if (!f) {
+        if (error) *error = errno;
+        return false;
+    }
     const std::string line = LogLine(row);
-    // A write that fails half-way loses the line; the next row tries again.
-    std::fwrite(line.data(), 1, line.size(), f);
-    std::fclose(f);
-    return true;
+    errno = 0;
+    const bool written = std::fwrite(line.data(), 1, line.size(), f) == line.size();
+    int reason = errno;
+    // A full disk shows only when the buffer is written out, at the close.
+    const bool closed = std::fclose(f) == 0;
+    if (!closed && reason == 0) reason = errno;
+    if (written && closed) return true;
+    if (error) *error = reason != 0 ? reason : EIO;
+    return false;
 }

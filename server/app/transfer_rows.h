@@ -67,5 +67,6 @@ void AssignVisible(std::string& out, std::string_view text);
 std::string LogLine(const TransferRow& row);
 
 // Appends the row's line to the log file, creating the file when missing.
-// False only when the file cannot be opened.
-bool AppendRowToLog(const std::string& logFile, const TransferRow& row);
+// False when the file cannot be opened or the line not written; error (when
+// given) then holds the system's reason (errno).
+bool AppendRowToLog(const std::string& logFile, const TransferRow& row, int* error = nullptr);

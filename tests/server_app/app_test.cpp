@@ -15,6 +15,7 @@
 #endif
 #include "server/app/command_ids.h"
 #include "server/app/decision_dialogs.h"
+#include "server/app/listen_failure.h"
 #include "server/app/main_frame.h"
 #include "server/app/new_view.h"
 #include "server/app/server_app.h"
@@ -35,6 +36,7 @@
 #include <QTest>
 #include <QTimer>
 
+#include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -178,6 +180,56 @@ TEST_F(AppTest, RowsFollowRealTransfersFromStartToResult) {
     EXPECT_EQ(Row(4).itemValue, kItemFailed);
     EXPECT_EQ(TransferRowDelegate::TextColour(Row(4).itemValue), QColor(255, 0, 0));
     EXPECT_EQ(Transfers(), 0);
+}
+
+// Empty folders used to serve, and take uploads into, the folder the program
+// was started from (the home folder, for a desktop launcher). They now stand
+// for a folder of the server's own, made at the first start and stored.
+TEST_F(AppTest, EmptyFoldersServeAFolderOfTheirOwnAndNeverTheStartingFolder) {
+    const std::string startedIn = dir.File("started-in");
+    std::filesystem::create_directories(startedIn);
+    tests::WriteFile(startedIn + "/private.key", "secret");
+    tests::WriteFile(dir.File("upload.bin"), tests::PatternBytes(700, 5));
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(startedIn);
+    stored.OutPath = "";
+    stored.InPath = "";
+    const std::string ownOut = home + "/tftp/outbound/", ownIn = home + "/tftp/inbound/";
+    const bool started = Start();
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(started);
+    EXPECT_EQ(app->settings.OutPath, ownOut);
+    EXPECT_EQ(app->settings.InPath, ownIn);
+    EXPECT_TRUE(std::filesystem::is_directory(ownOut));
+    EXPECT_TRUE(std::filesystem::is_directory(ownIn));
+
+    std::filesystem::current_path(startedIn);
+    auto leak = tests::TftpGet(kHost, port, "private.key", dir.File("leak.key"));
+    auto put = tests::TftpPut(kHost, port, dir.File("upload.bin"), "private.key");
+    std::filesystem::current_path(cwd);
+    EXPECT_NE(tests::ReadFile(dir.File("leak.key")), "secret") << leak.output;
+    EXPECT_EQ(put.exitCode, 0) << put.output;
+    EXPECT_EQ(tests::ReadFile(startedIn + "/private.key"), "secret") << "not overwritten";
+    EXPECT_EQ(tests::ReadFile(ownIn + "private.key"), tests::PatternBytes(700, 5));
+    tests::WriteFile(ownOut + "boot.img", "image");
+    auto got = tests::TftpGet(kHost, port, "boot.img", dir.File("boot.img"));
+    EXPECT_EQ(tests::ReadFile(dir.File("boot.img")), "image") << got.output;
+
+    app->OnAppExit();
+    Stop();
+    const ServerSettings saved = Reload();
+    EXPECT_EQ(saved.OutPath, ownOut);
+    EXPECT_EQ(saved.InPath, ownIn);
+}
+
+// A store that names folders keeps them, existing or not.
+TEST_F(AppTest, FoldersTheStoreNamesAreKept) {
+    stored.OutPath = dir.File("gone") + "/";
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(app->settings.OutPath, dir.File("gone") + "/");
+    EXPECT_EQ(app->settings.InPath, in);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("gone")));
+    EXPECT_FALSE(std::filesystem::exists(home + "/tftp"));
 }
 
 TEST_F(AppTest, StopServingWithATransferRunningAsksAndBothButtonsWork) {
@@ -336,36 +388,93 @@ TEST_F(AppTest, APendingPortChangeHappensWhenTheLastTransferEnds) {
     EXPECT_EQ(Cell(1, kColumnResult), "Finished : Sending") << "it finished normally";
 }
 
-// A restart that cannot bind its port used to leave a server without a
-// listener; the program now ends as File > Exit does.
-TEST_F(AppTest, AFailedListenerRestartEndsTheProgramLikeExit) {
+// What the user is told when the port cannot be bound: the address, the
+// port, the system's reason and, for a privileged port refused, the remedies.
+TEST(ListenFailure, NamesAddressPortReasonAndThePrivilegedPortsRemedy) {
+    const std::string remedy = "sudo setcap cap_net_bind_service=+ep /opt/vantrel/bin/vantrel";
+    const struct {
+        int port, error;
+        std::string head;
+        bool remedy;
+    } cases[] = {
+        {69, EACCES, "Unable to listen on 10.0.0.5 port 69: Permission denied", true},
+        {1023, EPERM, "Unable to listen on 10.0.0.5 port 1023: Operation not permitted", true},
+        {69, EADDRINUSE, "Unable to listen on 10.0.0.5 port 69: Address already in use", false},
+        {1024, EACCES, "Unable to listen on 10.0.0.5 port 1024: Permission denied", false},
+        {70000, 0, "Unable to listen on 10.0.0.5 port 70000: a port is a number from 1 to 65535", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.head);
+        const std::string text = ListenFailureText("10.0.0.5", c.port, c.error, "/opt/vantrel/bin/vantrel");
+        EXPECT_EQ(text.substr(0, text.find('\n')), c.head);
+        EXPECT_EQ(text.find(remedy) != std::string::npos, c.remedy) << text;
+    }
+    EXPECT_EQ(ListeningPort(""), 69);
+    EXPECT_EQ(ListeningPort("0"), 69);
+    EXPECT_EQ(ListeningPort("0069"), 69);
+    EXPECT_EQ(ListeningPort("70000"), 70000);
+}
+
+// A restart that cannot bind its port used to end the program after two
+// boxes that named neither port nor reason. Now the user is told both and may
+// choose another port; declining ends the program as File > Exit does.
+TEST_F(AppTest, AFailedListenerRestartSaysWhyAndEndsWhenSetupIsDeclined) {
     platform::AsyncUdpSocket squatter;
     ASSERT_TRUE(squatter.Create(kHost, 1071, false));
     ASSERT_TRUE(Start());
     app->settings.Port = "1071";
+    prompts.Queue(Button(platform::kIdOk));  // "Unable to Create listening port"
+    prompts.Queue(Button(platform::kIdNo));
     app->OnPortChanged();
     EXPECT_EQ(prompts.MessageTexts(),
               (std::vector<std::string>{"Unable to Create listening port",
-                                        "Unable to initialise server operations\n\nProgram will now terminate"}));
+                                        "Unable to listen on 127.0.0.1 port 1071: Address already in use\n\n" +
+                                            std::string(CServerApp::kSetupOrQuit)}));
+    EXPECT_EQ(prompts.Prompts().back().buttons, platform::PromptButtons::YesNo);
     EXPECT_TRUE(app->Ended());
     EXPECT_TRUE(app->MainFrame()->Closed());
     EXPECT_EQ(Log(), "Vantrel  09 Sep, 01:46  Ready\r\n");
     Stop();
-    const ServerSettings saved = Reload();
-    EXPECT_EQ(saved.Port, "1071");
     platform::RegistryStore reader(storePath);
     WindowRect rect;
     EXPECT_TRUE(LoadWindowPlacement(reader, rect));
 }
 
-TEST_F(AppTest, AListenerThatCannotStartEndsTheStartUpWithItsMessages) {
+// A stored port that cannot be bound used to end every start before a window
+// opened. Now the user may open the options sheet and choose another port,
+// which the program starts on and stores; or decline and end.
+TEST_F(AppTest, AListenerThatCannotStartOffersSetupBeforeTheWindowOpens) {
     platform::AsyncUdpSocket squatter;
     ASSERT_TRUE(squatter.Create(kHost, static_cast<std::uint16_t>(port), false));
+    const std::string told = "Unable to listen on 127.0.0.1 port 6969: Address already in use\n\n" +
+                             std::string(CServerApp::kSetupOrQuit);
+    prompts.Queue(Button(platform::kIdOk));
+    prompts.Queue(Button(platform::kIdNo));
     EXPECT_FALSE(Start());
-    EXPECT_EQ(prompts.MessageTexts(),
-              (std::vector<std::string>{"Unable to Create listening port",
-                                        "Unable to initialise server operations\n\nProgram will now terminate"}));
+    EXPECT_EQ(prompts.MessageTexts(), (std::vector<std::string>{"Unable to Create listening port", told}));
     EXPECT_EQ(app->MainFrame(), nullptr);
+    Stop();
+#ifdef VANTREL_HAVE_OPTIONS
+    prompts.Clear();
+    prompts.Queue(Button(platform::kIdOk));
+    prompts.Queue(Button(platform::kIdYes));
+    bool seen = false;
+    WhenModal<COptions>(
+        [&](COptions* sheet) {
+            sheet->Tabs()->setCurrentWidget(&sheet->Other());
+            auto* edit = platform::FindControl<QLineEdit>(&sheet->Other(), COther::IDC_PORT);
+            ASSERT_NE(edit, nullptr);
+            edit->setText(QStringLiteral("6970"));
+            sheet->accept();
+        },
+        &seen);
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(seen);
+    EXPECT_EQ(prompts.MessageTexts(), (std::vector<std::string>{"Unable to Create listening port", told}));
+    EXPECT_EQ(Caption(), "Vantrel - 127.0.0.1.6970");
+    EXPECT_EQ(tests::ReadFile(storePath).find("\"Port\"=\"6970\"") != std::string::npos, true)
+        << "stored when the sheet was accepted";
+#endif
 }
 
 // A signal that arrives while a start-up failure is being told ends the

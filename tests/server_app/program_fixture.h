@@ -1,7 +1,7 @@
 // The whole server program started on settings the test writes beforehand:
 // folders of its own, port 6969, no splash, no client limit, priorities left
-// alone. The derived test says where the store lives and which addresses
-// the host has.
+// alone, and a home folder of its own ("home" in the test's folder). The
+// derived test says where the store lives and which addresses the host has.
 #pragma once
 
 #include "common/local_address.h"
@@ -16,9 +16,11 @@
 #include "tests/server_app/peers.h"
 #include "tests/support/temp_dir.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QEvent>
 #include <QTimer>
+#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -41,6 +43,10 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
+        home = dir.File("home");
+        std::filesystem::create_directories(home);
+        homeEnv = std::make_unique<tests::ScopedEnv>("HOME", home.c_str());
+        WatchForStuckDialogs();
         out = dir.File("out") + "/";
         in = dir.File("in") + "/";
         std::filesystem::create_directories(out);
@@ -55,10 +61,12 @@ protected:
         stored.nPriority = 4;
     }
     void TearDown() override {
+        modalWatch.reset();
         Stop();
         CStartupSplash::EnableSplash(false);
         CStartupSplash::HideSplash();
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        homeEnv.reset();
     }
 
     // Writes the stored settings and starts the program on them. The test
@@ -86,6 +94,28 @@ protected:
         LoadSettings(reader, s);
         return s;
     }
+    // A message box answer: the button pressed.
+    static platform::ScriptedPromptService::Answer Button(int button) {
+        platform::ScriptedPromptService::Answer answer;
+        answer.button = button;
+        return answer;
+    }
+    // A modal dialog that nobody in the test acts on would wait for ever:
+    // after a while it fails the test and is closed.
+    void WatchForStuckDialogs() {
+        modalWatch = std::make_unique<QTimer>();
+        QObject::connect(modalWatch.get(), &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            modalTicks = modal && modal == lastModal ? modalTicks + 1 : 0;
+            lastModal = modal;
+            if (modalTicks < kStuckTicks) return;
+            ADD_FAILURE() << "a modal dialog nobody answered: " << modal->windowTitle().toStdString();
+            // The program ends too, so that it cannot ask again.
+            if (app) app->OnAppExit();
+            else modal->close();
+        });
+        modalWatch->start(100);
+    }
     std::string Caption() const { return app->MainFrame()->windowTitle().toStdString(); }
     int Rows() const { return app->View()->Model().Count(); }
     // The view's periodic check, which reports and removes ended transfers.
@@ -101,7 +131,12 @@ protected:
     }
 
     tests::TempDir dir;
-    std::string out, in, storePath;
+    std::string home, out, in, storePath;
+    std::unique_ptr<tests::ScopedEnv> homeEnv;
+    static constexpr int kStuckTicks = 150;  // 15 seconds
+    std::unique_ptr<QTimer> modalWatch;
+    QWidget* lastModal = nullptr;
+    int modalTicks = 0;
     int port = 6969;
     ServerSettings stored;
     platform::ManualClock clock{1'000'000'000};

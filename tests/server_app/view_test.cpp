@@ -32,6 +32,7 @@
 #include <QWhatsThis>
 
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <memory>
 
@@ -379,13 +380,40 @@ TEST_F(ViewTest, ClearDisplayLogsEveryRowOldestFirstOrNoneWithoutALog) {
     EXPECT_EQ(Rows(), 0);
     host.settings.LogFile = logFile;
     EXPECT_EQ(LogLines(), 4);
+}
 
-    // A log that cannot be opened loses the rows of that pass without a word.
-    host.settings.LogFile = dir.File("missing/folder/rows.log");
-    Started(6, "10.0.0.6");
-    View()->DeleteAllRows();
-    EXPECT_EQ(Rows(), 0);
-    EXPECT_TRUE(host.prompts.Prompts().empty());
+// A log that could not be written lost its rows without a word. The status
+// bar now names the file and the reason, once, until the log works again.
+TEST_F(ViewTest, ALogThatCannotBeWrittenIsToldOnceInTheStatusBar) {
+    const struct {
+        std::string file, reason;
+    } cases[] = {
+        {dir.File("missing/folder/rows.log"), "No such file or directory"},  // cannot be opened
+        {"/dev/full", "No space left on device"},                            // cannot be written
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file);
+        host.settings.LogFile = c.file;
+        Open();
+        int told = 0;
+        QObject::connect(View(), &CNewView::LogProblem, [&](const QString& text) { told += !text.isEmpty(); });
+        Started(2, "10.0.0.2");
+        View()->DeleteAllRows();
+        Started(3, "10.0.0.3");
+        View()->DeleteAllRows();
+        EXPECT_EQ(Rows(), 0);
+        EXPECT_EQ(told, 1);
+        EXPECT_FALSE(frame->LogStatus()->isHidden());
+        EXPECT_EQ(frame->LogStatus()->text().toStdString(), "Cannot write the log file " + c.file + ": " + c.reason);
+        EXPECT_TRUE(host.prompts.Prompts().empty()) << "no message box in the middle of the transfers";
+
+        host.settings.LogFile = dir.File("rows.log");
+        Started(4, "10.0.0.4");
+        View()->DeleteAllRows();
+        EXPECT_TRUE(frame->LogStatus()->isHidden()) << "the log works again";
+        EXPECT_EQ(tests::ReadFile(host.settings.LogFile), "10.0.0.4  " + std::string(kStart) + "  \r\n");
+        std::filesystem::remove(host.settings.LogFile);
+    }
 }
 
 // A file name comes from the network: line breaks in it must not split a log
@@ -410,7 +438,7 @@ TEST_F(ViewTest, ControlCharactersInNetworkTextsBecomeVisibleStandIns) {
     EXPECT_EQ(Cell(1, kColumnFile), "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt");
 }
 
-TEST_F(ViewTest, AQuietTickMarksRunningRowsAbandonedOncePerQuietPeriod) {
+TEST_F(ViewTest, AQuietTickMarksRunningRowsAbandonedWhateverCameBefore) {
     Open();
     Started(2, "10.0.0.2");
     Started(3, "10.0.0.3");
@@ -429,23 +457,28 @@ TEST_F(ViewTest, AQuietTickMarksRunningRowsAbandonedOncePerQuietPeriod) {
     EXPECT_EQ(Value(2), kItemEnded) << "ended rows stay as they are";
     EXPECT_EQ(Value(0), kItemFailed) << "the Ready row stays red";
 
-    // Still quiet: not marked again.
+    // A row that arrived since, its transfer dropped (by a restart) before a
+    // tick saw it, used to stay blue for good. It turns yellow all the same.
     Started(4, "10.0.0.4");
-    View()->OnTimer();
-    EXPECT_EQ(Value(3), 4);
-    // A tick that finds a transfer re-arms the marking.
-    host.transfers = 1;
-    View()->OnTimer();
-    host.transfers = 0;
+    host.clock.Advance(60);
     View()->OnTimer();
     EXPECT_EQ(Value(3), kItemAbandoned);
+    EXPECT_EQ(Cell(1, kColumnFinish), "09 Sep, 01:47") << "marked rows are not marked again";
+    // So does one after a tick that found a transfer.
+    Started(5, "10.0.0.5");
+    host.transfers = 1;
+    View()->OnTimer();
+    EXPECT_EQ(Value(4), 5);
+    host.transfers = 0;
+    View()->OnTimer();
+    EXPECT_EQ(Value(4), kItemAbandoned);
 
     // The periodic check reports ended transfers during the tick.
-    Started(5, "10.0.0.5");
-    host.onSweep = [&] { Finished(5, "File not found : Sending"); };
+    Started(6, "10.0.0.6");
+    host.onSweep = [&] { Finished(6, "File not found : Sending"); };
     View()->OnTimer();
-    EXPECT_EQ(Value(4), kItemEnded);
-    EXPECT_EQ(Cell(4, kColumnResult), "File not found : Sending");
+    EXPECT_EQ(Value(5), kItemEnded);
+    EXPECT_EQ(Cell(5, kColumnResult), "File not found : Sending");
 }
 
 TEST_F(ViewTest, ANewClientWhileMinimisedShowsTheAlertUntilTheWindowComesBack) {
@@ -544,13 +577,18 @@ TEST_F(ViewTest, TheSavedRectangleIsAppliedUnlessOffScreenOrMinimisedAtStart) {
     EXPECT_NE(frame->frameGeometry().topLeft(), QPoint(40, 50));
 }
 
-TEST_F(ViewTest, ClosingTheWindowLogsTheRowsThenSavesTheRectangle) {
+// A transfer that had finished but was not yet reported used to be logged
+// at exit without its result: the check now runs once before the rows go.
+TEST_F(ViewTest, ClosingTheWindowChecksOnceThenLogsTheRowsThenSavesTheRectangle) {
     Open();
     Started(2, "10.0.0.2");
+    host.onSweep = [&] { Finished(2, "Finished : Sending"); };
     frame->ExecuteCommand(ID_APP_EXIT);
     EXPECT_TRUE(frame->Closed());
+    EXPECT_EQ(host.sweeps, 1);
     EXPECT_EQ(Rows(), 0);
-    EXPECT_EQ(LogLines(), 2);
+    EXPECT_EQ(Log(), std::string("Vantrel  ") + kStart + "  Ready\r\n10.0.0.2  " + kStart + " " + kStart +
+                         " Finished : Sending\r\n");
     EXPECT_EQ(host.saved.size(), 1u);
     EXPECT_TRUE(app.closed);
 }

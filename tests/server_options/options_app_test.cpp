@@ -232,14 +232,17 @@ TEST_F(OptionsInTheProgram, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
     stored.nPriority = 4;     // the threads page would store 3
     stored.Timeout = "0030";
     ASSERT_TRUE(Start());
-    const std::string cwd = std::filesystem::current_path().string() + "/";
-    ServerSettings expected = app->settings;
-    expected.InPath = cwd;
+    const std::string ownIn = home + "/tftp/inbound/";
+    EXPECT_EQ(app->settings.InPath, ownIn) << "an empty folder is the server's own";
+    const ServerSettings expected = app->settings;
     const int rows = Rows();
-    ASSERT_TRUE(Setup([&](COptions* sheet) { Click(sheet, COptions::IDOK_BUTTON); }));
+    ASSERT_TRUE(Setup([&](COptions* sheet) {
+        Retype(Control<QLineEdit>(sheet->Page(kInbound), CInboundPage::IDC_PATH), "");
+        Click(sheet, COptions::IDOK_BUTTON);
+    }));
 
-    EXPECT_EQ(app->settings.InPath, cwd);
-    EXPECT_EQ(StoredText(app->settings), StoredText(expected)) << "only InPath changed";
+    EXPECT_EQ(app->settings.InPath, ownIn) << "emptied on the page: the own folder again";
+    EXPECT_EQ(StoredText(app->settings), StoredText(expected)) << "nothing else changed";
     EXPECT_EQ(addresses.selections, 1) << "no listener restart";
     EXPECT_EQ(app->PortChangeDlg(), nullptr);
     EXPECT_TRUE(prompts.Prompts().empty());
@@ -248,8 +251,8 @@ TEST_F(OptionsInTheProgram, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
 
     Exit();
     const ServerSettings saved = Reload();
-    EXPECT_EQ(saved.InPath, cwd);
-    EXPECT_EQ(saved.OutPath, "");
+    EXPECT_EQ(saved.InPath, ownIn);
+    EXPECT_EQ(saved.OutPath, home + "/tftp/outbound/");
     EXPECT_EQ(saved.nMaxClients, 15);
     EXPECT_EQ(saved.nPriority, 4);
     EXPECT_EQ(saved.Timeout, "0030");
@@ -478,7 +481,7 @@ TEST_F(OptionsInTheProgram, NeverChosenPriorityIsStoredAsAutomaticAndTheProcessP
     EXPECT_NE(StoreFile().find("\"nPriority\"=dword:00000003\n"), std::string::npos) << StoreFile();
 }
 
-TEST_F(OptionsInTheProgram, ASheetChangeTakesEffectAtOnceAndReachesTheStoreAtExit) {
+TEST_F(OptionsInTheProgram, ASheetChangeTakesEffectAtOnceAndReachesTheStoreWhenAccepted) {
     const std::string served = dir.File("served");
     std::filesystem::create_directories(served);
     tests::WriteFile(served + "/boot.img", tests::PatternBytes(3000, 9));
@@ -499,7 +502,7 @@ TEST_F(OptionsInTheProgram, ASheetChangeTakesEffectAtOnceAndReachesTheStoreAtExi
     auto got = tests::TftpGet(kHost, port, "boot.img", dir.File("got.img"));
     EXPECT_EQ(got.exitCode, 0) << got.output;
     EXPECT_EQ(tests::ReadFile(dir.File("got.img")), tests::PatternBytes(3000, 9));
-    EXPECT_EQ(StoreFile().find("\"Timeout\"=\"45\""), std::string::npos) << "not stored before the end";
+    EXPECT_NE(StoreFile().find("\"Timeout\"=\"45\"\n"), std::string::npos) << "stored when accepted";
 
     Exit();
     const ServerSettings saved = Reload();
@@ -544,33 +547,61 @@ TEST_F(OptionsInTheProgram, CancelAfterApplyKeepsWhatApplyWroteUpToTheStore) {
     EXPECT_EQ(text.find("cancelled"), std::string::npos) << text;
 }
 
-// A port that cannot be bound, typed into the sheet: the program ends as
-// File > Exit does, and what the sheet wrote is saved.
-TEST_F(OptionsInTheProgram, APortThatCannotBeBoundEndsTheProgramWithTheSheetsChangesSaved) {
+// A port that cannot be bound, typed into the sheet, used to end the program.
+// Now the sheet says which address and port and why, and stays open until a
+// port that listens is chosen; what it wrote is stored at each OK.
+TEST_F(OptionsInTheProgram, APortThatCannotBeBoundKeepsTheSheetOpenUntilAnotherPortListens) {
     platform::AsyncUdpSocket squatter;
     ASSERT_TRUE(squatter.Create(kHost, 1071, false));
     ASSERT_TRUE(Start());
+    bool openAfterFailure = false, noListener = false;
+    std::string storedAfterFailure;
     ASSERT_TRUE(Setup([&](COptions* sheet) {
         QWidget* page = Visit(sheet, kOptions);
         Retype(Control<QLineEdit>(page, COther::IDC_PORT), "1071");
         Retype(Control<QLineEdit>(page, COther::IDC_TIMEOUT), "77");
-        Retype(Control<QLineEdit>(Visit(sheet, kThreads), CThreadsPage::IDC_LOG_FILE),
-               QString::fromStdString(dir.File("last.log")));
+        Click(sheet, COptions::IDOK_BUTTON);
+        openAfterFailure = sheet->isVisible();
+        noListener = app->Listener() == nullptr;
+        storedAfterFailure = StoreFile();
+        Retype(Control<QLineEdit>(Visit(sheet, kOptions), COther::IDC_PORT), "1072");
         Click(sheet, COptions::IDOK_BUTTON);
     }));
+    EXPECT_TRUE(openAfterFailure);
+    EXPECT_TRUE(noListener);
+    EXPECT_NE(storedAfterFailure.find("\"Timeout\"=\"77\""), std::string::npos) << storedAfterFailure;
     EXPECT_EQ(prompts.MessageTexts(),
               (std::vector<std::string>{"Unable to Create listening port",
-                                        "Unable to initialise server operations\n\nProgram will now terminate"}));
+                                        "Unable to listen on 127.0.0.1 port 1071: Address already in use\n\n" +
+                                            std::string(CServerApp::kChooseInSheet)}));
+    EXPECT_FALSE(app->Ended());
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "closed by the second OK";
+    EXPECT_EQ(Caption(), "Vantrel - 127.0.0.1.1072");
+    EXPECT_NE(StoreFile().find("\"Port\"=\"1072\""), std::string::npos) << "stored at OK";
+    auto got = tests::TftpGet(kHost, 1072, "nothere.bin", dir.File("x.bin"));
+    EXPECT_EQ(Rows(), 2) << "serving on the new port: " << got.output;
+}
+
+// Cancelled while the server has no listening port: asked to open the sheet
+// again or end; No ends the program as File > Exit does.
+TEST_F(OptionsInTheProgram, CancellingTheSheetWithoutAListeningPortAsksAgain) {
+    platform::AsyncUdpSocket squatter;
+    ASSERT_TRUE(squatter.Create(kHost, 1071, false));
+    ASSERT_TRUE(Start());
+    prompts.Queue({});  // "Unable to Create listening port"
+    prompts.Queue({});  // what failed, inside the sheet
+    prompts.Queue(Button(platform::kIdNo));
+    ASSERT_TRUE(Setup([&](COptions* sheet) {
+        Retype(Control<QLineEdit>(Visit(sheet, kOptions), COther::IDC_PORT), "1071");
+        Click(sheet, COptions::ID_APPLY_NOW);
+        Click(sheet, COptions::IDCANCEL_BUTTON);
+    }));
+    ASSERT_EQ(prompts.Prompts().size(), 3u);
+    EXPECT_EQ(prompts.Prompts()[2].buttons, platform::PromptButtons::YesNo);
+    EXPECT_NE(prompts.Prompts()[2].text.find(CServerApp::kSetupOrQuit), std::string::npos);
     EXPECT_TRUE(app->Ended());
-    EXPECT_TRUE(app->MainFrame()->Closed());
-    EXPECT_EQ(app->Listener(), nullptr);
-    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
-    EXPECT_EQ(app->settings.LogFile, dir.File("last.log")) << "the pages after Options wrote back too";
     Stop();
-    const ServerSettings saved = Reload();
-    EXPECT_EQ(saved.Port, "1071");
-    EXPECT_EQ(saved.Timeout, "77");
-    EXPECT_EQ(saved.LogFile, dir.File("last.log"));
+    EXPECT_EQ(Reload().Port, "1071") << "a port in use is a valid choice; it may be free next time";
 }
 
 // A shutdown while the sheet is open: the sheet closes as if cancelled, the

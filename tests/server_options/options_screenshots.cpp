@@ -3,6 +3,7 @@
 // Run under a real display server (scripts/screenshots-options.sh uses Xvfb).
 #include "server/app/options/folder_browser.h"
 #include "server/app/options/options.h"
+#include "platform/scripted_prompt_service.h"
 #include "server/app/options_host.h"
 #include "server/app/server_settings.h"
 
@@ -20,6 +21,10 @@ public:
     void OnPortChanged() override {}
     void ApplyProcessPriority() override {}
     int LocalAddressCount() const override { return 2; }
+    platform::PromptService& Prompts() override { return prompts; }
+    bool OnSettingsAccepted() override { return true; }
+
+    platform::ScriptedPromptService prompts;
 };
 
 bool Save(QWidget* window, const QString& file) {

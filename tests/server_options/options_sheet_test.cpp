@@ -56,6 +56,8 @@ protected:
         return Control<QPushButton>(sheet.get(), COptions::ID_APPLY_NOW)->isEnabled();
     }
 
+    tests::TempDir home;
+    tests::ScopedEnv homeEnv{"HOME", home.Path().c_str()};
     ServerSettings settings;
     std::unique_ptr<FakeOptionsHost> host;  // outlives the sheet
     std::unique_ptr<COptions> sheet;
@@ -88,9 +90,15 @@ TEST_F(OptionsSheet, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
     settings.nPriority = 4;
     settings.Port = "69";
     Open();
+    auto* note = Control<QLabel>(sheet->Page(kInbound), CFolderPage::IDC_EMPTY_NOTE);
+    ASSERT_NE(note, nullptr);
+    EXPECT_TRUE(note->text().contains(QString::fromStdString(home.Path() + "/tftp/inbound/")))
+        << note->text().toStdString();
     Press(COptions::IDOK_BUTTON);
     EXPECT_EQ(sheet->result(), QDialog::Accepted);
-    EXPECT_EQ(settings.InPath, folders::CurrentDirectory() + "/");
+    EXPECT_EQ(settings.InPath, home.Path() + "/tftp/inbound/") << "the page's own folder, made now";
+    EXPECT_TRUE(std::filesystem::is_directory(home.Path() + "/tftp/inbound"));
+    EXPECT_FALSE(std::filesystem::exists(home.Path() + "/tftp/outbound")) << "its page was not shown";
     EXPECT_EQ(settings.OutPath, "");    // the Outbound page would have normalised it
     EXPECT_EQ(settings.nMaxClients, 15);  // Client Limits would have stored 1
     EXPECT_EQ(settings.nPriority, 4);     // the threads page would have stored 3
@@ -144,6 +152,56 @@ TEST_F(OptionsSheet, PortAndTimeoutTakeDigitsOnly) {
     Press(COptions::IDOK_BUTTON);
     EXPECT_EQ(settings.Port, "1069");
     EXPECT_EQ(settings.Timeout, "45");
+}
+
+// A port outside 1 to 65535 used to be stored, end the server and lock every
+// later start out. OK and Apply refuse it with a message and write nothing;
+// the sheet stays open on the Options page until the port is mended.
+TEST_F(OptionsSheet, APortOutside1To65535IsRefusedAndNothingIsWritten) {
+    for (const char* bad : {"70000", "65536", "0", "", "99999999999"}) {
+        SCOPED_TRACE(bad);
+        sheet.reset();
+        settings = ServerSettings{};
+        Open();
+        QWidget* page = Visit(kOptions);
+        auto* port = Control<QLineEdit>(page, COther::IDC_PORT);
+        Retype(port, bad);
+        Retype(Control<QLineEdit>(page, COther::IDC_TIMEOUT), "45");
+        Visit(kInbound);
+        for (const int button : {COptions::ID_APPLY_NOW, COptions::IDOK_BUTTON}) {
+            Press(button);
+            EXPECT_TRUE(sheet->isVisible());
+            EXPECT_EQ(sheet->Tabs()->currentIndex(), kOptions);
+        }
+        EXPECT_EQ(host->prompts.MessageTexts(), std::vector<std::string>(2, COptions::kBadPort));
+        EXPECT_EQ(settings.Port, "69");
+        EXPECT_EQ(settings.Timeout, "30");
+        EXPECT_TRUE(host->portsAtChange.empty());
+        EXPECT_TRUE(host->portsAtAccept.empty()) << "nothing reached the store";
+
+        Retype(port, "65535");
+        Press(COptions::IDOK_BUTTON);
+        EXPECT_FALSE(sheet->isVisible());
+        EXPECT_EQ(settings.Port, "65535");
+        EXPECT_EQ(host->portsAtAccept, std::vector<std::string>{"65535"});
+    }
+}
+
+// Left without a listening port after OK, the server keeps the sheet open
+// where another port or address can be chosen.
+TEST_F(OptionsSheet, OkStaysOpenWhileTheServerHasNoListeningPort) {
+    Open();
+    host->listening = false;
+    Retype(Control<QLineEdit>(Visit(kOptions), COther::IDC_PORT), "1071");
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->Tabs()->currentIndex(), kOptions);
+    EXPECT_EQ(host->portsAtAccept, std::vector<std::string>{"1071"});
+    host->listening = true;
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(host->portsAtChange, std::vector<std::string>{"1071"}) << "changed once";
+    EXPECT_EQ(host->portsAtAccept.size(), 2u) << "every OK tries again";
 }
 
 TEST_F(OptionsSheet, OptionsPageStoresItsSwitches) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/control_ids.h"
+#include "platform/scripted_prompt_service.h"
 #include "server/app/options_host.h"
 #include "server/app/server_settings.h"
 
@@ -34,9 +35,17 @@ public:
     void OnPortChanged() override { portsAtChange.push_back(settings_.Port); }
     void ApplyProcessPriority() override { raiseAtApply.push_back(settings_.bRaisePriority); }
     int LocalAddressCount() const override { return addresses_; }
+    platform::PromptService& Prompts() override { return prompts; }
+    bool OnSettingsAccepted() override {
+        portsAtAccept.push_back(settings_.Port);
+        return listening;
+    }
 
     std::vector<std::string> portsAtChange;
     std::vector<int> raiseAtApply;
+    std::vector<std::string> portsAtAccept;  // one entry per OK or Apply that wrote back
+    bool listening = true;                   // what OnSettingsAccepted answers
+    platform::ScriptedPromptService prompts;
 
 private:
     const ServerSettings& settings_;

@@ -12,23 +12,19 @@ using options::FitsSetting;
 using options::NormaliseFolderText;
 using options::TextKind;
 
-TEST(FolderText, EmptyBecomesTheCurrentDirectoryWithATrailingSlash) {
-    EXPECT_EQ(NormaliseFolderText("", [] { return std::string("/home/op"); }), "/home/op/");
-    EXPECT_EQ(NormaliseFolderText("", [] { return std::string("/"); }), "/");
-    // An unreadable current directory leaves the text empty.
-    EXPECT_EQ(NormaliseFolderText("", [] { return std::string(); }), "");
+// An empty text stands for the page's own folder, never the current
+// directory (which an empty setting would otherwise name), whatever its length.
+TEST(FolderText, EmptyBecomesThePagesOwnFolderWithATrailingSlash) {
+    EXPECT_EQ(NormaliseFolderText("", [] { return std::string("/home/op/tftp/inbound/"); }),
+              "/home/op/tftp/inbound/");
+    EXPECT_EQ(NormaliseFolderText("", [] { return std::string("/home/op/tftp"); }), "/home/op/tftp/");
+    const std::string deep = "/" + std::string(98, 'd');
+    EXPECT_EQ(NormaliseFolderText("", [&] { return deep; }), deep + "/");
 }
 
-TEST(FolderText, ACurrentDirectoryTooLongToStoreLeavesTheTextEmpty) {
-    const std::string deep = "/" + std::string(98, 'd');  // 99, and 100 with its "/"
-    EXPECT_EQ(NormaliseFolderText("", [&] { return deep; }), "");
-    const std::string fits = "/" + std::string(97, 'd');
-    EXPECT_EQ(NormaliseFolderText("", [&] { return fits; }), fits + "/");
-}
-
-TEST(FolderText, ATrailingSlashIsAddedOnceAndTheCurrentDirectoryIsNotAsked) {
+TEST(FolderText, ATrailingSlashIsAddedOnceAndTheOwnFolderIsNotAsked) {
     auto never = []() -> std::string {
-        ADD_FAILURE() << "current directory asked for a non-empty text";
+        ADD_FAILURE() << "own folder asked for a non-empty text";
         return {};
     };
     EXPECT_EQ(NormaliseFolderText("/srv/tftp", never), "/srv/tftp/");

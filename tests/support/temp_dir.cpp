@@ -44,3 +44,17 @@ std::string PatternBytes(std::size_t size, std::uint32_t seed) {
 }
 
 }  // namespace tests
+
+tests::ScopedEnv::ScopedEnv(const char* name, const char* value) : name_(name) {
+    if (const char* old = std::getenv(name)) {
+        old_ = old;
+        had_ = true;
+    }
+    if (value) ::setenv(name, value, 1);
+    else ::unsetenv(name);
+}
+
+tests::ScopedEnv::~ScopedEnv() {
+    if (had_) ::setenv(name_.c_str(), old_.c_str(), 1);
+    else ::unsetenv(name_.c_str());
+}

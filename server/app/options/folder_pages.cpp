@@ -1,24 +1,27 @@
 #include "folder_pages.h"
 
 #include "folder_browser.h"
-#include "folder_system.h"
 #include "setting_text.h"
 
 #include "platform/control_ids.h"
+#include "server/app/default_folders.h"
 #include "server/app/server_settings.h"
 
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <utility>
+
 using platform::SetControlId;
 
 CFolderPage::CFolderPage(int dialogId, const QString& caption, const QString& groupText,
-                         int pathId, ServerSettings& settings)
-    : COptionsPage(dialogId, caption), settings_(settings) {
+                         int pathId, std::string emptyFolder, ServerSettings& settings)
+    : COptionsPage(dialogId, caption), settings_(settings), emptyFolder_(std::move(emptyFolder)) {
     pageLayout_ = new QVBoxLayout(this);
     auto* group = new QGroupBox(groupText, this);
     auto* groupLayout = new QVBoxLayout(group);
@@ -34,11 +37,20 @@ CFolderPage::CFolderPage(int dialogId, const QString& caption, const QString& gr
     row->addWidget(pathEdit_, 1);
     row->addWidget(browse_);
     groupLayout->addLayout(row);
+    auto* note = new QLabel(QStringLiteral("An empty path means %1, created when first used.")
+                                .arg(QString::fromStdString(emptyFolder_)),
+                            group);
+    SetControlId(note, IDC_EMPTY_NOTE);
+    note->setWordWrap(true);
+    groupLayout->addWidget(note);
     pageLayout_->addWidget(group);
 }
 
 std::string CFolderPage::NormalisedPath() const {
-    return options::NormaliseFolderText(m_path, folders::CurrentDirectory);
+    return options::NormaliseFolderText(m_path, [this] {
+        MakeFolder(emptyFolder_);
+        return emptyFolder_;
+    });
 }
 
 void CFolderPage::ExchangePath(bool save) {
@@ -60,7 +72,7 @@ void CFolderPage::OnBrowse() {
 }
 
 CInboundPage::CInboundPage(ServerSettings& settings)
-    : CFolderPage(IDD, "Inbound", "Inbound file path", IDC_PATH, settings) {
+    : CFolderPage(IDD, "Inbound", "Inbound file path", IDC_PATH, DefaultInboundFolder(), settings) {
     pageLayout_->addStretch(1);
 }
 
@@ -71,7 +83,7 @@ void CInboundPage::DoDataExchange(bool save) { ExchangePath(save); }
 void CInboundPage::OnOK() { settings_.InPath = NormalisedPath(); }
 
 COutboundPage::COutboundPage(ServerSettings& settings)
-    : CFolderPage(IDD, "Outbound", "Outbound file path", IDC_PATH, settings) {
+    : CFolderPage(IDD, "Outbound", "Outbound file path", IDC_PATH, DefaultOutboundFolder(), settings) {
     force_ = new QCheckBox("Only Send This File", this);
     SetControlId(force_, IDC_FORCE);
     WatchButton(force_);

@@ -18,15 +18,19 @@ class CFolderPage : public COptionsPage {
     Q_OBJECT
 public:
     static constexpr int IDC_BROWSE = 1047;
+    // The note under the edit that names the folder an empty text stands for.
+    static constexpr int IDC_EMPTY_NOTE = 1048;
 
     std::string m_path;  // the page's copy of the folder text
 
 protected:
+    // emptyFolder: the folder an empty text stands for (it is named on the
+    // page and created when the page stores it).
     CFolderPage(int dialogId, const QString& caption, const QString& groupText, int pathId,
-                ServerSettings& settings);
+                std::string emptyFolder, ServerSettings& settings);
 
-    // The folder text as it is stored: with its trailing "/", the current
-    // directory when empty.
+    // The folder text as it is stored: with its trailing "/", the page's own
+    // folder when empty.
     std::string NormalisedPath() const;
     void ExchangePath(bool save);
 
@@ -38,6 +42,7 @@ private:
 
     QLineEdit* pathEdit_ = nullptr;
     QPushButton* browse_ = nullptr;
+    std::string emptyFolder_;
 };
 
 class CInboundPage : public CFolderPage {

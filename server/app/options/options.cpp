@@ -6,7 +6,9 @@
 #include "other_page.h"
 #include "threads_page.h"
 
+#include "common/digits.h"
 #include "platform/control_ids.h"
+#include "platform/prompt_service.h"
 #include "server/app/options_host.h"
 #include "server/app/server_settings.h"
 
@@ -79,19 +81,34 @@ void COptions::OnPageChanged(int index) {
     Page(index)->SetActive();
 }
 
-void COptions::WriteBack() {
+bool COptions::WriteBack() {
     if (currentPage_ >= 0) Page(currentPage_)->KillActive();
+    if (!PortAccepted()) return false;
     for (COptionsPage* page : pages_) page->Accept();
+    for (COptionsPage* page : pages_) page->SetModified(false);
+    return true;
+}
+
+bool COptions::PortAccepted() {
+    // A port past 65535 would become another one, and 0 is none: a typo here
+    // used to end the server and lock every later start out.
+    if (!other_->IsCreated()) return true;
+    const int port = tftp::LeadingDigits(other_->m_Port);
+    if (port >= 1 && port <= 65535) return true;
+    host_.Prompts().MessageBox(kBadPort, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+    tabs_->setCurrentWidget(other_);
+    other_->FocusPort();
+    return false;
 }
 
 void COptions::accept() {
-    WriteBack();
-    QDialog::accept();
+    if (!WriteBack()) return;
+    if (host_.OnSettingsAccepted()) QDialog::accept();
+    else tabs_->setCurrentWidget(other_);  // where another port can be chosen
 }
 
 void COptions::Apply() {
-    WriteBack();
-    for (COptionsPage* page : pages_) page->SetModified(false);
+    if (WriteBack()) host_.OnSettingsAccepted();
 }
 
 void COptions::UpdateApplyButton() {

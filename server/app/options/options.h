@@ -29,6 +29,7 @@ public:
     static constexpr int IDCANCEL_BUTTON = 2;
     static constexpr int ID_APPLY_NOW = 0x3021;
     static constexpr char kCaption[] = "Server Options";
+    static constexpr char kBadPort[] = "The port must be a number from 1 to 65535.";
 
     COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent = nullptr);
     ~COptions() override;
@@ -45,7 +46,10 @@ public:
     CClientsPage& Clients() const { return *clients_; }
     CThreadsPage& Threads() const { return *threads_; }
 
-    // OK: every shown page writes back, then the sheet closes.
+    // OK: every shown page writes back, then the sheet closes. A port outside
+    // 1 to 65535 is refused first (nothing is written back, the sheet stays
+    // open on the Options page), and the sheet also stays open when the
+    // server is left without a listening port.
     void accept() override;
     // Apply: every shown page writes back; the sheet stays open.
     void Apply();
@@ -56,7 +60,10 @@ protected:
 private:
     void OnInitDialog();
     void OnPageChanged(int index);
-    void WriteBack();
+    // Every shown page writes back; false when an entry is refused, and then
+    // nothing is written.
+    bool WriteBack();
+    bool PortAccepted();
     void UpdateApplyButton();
 
     ServerSettings& settings_;

@@ -69,6 +69,11 @@ void COther::ReadSettings(bool multihomedHost) {
     m_bMinimiseAtStart = settings_.bMinimiseAtStart;
 }
 
+void COther::FocusPort() {
+    port_->setFocus();
+    port_->selectAll();
+}
+
 void COther::OnInitDialog() {
     UpdateData(false);
     noMultihomedBox_->setEnabled(m_bMultihomed != 0);

@@ -28,6 +28,8 @@ public:
     // multihomedHost: the listener found two or more local addresses; only
     // then does the page show and change bShowMultihomed.
     void ReadSettings(bool multihomedHost);
+    // Puts the cursor into the port edit, its text selected.
+    void FocusPort();
 
     std::string m_Port;
     std::string m_Timeout;

@@ -45,15 +45,10 @@ void LimitEdit(QLineEdit* edit, TextKind kind) {
     edit->setValidator(new SettingTextValidator(kind, edit));
 }
 
-std::string NormaliseFolderText(std::string text,
-                                const std::function<std::string()>& currentDirectory) {
-    if (text.empty()) {
-        text = currentDirectory();
-        if (!text.empty() && text.back() != '/') text.push_back('/');
-        // A directory too long to store stays empty: the server then names
-        // files relative to its current directory, which is the same folder.
-        if (text.size() > ServerSettings::kMaxText) text.clear();
-    }
+std::string NormaliseFolderText(std::string text, const std::function<std::string()>& emptyFolder) {
+    // An empty text would name the folder the server was started from: the
+    // folder of its own stands in for it, however long its name.
+    if (text.empty()) text = emptyFolder();
     if (!text.empty() && text.back() != '/') text.push_back('/');
     return text;
 }

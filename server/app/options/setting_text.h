@@ -35,10 +35,9 @@ private:
 // Gives an edit its length limit and validator.
 void LimitEdit(QLineEdit* edit, TextKind kind);
 
-// The folder write-back: an empty text becomes the current directory (when
-// it can be read and fits a setting) with a trailing "/"; any other text
-// gets a trailing "/" when it has none.
-std::string NormaliseFolderText(std::string text,
-                                const std::function<std::string()>& currentDirectory);
+// The folder write-back: an empty text becomes emptyFolder() (the server's
+// own folder for that direction); every text gets a trailing "/" when it has
+// none.
+std::string NormaliseFolderText(std::string text, const std::function<std::string()>& emptyFolder);
 
 }  // namespace options

@@ -1,4 +1,4 @@
-// Command, control and resource numbers of the client, kept from its design
+// The client's command, control and resource numbers and its fixed texts,
 // so that readers and tests can find "edit 1002" or "command 32771".
 #pragma once
 

@@ -368,7 +368,7 @@ TEST_F(SkerryGui, AcceptedEntriesAreSavedInTheStartupSection) {
 
 // ---- names ----------------------------------------------------------------------
 
-TEST(ShortName, TheDesignsExamples) {
+TEST(ShortName, NamesAreCutToEightDotThree) {
     const std::pair<const char*, const char*> cases[] = {
         {"longfilename.txt", "longfile.txt"}, {"report.html", "report.htm"},
         {"my file-v2.tar.gz", "myfilev2.tar"}, {"README", "README"},

@@ -67,6 +67,8 @@ inline constexpr char kAboutCaption[] = "About Halden Client";          // 5
 inline constexpr char kAboutCompanyTab[] = "The Company";               // 3
 inline constexpr char kAboutVersionTab[] = "Version";                   // 4
 inline constexpr char kIdleMessage[] = "Press F1 for Help";
+// The status line after Abort, before any data has moved.
+inline constexpr char kAbortedText[] = "Transfer Aborted";
 inline constexpr char kProfileFileName[] = "Skerry.INI";
 
 // Menu items carry their command number the way controls carry their id.

@@ -144,6 +144,8 @@ void CHaldenView::BuildForm() {
     abort_ = new QPushButton("Abort", this);
     platform::SetControlId(abort_, ID_TRANSFER_ABORT);
     abort_->setWhatsThis("End the running transfer and tell the server.");
+    // Enter presses the focused button, as in a dialog.
+    for (QPushButton* button : {send_, get_, abort_}) button->setAutoDefault(true);
     buttons->addWidget(send_);
     buttons->addWidget(get_);
     buttons->addWidget(abort_);
@@ -220,6 +222,16 @@ bool CHaldenView::ReplaceTransfer() {
     return true;
 }
 
+bool CHaldenView::OpenLocalPort() {
+    transfer->owner = &messages_;
+    if (transfer->OpenLocalPort() == 1) return true;
+    // No address, or none to bind to: the start ends here, with what the
+    // transfer object has said (nothing after a Cancel). The object goes, so
+    // that the address it may have announced does not reach the caption.
+    transfer.reset();
+    return false;
+}
+
 void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     transfer->useSourceDir = useSourceDir;
     transfer->sending = send;
@@ -235,9 +247,7 @@ void CHaldenView::Start(int send) {
     if (starting_) return;
     if (!ReplaceTransfer()) return;
     starting_ = true;
-    transfer->owner = &messages_;
-    transfer->OpenLocalPort();
-    if (ValidateInputs() == 1) {
+    if (OpenLocalPort() && ValidateInputs() == 1) {
         CopyEntriesToTransfer(0, send);
         if (send == 1)
             transfer->StartSend(remoteName, localName, hostAddress, port, binary, {});
@@ -263,10 +273,8 @@ void CHaldenView::SendDroppedFile(const std::string& path) {
     matchFiles = 1;
     DoDataExchange(false);
 
-    transfer->owner = &messages_;
-    transfer->OpenLocalPort();
-    transfer->sourceDir = folder;
-    if (ValidateInputs() == 1) {
+    if (OpenLocalPort() && ValidateInputs() == 1) {
+        transfer->sourceDir = folder;
         CopyEntriesToTransfer(1, 1);
         transfer->StartSend(remoteName, localName, hostAddress, port, binary, file);
     }
@@ -356,7 +364,11 @@ void CHaldenView::OnMatchFiles() {
 // ---- abort ------------------------------------------------------------------
 
 void CHaldenView::OnAbort() {
-    if (transfer && transfer->busy) transfer->Abort(tftp::kErrTransferAborted);
+    if (!transfer || !transfer->busy) return;
+    transfer->Abort(tftp::kErrTransferAborted);
+    // The bar stays where it was; the status line tells how far it got.
+    const bool moved = transfer->sending == 1 ? transfer->bytesSent > 0 : transfer->blocksReceived > 0;
+    app_.SetStatusText(0, moved ? transfer->statusText + " - Aborted" : std::string(kAbortedText));
 }
 
 bool CHaldenView::OnUpdateAbort() const { return transfer && transfer->busy; }
@@ -377,10 +389,14 @@ long CHaldenView::OnTransferProgress(std::int64_t wParam, std::int64_t lParam) {
     if (wParam == kProgressStart) {
         progress->setRange(0, 100);
         progress->setValue(0);
-        progressScale = std::max<std::int64_t>(v / 100, 1);
+        progressTotal = v;
+    } else if (wParam == kProgressDone) {
+        progress->setValue(100);
     } else {
-        // A position beyond 100 shows as a full bar.
-        progress->setValue(static_cast<int>(std::clamp<std::int64_t>(v / progressScale, 0, 100)));
+        // The bar goes as the percentage in the status line does; a count
+        // beyond the announced size shows as a full bar.
+        const double percent = 100.0 * static_cast<double>(v) / static_cast<double>(progressTotal);
+        progress->setValue(static_cast<int>(std::clamp(percent, 0.0, 100.0)));
     }
     return 0;
 }

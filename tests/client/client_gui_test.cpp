@@ -11,6 +11,7 @@
 #include "client/main_frame.h"
 #include "client/options_sheet.h"
 #include "client/short_name.h"
+#include "client/status_pane.h"
 #include "common/tftp_packet.h"
 #include "platform/clock.h"
 #include "platform/control_ids.h"
@@ -29,6 +30,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -39,6 +41,7 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
 #include <filesystem>
 
@@ -57,8 +60,25 @@ void Put(const std::string& path, const std::string& bytes) {
 
 class SkerryGui : public ::testing::Test {
 protected:
-    void SetUp() override { profilePath = dir.File("config/Skerry.INI"); }
-    void TearDown() override { app.reset(); }
+    void SetUp() override {
+        profilePath = dir.File("config/Skerry.INI");
+        // A modal dialog no test expected fails the test and is closed,
+        // instead of leaving it hanging.
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            modalMs = modal ? modalMs + kWatchdogTickMs : 0;
+            if (!modal || modalMs < kUnexpectedModalMs) return;
+            ADD_FAILURE() << "unexpected modal dialog: " << modal->windowTitle().toStdString();
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            else modal->close();
+            modalMs = 0;
+        });
+        watchdog.start(kWatchdogTickMs);
+    }
+    void TearDown() override {
+        watchdog.stop();
+        app.reset();
+    }
 
     void Start() {
         app = std::make_unique<CClientApp>(prompts, clock, addresses, profilePath);
@@ -113,6 +133,10 @@ protected:
     }
     std::string Profile() { return tests::FileExists(profilePath) ? tests::ReadFile(profilePath) : ""; }
 
+    static constexpr int kWatchdogTickMs = 100;
+    static constexpr int kUnexpectedModalMs = 3000;
+    QTimer watchdog;
+    int modalMs = 0;
     tests::TempDir dir;
     std::string profilePath;
     platform::ScriptedPromptService prompts;
@@ -544,6 +568,7 @@ TEST_F(SkerryGui, AbortBeforeAnyTransferDoesNothingAndFileAbortIsEnabledOnlyWhil
     EXPECT_TRUE(Control<QPushButton>(IDC_SEND)->isEnabled()) << "no control is ever disabled";
     abort->trigger();
     EXPECT_EQ(view->transfer->busy, 0);
+    EXPECT_TRUE(Shows("Transfer Aborted")) << Status().toStdString();
 }
 
 TEST_F(SkerryGui, StatusLineFollowsASendOfAThousandBytes) {
@@ -614,7 +639,7 @@ TEST_F(SkerryGui, TheAbortButtonSendsErrorEightAndKeepsThePartialFile) {
     EXPECT_EQ(tests::Block(p), 8);
     EXPECT_EQ(tests::ErrorTextOf(p), "Transfer Aborted");
     EXPECT_EQ(tests::ReadFile(dir.File("part.bin")), block);
-    EXPECT_TRUE(Shows("Received 512 bytes (1 blocks)")) << "the status stays";
+    EXPECT_TRUE(Shows("Received 512 bytes (1 blocks) - Aborted")) << Status().toStdString();
 }
 
 TEST_F(SkerryGui, SilentServerTimesOutThroughTheIdleProcessing) {
@@ -633,14 +658,13 @@ TEST_F(SkerryGui, SilentServerTimesOutThroughTheIdleProcessing) {
     EXPECT_TRUE(server.Silent(100));
 }
 
-TEST_F(SkerryGui, ProgressScaleFollowsTheFileSize) {
+TEST_F(SkerryGui, TheBarGoesAsThePercentageAndIsFullAtDone) {
     Start();
     app->outboundPath = dir.Path() + "/";
     QProgressBar* bar = Control<QProgressBar>(IDC_PROGRESS);
-    struct Case { int size; std::int64_t scale; int end; };
-    for (const Case& c : {Case{50, 1, 50}, Case{150, 1, 100}, Case{10000, 100, 100}}) {
-        const std::string name = "p" + std::to_string(c.size);
-        Put(dir.File(name), tests::PatternBytes(static_cast<std::size_t>(c.size)));
+    for (const int size : {50, 150, 10000}) {
+        const std::string name = "p" + std::to_string(size);
+        Put(dir.File(name), tests::PatternBytes(static_cast<std::size_t>(size)));
         Aim(QString::fromStdString(name), QString::fromStdString(name));
         Click(IDC_SEND);
         Bytes p;
@@ -651,21 +675,24 @@ TEST_F(SkerryGui, ProgressScaleFollowsTheFileSize) {
             port.Send(tests::Ack(block), client);
             if (!port.Receive(p, 2000)) break;
             block = tests::Block(p);
-            if (c.size == 10000 && block == 1) {
-                tests::RunFor(20);
-                EXPECT_EQ(bar->value(), 5) << "512 bytes at 100 a percent";
+            if (size == 10000 && block == 1) {
+                EXPECT_TRUE(tests::RunUntil([&] { return bar->value() == 5; }))
+                    << "512 of 10000 bytes: " << bar->value();
             }
         }
         EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
-        tests::RunFor(20);
-        EXPECT_EQ(view->progressScale, c.scale) << c.size;
-        EXPECT_EQ(bar->value(), c.end) << c.size;
+        EXPECT_TRUE(tests::RunUntil([&] { return bar->value() == 100; })) << size << ": " << bar->value();
     }
-    // Sizes past 4 GiB keep their scale.
-    view->OnTransferProgress(0, 5000000000LL);
-    EXPECT_EQ(view->progressScale, 50000000);
-    view->OnTransferProgress(1, 2500000000LL);
-    EXPECT_EQ(bar->value(), 50);
+    // A transfer whose count falls short of the size it announced (a text
+    // file with CR LF line ends goes out with LF) still ends full; sizes past
+    // 4 GiB keep their proportion.
+    struct Step { std::int64_t wParam, lParam; int bar; };
+    for (const Step& step : {Step{kProgressStart, 1000, 0}, Step{kProgressSent, 950, 95},
+                             Step{kProgressDone, 950, 100}, Step{kProgressStart, 5000000000LL, 0},
+                             Step{kProgressReceived, 2500000000LL, 50}}) {
+        view->OnTransferProgress(step.wParam, step.lParam);
+        EXPECT_EQ(bar->value(), step.bar) << step.wParam << " " << step.lParam;
+    }
 }
 
 TEST_F(SkerryGui, ADroppedFileFillsBothNamesAndIsSentFromItsOwnFolder) {
@@ -744,6 +771,122 @@ TEST_F(SkerryGui, AStartWhileBusyIsIgnored) {
     EXPECT_EQ(view->transfer.get(), running);
     EXPECT_TRUE(server.Silent(200));
     EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+// ---- status line, keys, signals, names ----------------------------------------------
+
+TEST_F(SkerryGui, AMenuGivesTheLastResultBackWhenItCloses) {
+    Start();
+    app->SetStatusText(0, "Timed out");
+    ASSERT_TRUE(Shows("Timed out"));
+    QMenu* file = frame->menuBar()->actions()[0]->menu();
+    frame->menuBar()->setActiveAction(file->menuAction());
+    ASSERT_TRUE(tests::RunUntil([&] { return file->isVisible(); }));
+    file->setActiveAction(FindCommand(frame, ID_FILE_OPEN));
+    EXPECT_TRUE(tests::RunUntil([&] {
+        return frame->statusBar()->currentMessage() == "Select a file to Send";
+    })) << frame->statusBar()->currentMessage().toStdString();
+    file->hide();
+    EXPECT_TRUE(tests::RunUntil([&] { return frame->statusBar()->currentMessage().isEmpty(); }));
+    tests::RunFor(2 * CMainFrame::kMessagePaintMs);
+    EXPECT_EQ(Status(), "Timed out");
+    EXPECT_TRUE(frame->MessagePane()->isVisible());
+}
+
+TEST_F(SkerryGui, ALongStatusIsElidedInTheMiddleAndTheClockKeepsItsWidth) {
+    Start();
+    EXPECT_FALSE(frame->statusBar()->isSizeGripEnabled()) << "the window has a fixed size";
+    CStatusPane* pane = frame->MessagePane();
+    QLabel* clock = frame->TimePane();
+    struct Case { QString text; bool elided; };
+    for (const Case& c : {Case{"Timed out", false},
+                          Case{"Msg from Server > " + QString(42, 'e'), true},
+                          Case{"Received 52428800 bytes (102401 blocks) - Done", true}}) {
+        app->SetStatusText(0, c.text.toStdString());
+        ASSERT_TRUE(Shows(c.text));
+        tests::RunFor(20);
+        const QString shown = pane->ShownText();
+        EXPECT_LE(pane->fontMetrics().horizontalAdvance(shown), pane->contentsRect().width());
+        if (c.elided) {
+            EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+            EXPECT_TRUE(shown.startsWith(c.text.left(3)) && shown.endsWith(c.text.right(3)))
+                << shown.toStdString();
+            EXPECT_EQ(pane->toolTip(), c.text);
+        } else {
+            EXPECT_EQ(shown, c.text);
+            EXPECT_TRUE(pane->toolTip().isEmpty());
+        }
+        EXPECT_GE(clock->contentsRect().width(), clock->fontMetrics().horizontalAdvance(clock->text()))
+            << c.text.toStdString();
+        EXPECT_LE(clock->geometry().right(), frame->statusBar()->contentsRect().right())
+            << c.text.toStdString();
+    }
+}
+
+TEST_F(SkerryGui, EnterPressesTheFocusedButtonAndEscapeClosesHelp) {
+    Put(dir.File("k.txt"), "keys");
+    std::filesystem::create_directories(dir.File("in"));
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    app->inboundPath = dir.File("in/");
+    Aim("k.txt", "k.txt");
+    struct Case { int button; Qt::Key key; std::uint16_t opcode; };
+    for (const Case& c : {Case{IDC_SEND, Qt::Key_Return, tftp::kWrq},
+                          Case{ID_TRANSFER_ABORT, Qt::Key_Enter, tftp::kError},
+                          Case{IDC_GET, Qt::Key_Enter, tftp::kRrq},
+                          Case{ID_TRANSFER_ABORT, Qt::Key_Return, tftp::kError}}) {
+        auto* button = Control<QPushButton>(c.button);
+        button->setFocus();
+        QTest::keyClick(button, c.key);
+        Bytes p;
+        ASSERT_TRUE(server.Receive(p, 2000)) << c.button;
+        EXPECT_EQ(tests::Opcode(p), c.opcode) << c.button;
+    }
+    FindCommand(frame, ID_HELP_INDEX)->trigger();
+    ASSERT_NE(app->Help().Window(), nullptr);
+    QTest::keyClick(app->Help().Browser(), Qt::Key_Escape);
+    EXPECT_TRUE(tests::RunUntil([&] { return app->Help().Window() == nullptr; }));
+}
+
+TEST_F(SkerryGui, ACancelledOrFailedAddressChoiceEndsTheStartWithNoOtherMessage) {
+    Put(dir.File("a.txt"), "x");
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    addresses.failLookup = true;
+    const std::string lookup = "Unable to resolve Local Host I.P. address";
+    struct Case { bool ok; std::string typed; std::vector<std::string> messages; };
+    for (const Case& c : {Case{false, "", {lookup}},
+                          Case{true, "abc", {lookup, "Unable to Create port"}}}) {
+        prompts.Clear();
+        prompts.Queue({});  // OK on the lookup message
+        platform::ScriptedPromptService::Answer entry;
+        entry.ok = c.ok;
+        entry.typed = c.typed;
+        prompts.Queue(entry);
+        Click(IDC_SEND);
+        tests::RunFor(100);
+        EXPECT_EQ(prompts.MessageTexts(), c.messages) << c.typed;
+        EXPECT_EQ(frame->windowTitle(), " - Halden") << c.typed;
+        EXPECT_FALSE(view->OnUpdateAbort()) << c.typed;
+        EXPECT_TRUE(server.Silent(100)) << c.typed;
+    }
+}
+
+TEST_F(SkerryGui, TerminationSignalsEndTheProgramAsFileExitDoes) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        app.reset();
+        Start();
+        ASSERT_TRUE(frame->isVisible());
+        // The program's own event loop must end, and soon.
+        QTimer::singleShot(0, [signalNumber] { ::raise(signalNumber); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(5000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << signalNumber;
+        EXPECT_FALSE(frame->isVisible()) << signalNumber;
+    }
 }
 
 TEST_F(SkerryGui, ABlockSizeTheSocketLowersIsShownInTheComboBox) {

@@ -36,12 +36,16 @@
 #include <QTest>
 #include <QTimer>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QScreen>
+#include <QtMath>
 #include <QUrl>
 #include <QWhatsThis>
 
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -56,6 +60,61 @@ namespace {
 void Put(const std::string& path, const std::string& bytes) {
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     tests::WriteFile(path, bytes);
+}
+
+// Texts that do not fit their control, each with what it needs and has:
+// labels measured against their own box, buttons and check boxes against
+// their smallest size. The status line's pane elides on purpose.
+QStringList ClippedTexts(const QWidget* root) {
+    QStringList clipped;
+    const auto size = [](QSize s) { return QStringLiteral("%1x%2").arg(s.width()).arg(s.height()); };
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty() || dynamic_cast<CStatusPane*>(label))
+            continue;
+        const QRect box = label->contentsRect();
+        QSize need;
+        if (Qt::mightBeRichText(label->text())) {
+            QTextDocument doc;
+            doc.setDefaultFont(label->font());
+            doc.setDocumentMargin(0);
+            doc.setHtml(label->text());
+            if (label->wordWrap()) doc.setTextWidth(box.width());
+            need = QSize(qCeil(label->wordWrap() ? doc.size().width() : doc.idealWidth()),
+                         qCeil(doc.size().height()));
+        } else {
+            const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+            need = label->fontMetrics().boundingRect(QRect(0, 0, box.width(), 100000), flags, label->text()).size();
+        }
+        // One pixel of height is rounding between the font's metrics and the
+        // label's text layout, not a cut line.
+        if (need.width() > box.width() || need.height() > box.height() + 1)
+            clipped << label->text().left(40) + " needs " + size(need) + " has " + size(box.size());
+    }
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(root) || button->text().isEmpty()) continue;
+        const QSize need = button->minimumSizeHint();
+        if (button->width() < need.width() || button->height() < need.height())
+            clipped << button->text() + " needs " + size(need) + " has " + size(button->size());
+    }
+    return clipped;
+}
+
+// The same for every page of each tab widget under root, each shown in turn.
+QStringList ClippedTextsOnEveryPage(QWidget* root) {
+    QStringList clipped = ClippedTexts(root);
+    for (QTabWidget* tabs : root->findChildren<QTabWidget*>()) {
+        const int was = tabs->currentIndex();
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            for (const QString& text : ClippedTexts(tabs->widget(i)))
+                clipped << tabs->tabText(i) + ": " + text;
+        }
+        tabs->setCurrentIndex(was);
+    }
+    clipped.removeDuplicates();
+    return clipped;
 }
 
 class SkerryGui : public ::testing::Test {
@@ -886,6 +945,26 @@ TEST_F(SkerryGui, TerminationSignalsEndTheProgramAsFileExitDoes) {
         guard.start(5000);
         EXPECT_EQ(QCoreApplication::exec(), 0) << signalNumber;
         EXPECT_FALSE(frame->isVisible()) << signalNumber;
+    }
+}
+
+TEST_F(SkerryGui, NoTextOfTheWindowsIsClipped) {
+    // Run at the screen's 96 dpi and once more at 144 (CMakeLists.txt).
+    const char* dpi = std::getenv("TFTP_FONT_DPI");
+    EXPECT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), dpi ? std::atoi(dpi) : 96);
+    Start();
+    FindCommand(frame, ID_APP_ABOUT)->trigger();
+    ASSERT_TRUE(app->aboutSheet);
+    CBlockSizeDlg blockSize(frame);
+    blockSize.show();
+    COptionsSheet options(frame);
+    options.show();
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"main window", frame}, {"About", app->aboutSheet}, {"block size", &blockSize}, {"Setup", &options}};
+    tests::RunFor(50);
+    for (const auto& [name, window] : windows) {
+        const QStringList clipped = ClippedTextsOnEveryPage(window);
+        EXPECT_TRUE(clipped.isEmpty()) << name << ": " << clipped.join("; ").toStdString();
     }
 }
 

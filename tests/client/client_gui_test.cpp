@@ -13,6 +13,7 @@
 #include "client/short_name.h"
 #include "client/status_pane.h"
 #include "common/tftp_packet.h"
+#include "common/widgets/address_dialogs.h"
 #include "platform/clock.h"
 #include "platform/control_ids.h"
 #include "platform/scripted_prompt_service.h"
@@ -959,8 +960,14 @@ TEST_F(SkerryGui, NoTextOfTheWindowsIsClipped) {
     blockSize.show();
     COptionsSheet options(frame);
     options.show();
+    tftp::CListenAddressDlg listening(platform::AddressForm::Client, frame);
+    listening.show();
+    tftp::CMultihomedDlg multihomed(platform::AddressForm::Client, {"192.168.0.5", "10.0.0.5"}, false,
+                                    frame);
+    multihomed.show();
     const std::pair<const char*, QWidget*> windows[] = {
-        {"main window", frame}, {"About", app->aboutSheet}, {"block size", &blockSize}, {"Setup", &options}};
+        {"main window", frame}, {"About", app->aboutSheet}, {"block size", &blockSize},
+        {"Setup", &options}, {"Listening Address", &listening}, {"Multihomed Host", &multihomed}};
     tests::RunFor(50);
     for (const auto& [name, window] : windows) {
         const QStringList clipped = ClippedTextsOnEveryPage(window);

@@ -38,9 +38,11 @@ QString Cut(const QString& text, int n) {
 std::string Bytes(const QString& text) { return text.toStdString(); }
 QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
 
-QLineEdit* Edit(QWidget* parent, int id, const QString& whatsThis) {
+// name: the label beside the field, which is also its name for screen readers.
+QLineEdit* Edit(QWidget* parent, int id, const QString& name, const QString& whatsThis) {
     auto* edit = new QLineEdit(parent);
     platform::SetControlId(edit, id);
+    edit->setAccessibleName(name);
     edit->setWhatsThis(whatsThis);
     // Files dropped here go to the window, which sends them.
     edit->setAcceptDrops(false);
@@ -77,16 +79,16 @@ void CHaldenView::BuildForm() {
     auto* grid = new QGridLayout(this);
 
     grid->addWidget(new QLabel("Host", this), 0, 0);
-    host_ = Edit(this, IDC_HOST, "The server's I.P. address, in dotted decimal (192.168.0.20).");
+    host_ = Edit(this, IDC_HOST, "Host", "The server's I.P. address, in dotted decimal (192.168.0.20).");
     host_->setMinimumWidth(150);
     grid->addWidget(host_, 0, 1, 1, 2);
     grid->addWidget(new QLabel("Port", this), 0, 3);
-    port_ = Edit(this, IDC_PORT, "The server's UDP port; TFTP servers listen on 69.");
+    port_ = Edit(this, IDC_PORT, "Port", "The server's UDP port; TFTP servers listen on 69.");
     port_->setMaximumWidth(70);
     grid->addWidget(port_, 0, 4);
 
     grid->addWidget(new QLabel("Timeout", this), 1, 0);
-    timeout_ = Edit(this, IDC_TIMEOUT,
+    timeout_ = Edit(this, IDC_TIMEOUT, "Timeout",
                     "Seconds without a word from the server before the transfer gives up.");
     timeout_->setMaximumWidth(70);
     grid->addWidget(timeout_, 1, 1);
@@ -99,6 +101,7 @@ void CHaldenView::BuildForm() {
     auto* blockLayout = new QHBoxLayout(blockGroup);
     blockSizes_ = new QComboBox(blockGroup);
     platform::SetControlId(blockSizes_, IDC_BLOCK_SIZE);
+    blockSizes_->setAccessibleName("Block Size");
     blockSizes_->setEditable(true);
     blockSizes_->setInsertPolicy(QComboBox::NoInsert);
     blockSizes_->addItems({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"});
@@ -115,12 +118,12 @@ void CHaldenView::BuildForm() {
     grid->addWidget(picture, 2, 3, 1, 2);
 
     grid->addWidget(new QLabel("Local File", this), 3, 0);
-    local_ = Edit(this, IDC_LOCAL_FILE,
+    local_ = Edit(this, IDC_LOCAL_FILE, "Local File",
                   "The file on this machine: read from the Outbound folder when sending, "
                   "written to the Inbound folder when fetching.");
     grid->addWidget(local_, 3, 1, 1, 4);
     grid->addWidget(new QLabel("Remote File", this), 4, 0);
-    remote_ = Edit(this, IDC_REMOTE_FILE, "The file's name on the server.");
+    remote_ = Edit(this, IDC_REMOTE_FILE, "Remote File", "The file's name on the server.");
     grid->addWidget(remote_, 4, 1, 1, 4);
 
     auto* checks = new QHBoxLayout;
@@ -153,6 +156,7 @@ void CHaldenView::BuildForm() {
 
     progress = new QProgressBar(this);
     platform::SetControlId(progress, IDC_PROGRESS);
+    progress->setAccessibleName("Progress");
     progress->setRange(0, 100);
     progress->setValue(0);
     progress->setTextVisible(false);

@@ -18,6 +18,7 @@
 #include "platform/control_ids.h"
 #include "platform/scripted_prompt_service.h"
 #include "tests/client/client_test_support.h"
+#include "tests/support/accessible_names.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/temp_dir.h"
 
@@ -973,6 +974,21 @@ TEST_F(SkerryGui, NoTextOfTheWindowsIsClipped) {
         const QStringList clipped = ClippedTextsOnEveryPage(window);
         EXPECT_TRUE(clipped.isEmpty()) << name << ": " << clipped.join("; ").toStdString();
     }
+}
+
+TEST_F(SkerryGui, EveryControlHasTheNameOfItsLabel) {
+    Start();
+    COptionsSheet options(frame);
+    for (const QWidget* window : {static_cast<const QWidget*>(frame), static_cast<const QWidget*>(&options)}) {
+        const QStringList unnamed = tests::UnnamedControls(window);
+        EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(", ").toStdString();
+    }
+    const std::pair<int, const char*> labelled[] = {
+        {IDC_HOST, "Host"}, {IDC_PORT, "Port"}, {IDC_TIMEOUT, "Timeout"},
+        {IDC_BLOCK_SIZE, "Block Size"}, {IDC_LOCAL_FILE, "Local File"},
+        {IDC_REMOTE_FILE, "Remote File"}, {IDC_PROGRESS, "Progress"}};
+    for (const auto& [id, name] : labelled) EXPECT_EQ(Control<QWidget>(id)->accessibleName(), name);
+    EXPECT_EQ(FindControl<QLineEdit>(&options.incomingPage, IDC_FOLDER)->accessibleName(), "File Path");
 }
 
 TEST_F(SkerryGui, ABlockSizeTheSocketLowersIsShownInTheComboBox) {

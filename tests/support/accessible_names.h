@@ -16,17 +16,19 @@
 #include <QScrollBar>
 #include <QStringList>
 #include <QTabBar>
+#include <QToolBar>
 #include <QWidget>
 
 namespace tests {
 
 inline bool IsControl(const QWidget* w) {
     // Parts of another control (a combo box's edit, a tab bar's arrows, a
-    // list's scroll bars, the menu bar's overflow button) are named by it.
+    // list's scroll bars, the overflow buttons of a menu bar or tool bar) are
+    // named by it.
     for (const QWidget* up = w->parentWidget(); up; up = up->parentWidget())
         if (qobject_cast<const QComboBox*>(up) || qobject_cast<const QAbstractSpinBox*>(up) ||
             qobject_cast<const QTabBar*>(up) || qobject_cast<const QAbstractItemView*>(up) ||
-            qobject_cast<const QMenuBar*>(up))
+            qobject_cast<const QMenuBar*>(up) || qobject_cast<const QToolBar*>(up))
             return false;
     if (qobject_cast<const QScrollBar*>(w)) return false;
     return qobject_cast<const QAbstractButton*>(w) || qobject_cast<const QLineEdit*>(w) ||

@@ -5,7 +5,6 @@
 #include "client/decoration.h"
 #include "client/halden_doc.h"
 #include "client/halden_view.h"
-#include "client/status_pane.h"
 #include "platform/control_ids.h"
 
 #include <QCloseEvent>

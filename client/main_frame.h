@@ -3,13 +3,14 @@
 // size of the form.
 #pragma once
 
+#include "client/status_pane.h"
+
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QMainWindow>
 
 class CClientApp;
 class CHaldenView;
-class CStatusPane;
 class QLabel;
 class QMenu;
 class QStatusBar;

@@ -16,9 +16,10 @@ QWidget* CentredPage(int templateId, const QStringList& lines) {
     auto* layout = new QVBoxLayout(page);
     layout->addStretch(1);
     for (const QString& line : lines) {
+        // Lines are broken by hand: the page is as large as its lines need
+        // at any font size, and none is cut.
         auto* label = new QLabel(line, page);
         label->setAlignment(Qt::AlignCenter);
-        label->setWordWrap(true);
         layout->addWidget(label);
     }
     layout->addStretch(1);
@@ -39,11 +40,11 @@ CAbout::CAbout(const QString& caption, int selectPage, std::function<void()> clo
                    skerry::kAboutCompanyTab);
     pages_->addTab(CentredPage(skerry::IDD_ABOUT_VERSION,
                                {"<b>Skerry - Halden Client</b>", "Version 1.0",
-                                "A TFTP client for IPv4 (RFC 1350, with the blksize, timeout "
+                                "A TFTP client for IPv4 (RFC 1350,\nwith the blksize, timeout "
                                 "and tsize options).",
                                 "Copyright the Brellin developers.",
                                 "Sends and fetches one file at a time.",
-                                "Settings are kept in Skerry.INI in your configuration folder.",
+                                "Settings are kept in Skerry.INI\nin your configuration folder.",
                                 "Bug reports are welcome.",
                                 "For help press F1, or choose Help > Index."}),
                    skerry::kAboutVersionTab);
@@ -56,7 +57,7 @@ CAbout::CAbout(const QString& caption, int selectPage, std::function<void()> clo
     // OK, Escape and the close box all end the window for good.
     connect(this, &QDialog::finished, this, &QObject::deleteLater);
     layout->addWidget(ok, 0, Qt::AlignRight);
-    resize(380, 260);
+    resize(sizeHint().expandedTo(QSize(380, 260)));
     show();
 }
 

@@ -27,6 +27,10 @@ CClientApp::~CClientApp() {
 }
 
 bool CClientApp::InitInstance() {
+    // A signal during start-up ends the program once its window is up.
+    signals_ = std::make_unique<platform::TerminationSignals>([this](int) {
+        if (frame_) frame_->close();
+    });
     if (!platform::StartSocketLibrary(wsaData)) {
         prompts_.MessageBox(kSocketsFailed, platform::PromptIcon::Warning,
                             platform::PromptButtons::Ok);

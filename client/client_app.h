@@ -10,6 +10,7 @@
 #include "platform/idle_driver.h"
 #include "platform/profile_file.h"
 #include "platform/socket_library.h"
+#include "platform/termination_signals.h"
 
 #include <QObject>
 #include <QPointer>
@@ -78,4 +79,6 @@ private:
     std::unique_ptr<CMainFrame> frame_;
     CHaldenView* view_ = nullptr;  // owned by the frame
     platform::IdleDriver idle_;
+    // SIGTERM, SIGINT and SIGHUP end the program as File > Exit does.
+    std::unique_ptr<platform::TerminationSignals> signals_;
 };

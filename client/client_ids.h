@@ -1,4 +1,4 @@
-// Command, control and resource numbers of the client, kept from its design
+// The client's command, control and resource numbers and its fixed texts,
 // so that readers and tests can find "edit 1002" or "command 32771".
 #pragma once
 
@@ -67,6 +67,8 @@ inline constexpr char kAboutCaption[] = "About Halden Client";          // 5
 inline constexpr char kAboutCompanyTab[] = "The Company";               // 3
 inline constexpr char kAboutVersionTab[] = "Version";                   // 4
 inline constexpr char kIdleMessage[] = "Press F1 for Help";
+// The status line after Abort, before any data has moved.
+inline constexpr char kAbortedText[] = "Transfer Aborted";
 inline constexpr char kProfileFileName[] = "Skerry.INI";
 
 // Menu items carry their command number the way controls carry their id.

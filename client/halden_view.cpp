@@ -38,9 +38,11 @@ QString Cut(const QString& text, int n) {
 std::string Bytes(const QString& text) { return text.toStdString(); }
 QString Text(const std::string& bytes) { return QString::fromStdString(bytes); }
 
-QLineEdit* Edit(QWidget* parent, int id, const QString& whatsThis) {
+// name: the label beside the field, which is also its name for screen readers.
+QLineEdit* Edit(QWidget* parent, int id, const QString& name, const QString& whatsThis) {
     auto* edit = new QLineEdit(parent);
     platform::SetControlId(edit, id);
+    edit->setAccessibleName(name);
     edit->setWhatsThis(whatsThis);
     // Files dropped here go to the window, which sends them.
     edit->setAcceptDrops(false);
@@ -77,16 +79,16 @@ void CHaldenView::BuildForm() {
     auto* grid = new QGridLayout(this);
 
     grid->addWidget(new QLabel("Host", this), 0, 0);
-    host_ = Edit(this, IDC_HOST, "The server's I.P. address, in dotted decimal (192.168.0.20).");
+    host_ = Edit(this, IDC_HOST, "Host", "The server's I.P. address, in dotted decimal (192.168.0.20).");
     host_->setMinimumWidth(150);
     grid->addWidget(host_, 0, 1, 1, 2);
     grid->addWidget(new QLabel("Port", this), 0, 3);
-    port_ = Edit(this, IDC_PORT, "The server's UDP port; TFTP servers listen on 69.");
+    port_ = Edit(this, IDC_PORT, "Port", "The server's UDP port; TFTP servers listen on 69.");
     port_->setMaximumWidth(70);
     grid->addWidget(port_, 0, 4);
 
     grid->addWidget(new QLabel("Timeout", this), 1, 0);
-    timeout_ = Edit(this, IDC_TIMEOUT,
+    timeout_ = Edit(this, IDC_TIMEOUT, "Timeout",
                     "Seconds without a word from the server before the transfer gives up.");
     timeout_->setMaximumWidth(70);
     grid->addWidget(timeout_, 1, 1);
@@ -99,6 +101,7 @@ void CHaldenView::BuildForm() {
     auto* blockLayout = new QHBoxLayout(blockGroup);
     blockSizes_ = new QComboBox(blockGroup);
     platform::SetControlId(blockSizes_, IDC_BLOCK_SIZE);
+    blockSizes_->setAccessibleName("Block Size");
     blockSizes_->setEditable(true);
     blockSizes_->setInsertPolicy(QComboBox::NoInsert);
     blockSizes_->addItems({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"});
@@ -115,12 +118,12 @@ void CHaldenView::BuildForm() {
     grid->addWidget(picture, 2, 3, 1, 2);
 
     grid->addWidget(new QLabel("Local File", this), 3, 0);
-    local_ = Edit(this, IDC_LOCAL_FILE,
+    local_ = Edit(this, IDC_LOCAL_FILE, "Local File",
                   "The file on this machine: read from the Outbound folder when sending, "
                   "written to the Inbound folder when fetching.");
     grid->addWidget(local_, 3, 1, 1, 4);
     grid->addWidget(new QLabel("Remote File", this), 4, 0);
-    remote_ = Edit(this, IDC_REMOTE_FILE, "The file's name on the server.");
+    remote_ = Edit(this, IDC_REMOTE_FILE, "Remote File", "The file's name on the server.");
     grid->addWidget(remote_, 4, 1, 1, 4);
 
     auto* checks = new QHBoxLayout;
@@ -144,6 +147,8 @@ void CHaldenView::BuildForm() {
     abort_ = new QPushButton("Abort", this);
     platform::SetControlId(abort_, ID_TRANSFER_ABORT);
     abort_->setWhatsThis("End the running transfer and tell the server.");
+    // Enter presses the focused button, as in a dialog.
+    for (QPushButton* button : {send_, get_, abort_}) button->setAutoDefault(true);
     buttons->addWidget(send_);
     buttons->addWidget(get_);
     buttons->addWidget(abort_);
@@ -151,6 +156,7 @@ void CHaldenView::BuildForm() {
 
     progress = new QProgressBar(this);
     platform::SetControlId(progress, IDC_PROGRESS);
+    progress->setAccessibleName("Progress");
     progress->setRange(0, 100);
     progress->setValue(0);
     progress->setTextVisible(false);
@@ -220,6 +226,16 @@ bool CHaldenView::ReplaceTransfer() {
     return true;
 }
 
+bool CHaldenView::OpenLocalPort() {
+    transfer->owner = &messages_;
+    if (transfer->OpenLocalPort() == 1) return true;
+    // No address, or none to bind to: the start ends here, with what the
+    // transfer object has said (nothing after a Cancel). The object goes, so
+    // that the address it may have announced does not reach the caption.
+    transfer.reset();
+    return false;
+}
+
 void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     transfer->useSourceDir = useSourceDir;
     transfer->sending = send;
@@ -235,9 +251,7 @@ void CHaldenView::Start(int send) {
     if (starting_) return;
     if (!ReplaceTransfer()) return;
     starting_ = true;
-    transfer->owner = &messages_;
-    transfer->OpenLocalPort();
-    if (ValidateInputs() == 1) {
+    if (OpenLocalPort() && ValidateInputs() == 1) {
         CopyEntriesToTransfer(0, send);
         if (send == 1)
             transfer->StartSend(remoteName, localName, hostAddress, port, binary, {});
@@ -263,10 +277,8 @@ void CHaldenView::SendDroppedFile(const std::string& path) {
     matchFiles = 1;
     DoDataExchange(false);
 
-    transfer->owner = &messages_;
-    transfer->OpenLocalPort();
-    transfer->sourceDir = folder;
-    if (ValidateInputs() == 1) {
+    if (OpenLocalPort() && ValidateInputs() == 1) {
+        transfer->sourceDir = folder;
         CopyEntriesToTransfer(1, 1);
         transfer->StartSend(remoteName, localName, hostAddress, port, binary, file);
     }
@@ -356,7 +368,11 @@ void CHaldenView::OnMatchFiles() {
 // ---- abort ------------------------------------------------------------------
 
 void CHaldenView::OnAbort() {
-    if (transfer && transfer->busy) transfer->Abort(tftp::kErrTransferAborted);
+    if (!transfer || !transfer->busy) return;
+    transfer->Abort(tftp::kErrTransferAborted);
+    // The bar stays where it was; the status line tells how far it got.
+    const bool moved = transfer->sending == 1 ? transfer->bytesSent > 0 : transfer->blocksReceived > 0;
+    app_.SetStatusText(0, moved ? transfer->statusText + " - Aborted" : std::string(kAbortedText));
 }
 
 bool CHaldenView::OnUpdateAbort() const { return transfer && transfer->busy; }
@@ -377,10 +393,14 @@ long CHaldenView::OnTransferProgress(std::int64_t wParam, std::int64_t lParam) {
     if (wParam == kProgressStart) {
         progress->setRange(0, 100);
         progress->setValue(0);
-        progressScale = std::max<std::int64_t>(v / 100, 1);
+        progressTotal = v;
+    } else if (wParam == kProgressDone) {
+        progress->setValue(100);
     } else {
-        // A position beyond 100 shows as a full bar.
-        progress->setValue(static_cast<int>(std::clamp<std::int64_t>(v / progressScale, 0, 100)));
+        // The bar goes as the percentage in the status line does; a count
+        // beyond the announced size shows as a full bar.
+        const double percent = 100.0 * static_cast<double>(v) / static_cast<double>(progressTotal);
+        progress->setValue(static_cast<int>(std::clamp(percent, 0.0, 100.0)));
     }
     return 0;
 }

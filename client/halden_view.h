@@ -72,13 +72,15 @@ public:
     QString localText, remoteText, hostText, portText, timeoutText;
     QProgressBar* progress = nullptr;
     int offerTimeout = 0;
-    // Bytes that one percent of the bar stands for; set at each start.
-    std::int64_t progressScale = 1;
+    // Bytes the full bar stands for; set at each start.
+    std::int64_t progressTotal = 1;
 
 private:
     void BuildForm();
     // Steps 1 to 3 of every start: false while a transfer runs.
     bool ReplaceTransfer();
+    // Chooses the local address and binds; false ends the start.
+    bool OpenLocalPort();
     void Start(int send);
     void CopyEntriesToTransfer(int useSourceDir, int send);
     void Warn(const char* text);

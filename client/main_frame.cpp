@@ -109,15 +109,15 @@ void CMainFrame::BuildMenus() {
     QAction* index = Command(this, nullptr, ID_DEFAULT_HELP, "Default Help", "List Help topics");
     connect(index, &QAction::triggered, this, [this] { app_.OnHelpIndex(); });
 
-    // Once a menu closes, the message pane shows the idle text again.
-    for (QMenu* menu : {file, options, help})
-        connect(menu, &QMenu::aboutToHide, this, [this] { SetMessageText(kIdleMessage); });
+    // A menu's prompts cover the bar only while it is open: the message
+    // pane under them keeps the last result.
 }
 
 bool CMainFrame::BuildStatusBar() {
     statusBar_ = new QStatusBar(this);
     platform::SetControlId(statusBar_, AFX_IDW_STATUS_BAR);
-    messagePane_ = new QLabel(kIdleMessage, statusBar_);
+    statusBar_->setSizeGripEnabled(false);  // the window has a fixed size
+    messagePane_ = new CStatusPane(kIdleMessage, statusBar_);
     messagePane_->setObjectName("pane0");
     timeLabel_ = new QLabel("Time", statusBar_);
     timeLabel_->setObjectName(QStringLiteral("pane%1").arg(ID_INDICATOR_TIME));
@@ -157,7 +157,7 @@ void CMainFrame::SetMessageText(const QString& text) {
 
 void CMainFrame::ShowPendingText() {
     paintTimer_.stop();
-    messagePane_->setText(pendingText_);
+    messagePane_->SetText(pendingText_);
     messagePane_->repaint();
     lastPaint_.restart();
 }

@@ -3,6 +3,8 @@
 // size of the form.
 #pragma once
 
+#include "client/status_pane.h"
+
 #include <QBasicTimer>
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -33,7 +35,7 @@ public:
     static constexpr int kMessagePaintMs = 40;
     void OnUpdateTime();
 
-    QLabel* MessagePane() const { return messagePane_; }
+    CStatusPane* MessagePane() const { return messagePane_; }
     QLabel* TimePane() const { return timeLabel_; }
 
     int timePane = 1;  // index of the clock pane
@@ -51,7 +53,7 @@ private:
 
     CClientApp& app_;
     QStatusBar* statusBar_ = nullptr;
-    QLabel* messagePane_ = nullptr;
+    CStatusPane* messagePane_ = nullptr;
     QLabel* timeLabel_ = nullptr;
     int clockTimer_ = 0;
     QString pendingText_;

@@ -18,6 +18,7 @@ CFolderPage::CFolderPage(int templateId, QString title, const QString& switchTex
     auto* group = new QGroupBox("File Path", this);
     auto* groupLayout = new QVBoxLayout(group);
     edit_ = new QLineEdit(group);
+    edit_->setAccessibleName(group->title());
     platform::SetControlId(edit_, skerry::IDC_FOLDER);
     edit_->setMinimumWidth(300);
     groupLayout->addWidget(edit_);

@@ -1,5 +1,5 @@
-// Dialog controls keep the numeric ids of their design so that readers and
-// tests can find "edit 1006" or "list box 1034" by that number.
+// Numeric ids on dialog controls and how to find a control by its id, so that
+// readers and tests can find "edit 1006" or "list box 1034" by that number.
 #pragma once
 
 #include <QList>

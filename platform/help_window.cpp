@@ -1,6 +1,7 @@
 #include "help_window.h"
 
 #include <QDialogButtonBox>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
@@ -9,6 +10,21 @@
 #include <QWidget>
 
 namespace platform {
+namespace {
+
+// A top-level window that Escape closes, as it would a dialog.
+class HelpFrame final : public QWidget {
+public:
+    HelpFrame() : QWidget(nullptr, Qt::Window) {}
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) close();
+        else QWidget::keyPressEvent(event);
+    }
+};
+
+}  // namespace
 
 HelpWindow::HelpWindow(QString page, QString title)
     : page_(std::move(page)), title_(std::move(title)) {}
@@ -19,7 +35,7 @@ QWidget* HelpWindow::Window() const { return window_.data(); }
 
 void HelpWindow::ShowTopic(const QString& anchor) {
     if (!window_) {
-        auto* window = new QWidget(nullptr, Qt::Window);
+        auto* window = new HelpFrame;
         window->setAttribute(Qt::WA_DeleteOnClose);
         window->setWindowTitle(title_);
         auto* layout = new QVBoxLayout(window);

@@ -5,8 +5,9 @@
 #   scripts/screenshots.sh vantrel    the server only
 #   scripts/screenshots.sh skerry     the client only
 #
-# Skerry: the real program in a network namespace of its own, after a fetch
-# from tftpd-hpa (main window), and its Options > Setup sheet.
+# Skerry: the real program in a network namespace of its own against
+# tftpd-hpa: after a fetch (Done), a fetch aborted part of the way, a fetch
+# the server refuses (its message), and its Options > Setup sheet.
 # Vantrel: the real program in a network namespace of its own, with real
 # clients (tftp-hpa, atftp) driving its rows: the splash at start, the
 # "Executive decision time ..." dialog of Stop Serving while a transfer runs,
@@ -161,7 +162,8 @@ skerry_scene() {  # runs inside the namespace and the X display
   mount -t tmpfs -o size=64m skerry-shots /srv
   mkdir -p /srv/transfers/in /srv/transfers/out
   head -c $((3 * 1024 * 1024 + 4321)) /dev/urandom > "$work/tftp/pxelinux.0"
-  chmod 644 "$work/tftp/pxelinux.0"
+  head -c $((12 * 1024 * 1024)) /dev/zero > "$work/tftp/debian-installer.iso"
+  chmod 644 "$work/tftp/pxelinux.0" "$work/tftp/debian-installer.iso"
   cat > "$work/config/Skerry.INI" <<INI
 [Options]
 OverWrite=Yes
@@ -203,6 +205,30 @@ INI
   done
   sleep 1
   import -window "$window" "$shots/skerry-main.png"
+
+  # The focus stays on Fetch: five Shift+Tabs back reach Local File, whose
+  # name Match Files copies into Remote File; five Tabs return to Fetch.
+  fetch_as() {  # name
+    xdotool windowfocus --sync "$window"
+    xdotool key --delay 50 shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab ctrl+a
+    xdotool type --delay 20 "$1"
+    xdotool key --delay 50 Tab Tab Tab Tab Tab space
+  }
+  # A large fetch, aborted part of the way with Enter on the Abort button.
+  fetch_as debian-installer.iso
+  for _ in $(seq 1 100); do
+    [ "$(stat -c %s /srv/transfers/in/debian-installer.iso 2>/dev/null || echo 0)" -ge $((5 * 1024 * 1024)) ] && break
+    sleep 0.05
+  done
+  xdotool key Tab Return
+  sleep 1
+  import -window "$window" "$shots/skerry-abort.png"
+
+  # A file the server does not have: its message in the status line.
+  xdotool key shift+Tab
+  fetch_as no-such-file.bin
+  sleep 1
+  import -window "$window" "$shots/skerry-error.png"
 
   # Options > Setup: the "File Locations & Options" sheet.
   xdotool windowfocus --sync "$window" key alt+o

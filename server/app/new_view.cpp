@@ -41,6 +41,7 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
       delegate_(new TransferRowDelegate([this] { return graphic_; }, this)),
       timer_(this) {
     setModel(model_);
+    setAccessibleName("Transfers");
     setItemDelegate(delegate_);
     // A report list that reacts to no clicks: no selection, no editing, no
     // sorting, no context menu.

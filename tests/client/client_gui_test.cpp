@@ -11,11 +11,14 @@
 #include "client/main_frame.h"
 #include "client/options_sheet.h"
 #include "client/short_name.h"
+#include "client/status_pane.h"
 #include "common/tftp_packet.h"
+#include "common/widgets/address_dialogs.h"
 #include "platform/clock.h"
 #include "platform/control_ids.h"
 #include "platform/scripted_prompt_service.h"
 #include "tests/client/client_test_support.h"
+#include "tests/support/accessible_names.h"
 #include "tests/support/event_loop.h"
 #include "tests/support/temp_dir.h"
 
@@ -29,16 +32,22 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QProgressBar>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
 #include <QTimer>
 #include <QTextBrowser>
+#include <QTextDocument>
+#include <QScreen>
+#include <QtMath>
 #include <QUrl>
 #include <QWhatsThis>
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 
@@ -55,10 +64,82 @@ void Put(const std::string& path, const std::string& bytes) {
     tests::WriteFile(path, bytes);
 }
 
+// Texts that do not fit their control, each with what it needs and has:
+// labels measured against their own box, buttons and check boxes against
+// their smallest size. The status line's pane elides on purpose.
+QStringList ClippedTexts(const QWidget* root) {
+    QStringList clipped;
+    const auto size = [](QSize s) { return QStringLiteral("%1x%2").arg(s.width()).arg(s.height()); };
+    for (QLabel* label : root->findChildren<QLabel*>()) {
+        if (!label->isVisibleTo(root) || label->text().isEmpty() || dynamic_cast<CStatusPane*>(label))
+            continue;
+        const QRect box = label->contentsRect();
+        QSize need;
+        if (Qt::mightBeRichText(label->text())) {
+            QTextDocument doc;
+            doc.setDefaultFont(label->font());
+            doc.setDocumentMargin(0);
+            doc.setHtml(label->text());
+            if (label->wordWrap()) doc.setTextWidth(box.width());
+            need = QSize(qCeil(label->wordWrap() ? doc.size().width() : doc.idealWidth()),
+                         qCeil(doc.size().height()));
+        } else {
+            const int flags = static_cast<int>(label->alignment()) | (label->wordWrap() ? Qt::TextWordWrap : 0);
+            need = label->fontMetrics().boundingRect(QRect(0, 0, box.width(), 100000), flags, label->text()).size();
+        }
+        // One pixel of height is rounding between the font's metrics and the
+        // label's text layout, not a cut line.
+        if (need.width() > box.width() || need.height() > box.height() + 1)
+            clipped << label->text().left(40) + " needs " + size(need) + " has " + size(box.size());
+    }
+    for (QAbstractButton* button : root->findChildren<QAbstractButton*>()) {
+        if (!button->isVisibleTo(root) || button->text().isEmpty()) continue;
+        const QSize need = button->minimumSizeHint();
+        if (button->width() < need.width() || button->height() < need.height())
+            clipped << button->text() + " needs " + size(need) + " has " + size(button->size());
+    }
+    return clipped;
+}
+
+// The same for every page of each tab widget under root, each shown in turn.
+QStringList ClippedTextsOnEveryPage(QWidget* root) {
+    QStringList clipped = ClippedTexts(root);
+    for (QTabWidget* tabs : root->findChildren<QTabWidget*>()) {
+        const int was = tabs->currentIndex();
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            QCoreApplication::sendPostedEvents();
+            QCoreApplication::processEvents();
+            for (const QString& text : ClippedTexts(tabs->widget(i)))
+                clipped << tabs->tabText(i) + ": " + text;
+        }
+        tabs->setCurrentIndex(was);
+    }
+    clipped.removeDuplicates();
+    return clipped;
+}
+
 class SkerryGui : public ::testing::Test {
 protected:
-    void SetUp() override { profilePath = dir.File("config/Skerry.INI"); }
-    void TearDown() override { app.reset(); }
+    void SetUp() override {
+        profilePath = dir.File("config/Skerry.INI");
+        // A modal dialog no test expected fails the test and is closed,
+        // instead of leaving it hanging.
+        QObject::connect(&watchdog, &QTimer::timeout, [this] {
+            QWidget* modal = QApplication::activeModalWidget();
+            modalMs = modal ? modalMs + kWatchdogTickMs : 0;
+            if (!modal || modalMs < kUnexpectedModalMs) return;
+            ADD_FAILURE() << "unexpected modal dialog: " << modal->windowTitle().toStdString();
+            if (auto* dialog = qobject_cast<QDialog*>(modal)) dialog->reject();
+            else modal->close();
+            modalMs = 0;
+        });
+        watchdog.start(kWatchdogTickMs);
+    }
+    void TearDown() override {
+        watchdog.stop();
+        app.reset();
+    }
 
     void Start() {
         app = std::make_unique<CClientApp>(prompts, clock, addresses, profilePath);
@@ -113,6 +194,10 @@ protected:
     }
     std::string Profile() { return tests::FileExists(profilePath) ? tests::ReadFile(profilePath) : ""; }
 
+    static constexpr int kWatchdogTickMs = 100;
+    static constexpr int kUnexpectedModalMs = 3000;
+    QTimer watchdog;
+    int modalMs = 0;
     tests::TempDir dir;
     std::string profilePath;
     platform::ScriptedPromptService prompts;
@@ -368,7 +453,7 @@ TEST_F(SkerryGui, AcceptedEntriesAreSavedInTheStartupSection) {
 
 // ---- names ----------------------------------------------------------------------
 
-TEST(ShortName, TheDesignsExamples) {
+TEST(ShortName, NamesAreCutToEightDotThree) {
     const std::pair<const char*, const char*> cases[] = {
         {"longfilename.txt", "longfile.txt"}, {"report.html", "report.htm"},
         {"my file-v2.tar.gz", "myfilev2.tar"}, {"README", "README"},
@@ -544,6 +629,7 @@ TEST_F(SkerryGui, AbortBeforeAnyTransferDoesNothingAndFileAbortIsEnabledOnlyWhil
     EXPECT_TRUE(Control<QPushButton>(IDC_SEND)->isEnabled()) << "no control is ever disabled";
     abort->trigger();
     EXPECT_EQ(view->transfer->busy, 0);
+    EXPECT_TRUE(Shows("Transfer Aborted")) << Status().toStdString();
 }
 
 TEST_F(SkerryGui, StatusLineFollowsASendOfAThousandBytes) {
@@ -614,7 +700,7 @@ TEST_F(SkerryGui, TheAbortButtonSendsErrorEightAndKeepsThePartialFile) {
     EXPECT_EQ(tests::Block(p), 8);
     EXPECT_EQ(tests::ErrorTextOf(p), "Transfer Aborted");
     EXPECT_EQ(tests::ReadFile(dir.File("part.bin")), block);
-    EXPECT_TRUE(Shows("Received 512 bytes (1 blocks)")) << "the status stays";
+    EXPECT_TRUE(Shows("Received 512 bytes (1 blocks) - Aborted")) << Status().toStdString();
 }
 
 TEST_F(SkerryGui, SilentServerTimesOutThroughTheIdleProcessing) {
@@ -633,14 +719,13 @@ TEST_F(SkerryGui, SilentServerTimesOutThroughTheIdleProcessing) {
     EXPECT_TRUE(server.Silent(100));
 }
 
-TEST_F(SkerryGui, ProgressScaleFollowsTheFileSize) {
+TEST_F(SkerryGui, TheBarGoesAsThePercentageAndIsFullAtDone) {
     Start();
     app->outboundPath = dir.Path() + "/";
     QProgressBar* bar = Control<QProgressBar>(IDC_PROGRESS);
-    struct Case { int size; std::int64_t scale; int end; };
-    for (const Case& c : {Case{50, 1, 50}, Case{150, 1, 100}, Case{10000, 100, 100}}) {
-        const std::string name = "p" + std::to_string(c.size);
-        Put(dir.File(name), tests::PatternBytes(static_cast<std::size_t>(c.size)));
+    for (const int size : {50, 150, 10000}) {
+        const std::string name = "p" + std::to_string(size);
+        Put(dir.File(name), tests::PatternBytes(static_cast<std::size_t>(size)));
         Aim(QString::fromStdString(name), QString::fromStdString(name));
         Click(IDC_SEND);
         Bytes p;
@@ -651,21 +736,24 @@ TEST_F(SkerryGui, ProgressScaleFollowsTheFileSize) {
             port.Send(tests::Ack(block), client);
             if (!port.Receive(p, 2000)) break;
             block = tests::Block(p);
-            if (c.size == 10000 && block == 1) {
-                tests::RunFor(20);
-                EXPECT_EQ(bar->value(), 5) << "512 bytes at 100 a percent";
+            if (size == 10000 && block == 1) {
+                EXPECT_TRUE(tests::RunUntil([&] { return bar->value() == 5; }))
+                    << "512 of 10000 bytes: " << bar->value();
             }
         }
         EXPECT_TRUE(tests::RunUntil([&] { return view->transfer->busy == 0; }));
-        tests::RunFor(20);
-        EXPECT_EQ(view->progressScale, c.scale) << c.size;
-        EXPECT_EQ(bar->value(), c.end) << c.size;
+        EXPECT_TRUE(tests::RunUntil([&] { return bar->value() == 100; })) << size << ": " << bar->value();
     }
-    // Sizes past 4 GiB keep their scale.
-    view->OnTransferProgress(0, 5000000000LL);
-    EXPECT_EQ(view->progressScale, 50000000);
-    view->OnTransferProgress(1, 2500000000LL);
-    EXPECT_EQ(bar->value(), 50);
+    // A transfer whose count falls short of the size it announced (a text
+    // file with CR LF line ends goes out with LF) still ends full; sizes past
+    // 4 GiB keep their proportion.
+    struct Step { std::int64_t wParam, lParam; int bar; };
+    for (const Step& step : {Step{kProgressStart, 1000, 0}, Step{kProgressSent, 950, 95},
+                             Step{kProgressDone, 950, 100}, Step{kProgressStart, 5000000000LL, 0},
+                             Step{kProgressReceived, 2500000000LL, 50}}) {
+        view->OnTransferProgress(step.wParam, step.lParam);
+        EXPECT_EQ(bar->value(), step.bar) << step.wParam << " " << step.lParam;
+    }
 }
 
 TEST_F(SkerryGui, ADroppedFileFillsBothNamesAndIsSentFromItsOwnFolder) {
@@ -744,6 +832,163 @@ TEST_F(SkerryGui, AStartWhileBusyIsIgnored) {
     EXPECT_EQ(view->transfer.get(), running);
     EXPECT_TRUE(server.Silent(200));
     EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+// ---- status line, keys, signals, names ----------------------------------------------
+
+TEST_F(SkerryGui, AMenuGivesTheLastResultBackWhenItCloses) {
+    Start();
+    app->SetStatusText(0, "Timed out");
+    ASSERT_TRUE(Shows("Timed out"));
+    QMenu* file = frame->menuBar()->actions()[0]->menu();
+    frame->menuBar()->setActiveAction(file->menuAction());
+    ASSERT_TRUE(tests::RunUntil([&] { return file->isVisible(); }));
+    file->setActiveAction(FindCommand(frame, ID_FILE_OPEN));
+    EXPECT_TRUE(tests::RunUntil([&] {
+        return frame->statusBar()->currentMessage() == "Select a file to Send";
+    })) << frame->statusBar()->currentMessage().toStdString();
+    file->hide();
+    EXPECT_TRUE(tests::RunUntil([&] { return frame->statusBar()->currentMessage().isEmpty(); }));
+    tests::RunFor(2 * CMainFrame::kMessagePaintMs);
+    EXPECT_EQ(Status(), "Timed out");
+    EXPECT_TRUE(frame->MessagePane()->isVisible());
+}
+
+TEST_F(SkerryGui, ALongStatusIsElidedInTheMiddleAndTheClockKeepsItsWidth) {
+    Start();
+    EXPECT_FALSE(frame->statusBar()->isSizeGripEnabled()) << "the window has a fixed size";
+    CStatusPane* pane = frame->MessagePane();
+    QLabel* clock = frame->TimePane();
+    struct Case { QString text; bool elided; };
+    for (const Case& c : {Case{"Timed out", false},
+                          Case{"Msg from Server > " + QString(42, 'e'), true},
+                          Case{"Received 52428800 bytes (102401 blocks) - Done", true}}) {
+        app->SetStatusText(0, c.text.toStdString());
+        ASSERT_TRUE(Shows(c.text));
+        tests::RunFor(20);
+        const QString shown = pane->ShownText();
+        EXPECT_LE(pane->fontMetrics().horizontalAdvance(shown), pane->contentsRect().width());
+        if (c.elided) {
+            EXPECT_TRUE(shown.contains(QChar(0x2026))) << shown.toStdString();
+            EXPECT_TRUE(shown.startsWith(c.text.left(3)) && shown.endsWith(c.text.right(3)))
+                << shown.toStdString();
+            EXPECT_EQ(pane->toolTip(), c.text);
+        } else {
+            EXPECT_EQ(shown, c.text);
+            EXPECT_TRUE(pane->toolTip().isEmpty());
+        }
+        EXPECT_GE(clock->contentsRect().width(), clock->fontMetrics().horizontalAdvance(clock->text()))
+            << c.text.toStdString();
+        EXPECT_LE(clock->geometry().right(), frame->statusBar()->contentsRect().right())
+            << c.text.toStdString();
+    }
+}
+
+TEST_F(SkerryGui, EnterPressesTheFocusedButtonAndEscapeClosesHelp) {
+    Put(dir.File("k.txt"), "keys");
+    std::filesystem::create_directories(dir.File("in"));
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    app->inboundPath = dir.File("in/");
+    Aim("k.txt", "k.txt");
+    struct Case { int button; Qt::Key key; std::uint16_t opcode; };
+    for (const Case& c : {Case{IDC_SEND, Qt::Key_Return, tftp::kWrq},
+                          Case{ID_TRANSFER_ABORT, Qt::Key_Enter, tftp::kError},
+                          Case{IDC_GET, Qt::Key_Enter, tftp::kRrq},
+                          Case{ID_TRANSFER_ABORT, Qt::Key_Return, tftp::kError}}) {
+        auto* button = Control<QPushButton>(c.button);
+        button->setFocus();
+        QTest::keyClick(button, c.key);
+        Bytes p;
+        ASSERT_TRUE(server.Receive(p, 2000)) << c.button;
+        EXPECT_EQ(tests::Opcode(p), c.opcode) << c.button;
+    }
+    FindCommand(frame, ID_HELP_INDEX)->trigger();
+    ASSERT_NE(app->Help().Window(), nullptr);
+    QTest::keyClick(app->Help().Browser(), Qt::Key_Escape);
+    EXPECT_TRUE(tests::RunUntil([&] { return app->Help().Window() == nullptr; }));
+}
+
+TEST_F(SkerryGui, ACancelledOrFailedAddressChoiceEndsTheStartWithNoOtherMessage) {
+    Put(dir.File("a.txt"), "x");
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    addresses.failLookup = true;
+    const std::string lookup = "Unable to resolve Local Host I.P. address";
+    struct Case { bool ok; std::string typed; std::vector<std::string> messages; };
+    for (const Case& c : {Case{false, "", {lookup}},
+                          Case{true, "abc", {lookup, "Unable to Create port"}}}) {
+        prompts.Clear();
+        prompts.Queue({});  // OK on the lookup message
+        platform::ScriptedPromptService::Answer entry;
+        entry.ok = c.ok;
+        entry.typed = c.typed;
+        prompts.Queue(entry);
+        Click(IDC_SEND);
+        tests::RunFor(100);
+        EXPECT_EQ(prompts.MessageTexts(), c.messages) << c.typed;
+        EXPECT_EQ(frame->windowTitle(), " - Halden") << c.typed;
+        EXPECT_FALSE(view->OnUpdateAbort()) << c.typed;
+        EXPECT_TRUE(server.Silent(100)) << c.typed;
+    }
+}
+
+TEST_F(SkerryGui, TerminationSignalsEndTheProgramAsFileExitDoes) {
+    for (const int signalNumber : {SIGTERM, SIGINT, SIGHUP}) {
+        app.reset();
+        Start();
+        ASSERT_TRUE(frame->isVisible());
+        // The program's own event loop must end, and soon.
+        QTimer::singleShot(0, [signalNumber] { ::raise(signalNumber); });
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(5000);
+        EXPECT_EQ(QCoreApplication::exec(), 0) << signalNumber;
+        EXPECT_FALSE(frame->isVisible()) << signalNumber;
+    }
+}
+
+TEST_F(SkerryGui, NoTextOfTheWindowsIsClipped) {
+    // Run at the screen's 96 dpi and once more at 144 (CMakeLists.txt).
+    const char* dpi = std::getenv("TFTP_FONT_DPI");
+    EXPECT_EQ(QGuiApplication::primaryScreen()->logicalDotsPerInchY(), dpi ? std::atoi(dpi) : 96);
+    Start();
+    FindCommand(frame, ID_APP_ABOUT)->trigger();
+    ASSERT_TRUE(app->aboutSheet);
+    CBlockSizeDlg blockSize(frame);
+    blockSize.show();
+    COptionsSheet options(frame);
+    options.show();
+    tftp::CListenAddressDlg listening(platform::AddressForm::Client, frame);
+    listening.show();
+    tftp::CMultihomedDlg multihomed(platform::AddressForm::Client, {"192.168.0.5", "10.0.0.5"}, false,
+                                    frame);
+    multihomed.show();
+    const std::pair<const char*, QWidget*> windows[] = {
+        {"main window", frame}, {"About", app->aboutSheet}, {"block size", &blockSize},
+        {"Setup", &options}, {"Listening Address", &listening}, {"Multihomed Host", &multihomed}};
+    tests::RunFor(50);
+    for (const auto& [name, window] : windows) {
+        const QStringList clipped = ClippedTextsOnEveryPage(window);
+        EXPECT_TRUE(clipped.isEmpty()) << name << ": " << clipped.join("; ").toStdString();
+    }
+}
+
+TEST_F(SkerryGui, EveryControlHasTheNameOfItsLabel) {
+    Start();
+    COptionsSheet options(frame);
+    for (const QWidget* window : {static_cast<const QWidget*>(frame), static_cast<const QWidget*>(&options)}) {
+        const QStringList unnamed = tests::UnnamedControls(window);
+        EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(", ").toStdString();
+    }
+    const std::pair<int, const char*> labelled[] = {
+        {IDC_HOST, "Host"}, {IDC_PORT, "Port"}, {IDC_TIMEOUT, "Timeout"},
+        {IDC_BLOCK_SIZE, "Block Size"}, {IDC_LOCAL_FILE, "Local File"},
+        {IDC_REMOTE_FILE, "Remote File"}, {IDC_PROGRESS, "Progress"}};
+    for (const auto& [id, name] : labelled) EXPECT_EQ(Control<QWidget>(id)->accessibleName(), name);
+    EXPECT_EQ(FindControl<QLineEdit>(&options.incomingPage, IDC_FOLDER)->accessibleName(), "File Path");
 }
 
 TEST_F(SkerryGui, ABlockSizeTheSocketLowersIsShownInTheComboBox) {

@@ -102,7 +102,7 @@ protected:
 
 // ---- requests -------------------------------------------------------------------
 
-TEST_F(TransferTest, ReadRequestIsTheDesignsThirtyTwoBytes) {
+TEST_F(TransferTest, ReadRequestCarriesTsizeAndTimeoutInThirtyTwoBytes) {
     auto t = NewTransfer(512, 0);
     t->offerTimeout = 1;
     t->timeoutSecs = 5;

@@ -28,6 +28,7 @@ CAddressListPage::CAddressListPage(int dialogId, const QString& caption,
     for (int slot = 1; slot <= ServerSettings::kListSlots; ++slot) {
         auto* edit = new QLineEdit(this);
         SetControlId(edit, SlotId(slot));
+        edit->setAccessibleName(QStringLiteral("%1 address %2").arg(caption).arg(slot));
         options::LimitEdit(edit, options::TextKind::Plain);
         WatchEdit(edit);
         grid->addWidget(edit, (slot - 1) / 2, (slot - 1) % 2);

@@ -89,6 +89,7 @@ COutboundPage::COutboundPage(ServerSettings& settings)
     WatchButton(force_);
     forceFile_ = new QLineEdit(this);
     SetControlId(forceFile_, IDC_FORCE_FILE);
+    forceFile_->setAccessibleName(force_->text());
     options::LimitEdit(forceFile_, options::TextKind::Plain);
     WatchEdit(forceFile_);
     pageLayout_->addSpacing(8);

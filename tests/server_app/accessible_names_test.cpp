@@ -1,0 +1,48 @@
+// Every control of the server's main window and of its options sheet has a
+// name that a screen reader can say and a UI test can find it by.
+#include "fake_host.h"
+#include "server/app/dunmore_doc.h"
+#include "server/app/main_frame.h"
+#include "server/app/new_view.h"
+#include "server/app/options/options.h"
+#include "server/app/options_host.h"
+#include "tests/support/accessible_names.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+class MultihomedHost : public COptionsHost {
+public:
+    void OnPortChanged() override {}
+    void ApplyProcessPriority() override {}
+    int LocalAddressCount() const override { return 2; }  // every switch is shown
+};
+
+TEST(AccessibleNames, EveryControlOfTheMainWindowAndTheOptionsSheetIsNamed) {
+    FakeHost host;
+    FakeApp app;
+    std::string label = "127.0.0.1.69";
+    CDunmoreDoc doc(label);
+    {
+        CMainFrame frame(app, host, doc);
+        doc.SetView(frame.View());
+        doc.OnNewDocument();
+        frame.View()->OnInitialUpdate();
+        ServerSettings settings;
+        MultihomedHost optionsHost;
+        COptions sheet(settings, optionsHost);
+        for (const QWidget* window : {static_cast<const QWidget*>(&frame), static_cast<const QWidget*>(&sheet)}) {
+            const QStringList unnamed = tests::UnnamedControls(window);
+            EXPECT_TRUE(unnamed.isEmpty()) << window->metaObject()->className() << ": "
+                                           << unnamed.join(", ").toStdString();
+        }
+    }
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+}  // namespace

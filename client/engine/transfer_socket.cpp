@@ -376,6 +376,7 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
                       blocksReceived));
         if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
         if (step != tftp::TransferReceiver::Step::Done) return;
+        Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
                       blocksReceived));
         Abort(-1);
@@ -445,7 +446,7 @@ void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
     case tftp::TransferSender::Step::Done:
         // The file has been delivered: all of it, whatever netascii made of
         // its length on the wire.
-        if (total != 0 && bytesSent != total) Post(WM_TRANSFER_PROGRESS, kProgressSent, total);
+        Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesSent);
         Status(total != 0 ? Format("Sent %" PRId64 " bytes (100%%) - Done", bytesSent)
                           : Format("Sent %" PRId64 " bytes - Done", bytesSent));
         Abort(-1);

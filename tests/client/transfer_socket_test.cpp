@@ -195,12 +195,13 @@ TEST_F(TransferTest, FetchAdoptsTheOackBlockSizeAndReportsProgressAgainstTsize) 
     EXPECT_EQ(t->busy, 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
     auto progress = Messages(WM_TRANSFER_PROGRESS);
-    ASSERT_EQ(progress.size(), 4u);
+    ASSERT_EQ(progress.size(), 5u);
     EXPECT_EQ(progress[0].wParam, 0);
     EXPECT_EQ(progress[0].lParam, 3000);
     EXPECT_EQ(progress[1].wParam, 2);
     EXPECT_EQ(progress[1].lParam, 1024);
     EXPECT_EQ(progress[3].lParam, 3000);
+    EXPECT_EQ(progress[4].wParam, kProgressDone);
     EXPECT_EQ(status.Last(), "Received 3000 bytes (3 blocks) - Done");
 }
 
@@ -438,6 +439,7 @@ TEST_F(TransferTest, EveryEndIsShownInTheStatusLine) {
     port.Send(tests::Ack(2), client);
     EXPECT_TRUE(tests::RunUntil([&] { return t->busy == 0; }));
     EXPECT_EQ(status.Last(), "Sent 1000 bytes (100%) - Done");
+    EXPECT_EQ(Messages(WM_TRANSFER_PROGRESS).back().wParam, kProgressDone);
     EXPECT_EQ(Messages(WM_TRANSFER_PROGRESS).back().lParam, 1000);
 }
 
@@ -476,10 +478,11 @@ TEST_F(TransferTest, SendOfAThousandBytesShowsTruncatedPercentages) {
     tests::RunUntil([&] { return t->busy == 0; });
     EXPECT_EQ(t->busy, 0);
     auto progress = Messages(WM_TRANSFER_PROGRESS);
-    ASSERT_EQ(progress.size(), 3u);
+    ASSERT_EQ(progress.size(), 4u);
     EXPECT_EQ(progress[1].wParam, 1);
     EXPECT_EQ(progress[1].lParam, 512);
     EXPECT_EQ(progress[2].lParam, 1000);
+    EXPECT_EQ(progress[3].wParam, kProgressDone);
 }
 
 TEST_F(TransferTest, OackOnASendIsTakenAsAckZero) {

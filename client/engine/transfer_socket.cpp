@@ -376,7 +376,8 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
                       blocksReceived));
         if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
         if (step != tftp::TransferReceiver::Step::Done) return;
-        Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
+        // A bar in use (the size was known) ends full.
+        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
                       blocksReceived));
         Abort(-1);

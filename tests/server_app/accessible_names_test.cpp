@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include "platform/scripted_prompt_service.h"
+
 #include <string>
 
 namespace {
@@ -21,6 +23,9 @@ public:
     void OnPortChanged() override {}
     void ApplyProcessPriority() override {}
     int LocalAddressCount() const override { return 2; }  // every switch is shown
+    platform::PromptService& Prompts() override { return prompts; }
+    bool OnSettingsAccepted() override { return true; }
+    platform::ScriptedPromptService prompts;
 };
 
 TEST(AccessibleNames, EveryControlOfTheMainWindowAndTheOptionsSheetIsNamed) {

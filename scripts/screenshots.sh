@@ -18,6 +18,9 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 shots="$top/docs/screenshots"
 build=${SCREENSHOT_BUILD_DIR:-build/release}
+# Xvfb, xdotool, the TFTP clients and tftpd-hpa unpacked into .peers.
+scripts/setup.sh --test
+in_tftpd="$top/.peers/tftpd-hpa/usr/sbin/in.tftpd"
 
 build_target() {  # target
   if [ -z "${SCREENSHOT_BUILD_DIR:-}" ]; then
@@ -181,7 +184,7 @@ INI
   trap cleanup EXIT
 
   # A TFTP server on the namespace's own address, port 69, as on a real network.
-  in.tftpd -L -4 -a "$host:69" -s -c -B 65464 -u nobody -U 000 "$work/tftp" &
+  "$in_tftpd" -L -4 -a "$host:69" -s -c -B 65464 -u nobody -U 000 "$work/tftp" &
   server=$!
   (cd "$work" && XDG_CONFIG_HOME="$work/config" exec "$bin") > "$work/client.out" 2>&1 &
   client=$!
@@ -235,7 +238,7 @@ program_shots() {  # program (vantrel or skerry; its scene is PROGRAM_scene)
   unshare --net --mount --propagation private \
     xvfb-run -a -s "-screen 0 1024x640x24" \
     env QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$(mktemp -d)" \
-    bash -c "$(declare -f "${program}_scene"); shots='$shots'; ${program}_scene '$bin'"
+    bash -c "$(declare -f "${program}_scene"); shots='$shots'; in_tftpd='$in_tftpd'; ${program}_scene '$bin'"
 }
 
 which=${1:-all}

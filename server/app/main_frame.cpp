@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "platform/tinted_icons.h"
 #include "server/app/command_ids.h"
 #include "server/app/dunmore_doc.h"
 #include "server/app/help_window.h"
@@ -75,6 +76,7 @@ void CMainFrame::BuildActions() {
         actions_[c.id] = action;
     }
     for (const int id : {ID_USE_GRAPHIC, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}) Action(id)->setCheckable(true);
+    platform::TintToolIcons(this, {Action(ID_CONTEXT_HELP), Action(ID_STOP_SERVING), Action(ID_START_SERVING)});
 }
 
 void CMainFrame::BuildMenu() {

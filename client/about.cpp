@@ -42,6 +42,7 @@ CAbout::CAbout(const QString& caption, int selectPage, std::function<void()> clo
                                 "A TFTP client for IPv4 (RFC 1350, with the blksize, timeout "
                                 "and tsize options).",
                                 "Copyright the Brellin developers.",
+                                "Free software under the MIT License (see the LICENSE file).",
                                 "Sends and fetches one file at a time.",
                                 "Settings are kept in Skerry.INI in your configuration folder.",
                                 "Bug reports are welcome.",

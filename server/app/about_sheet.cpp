@@ -38,7 +38,8 @@ CAbout::CAbout(QWidget* parent) : QDialog(parent) {
     pages_->addTab(TextPage({QStringLiteral("Vantrel"),
                              QStringLiteral("TFTP server (RFC 1350 with the blksize, timeout and tsize "
                                             "options)"),
-                             QStringLiteral("Version %1").arg(QStringLiteral(VANTREL_VERSION))}),
+                             QStringLiteral("Version %1").arg(QStringLiteral(VANTREL_VERSION)),
+                             QStringLiteral("Free software under the MIT License (see the LICENSE file).")}),
                    QString::fromLatin1(kVersionPage));
     pages_->setCurrentIndex(1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);

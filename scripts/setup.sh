@@ -80,11 +80,16 @@ unpack_peer() {  # package, program inside it
   [ -x "$dir/$program" ] && return 0
   mkdir -p "$top/.peers"
   local scratch
+  rm -rf "$top"/.peers/.download.*
   scratch=$(mktemp -d "$top/.peers/.download.XXXXXX")
-  ( cd "$scratch" && apt-get download "$package" >/dev/null 2>&1 ) || {
-    apt_update
-    ( cd "$scratch" && apt-get download "$package" )
-  }
+  if ! ( cd "$scratch" && apt-get download "$package" >/dev/null 2>&1 ); then
+    apt_update || true
+    ( cd "$scratch" && apt-get download "$package" ) || {
+      rm -rf "$scratch"
+      echo "setup: could not download $package (is the network reachable?)" >&2
+      exit 1
+    }
+  fi
   rm -rf "$dir"
   dpkg-deb -x "$scratch"/"${package}"_*.deb "$dir"
   rm -rf "$scratch"

@@ -9,13 +9,13 @@
 
 namespace {
 
-struct Run {
+struct ProgramRun {
     int status = -1;
     QString out;
     QString err;
 };
 
-Run Start(const QString& program, const QStringList& args, bool display) {
+ProgramRun Start(const QString& program, const QStringList& args, bool display) {
     QTemporaryDir config;
     QProcess process;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -29,7 +29,7 @@ Run Start(const QString& program, const QStringList& args, bool display) {
     process.setProcessEnvironment(env);
     process.setWorkingDirectory(config.path());
     process.start(program, args);
-    Run run;
+    ProgramRun run;
     if (!process.waitForFinished(20000)) {
         process.kill();
         process.waitForFinished(5000);
@@ -66,11 +66,13 @@ TEST(CommandLine, AnswersHelpAndVersionAndRefusesTheRest) {
         {skerry, {"-platform", "offscreen", "--version"}, true, 0, "Skerry 1.0\n", ""},
     };
     for (const Case& c : cases) {
-        const Run run = Start(c.program, c.args, c.display);
+        const ProgramRun run = Start(c.program, c.args, c.display);
         const QString what = c.program.section('/', -1) + ' ' + c.args.join(' ');
         EXPECT_EQ(run.status, c.status) << what.toStdString() << "\n" << run.err.toStdString();
         EXPECT_TRUE(run.out.contains(c.outHas)) << what.toStdString() << ": " << run.out.toStdString();
         EXPECT_TRUE(run.err.contains(c.errHas)) << what.toStdString() << ": " << run.err.toStdString();
-        if (c.status == 2) EXPECT_TRUE(run.out.isEmpty()) << what.toStdString();
+        if (c.status == 2) {
+            EXPECT_TRUE(run.out.isEmpty()) << what.toStdString();
+        }
     }
 }

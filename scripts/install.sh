@@ -49,9 +49,16 @@ manifest="$manifest_dir/$(printf '%s' "$prefix" | tr '/' '_').txt"
 
 if [ $uninstall -eq 1 ]; then
   [ -f "$manifest" ] || { echo "install: nothing recorded as installed under $prefix" >&2; exit 1; }
-  while IFS= read -r file; do
+  # The manifest's last line has no newline of its own.
+  while IFS= read -r file || [ -n "$file" ]; do
     $INSTALL_SUDO rm -f "$file"
     echo "install: removed $file"
+    # Folders the install made and left empty go too (never the prefix itself).
+    dir=$(dirname "$file")
+    while [ "$dir" != "$prefix" ] && [ "${dir#"$prefix"/}" != "$dir" ]; do
+      $INSTALL_SUDO rmdir "$dir" 2>/dev/null || break
+      dir=$(dirname "$dir")
+    done
   done < "$manifest"
   # The icon and desktop caches, where the system keeps them.
   if command -v gtk-update-icon-cache >/dev/null && [ -d "$prefix/share/icons/hicolor" ]; then
@@ -68,7 +75,7 @@ cmake --build "$build" -j "$(nproc)" --target vantrel skerry vantrel_man skerry_
 $INSTALL_SUDO cmake --install "$build" --strip
 mkdir -p "$manifest_dir"
 cp "$build/install_manifest.txt" "$manifest"
-echo "install: $(wc -l < "$manifest") files under $prefix (scripts/install.sh --uninstall --prefix $prefix removes them)"
+echo "install: $(grep -c '' "$manifest") files under $prefix (scripts/install.sh --uninstall --prefix $prefix removes them)"
 if command -v gtk-update-icon-cache >/dev/null && [ -f "$prefix/share/icons/hicolor/index.theme" ]; then
   $INSTALL_SUDO gtk-update-icon-cache -q -t "$prefix/share/icons/hicolor" 2>/dev/null || true
 fi

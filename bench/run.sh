@@ -53,7 +53,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 2
 fi
 
-scripts/setup.sh
+scripts/setup.sh --test
 
 # Build in Release: the instruments always, the programs when this checkout
 # has them. A build folder named with --build-dir that is already configured

@@ -35,22 +35,23 @@ CAbout::CAbout(const QString& caption, int selectPage, std::function<void()> clo
     auto* layout = new QVBoxLayout(this);
     pages_ = new QTabWidget(this);
     pages_->addTab(CentredPage(skerry::IDD_ABOUT_COMPANY,
-                               {"Brellin", "Small tools for moving files on a network",
-                                "Write to the makers through the project's README."}),
+                               {"Brellin", tr("Small tools for moving files on a network"),
+                                tr("Write to the makers through the project's README.")}),
                    skerry::kAboutCompanyTab);
     pages_->addTab(CentredPage(skerry::IDD_ABOUT_VERSION,
-                               {"<b>Skerry - Halden Client</b>", "Version 1.0",
-                                "A TFTP client for IPv4 (RFC 1350,\nwith the blksize, timeout "
-                                "and tsize options).",
-                                "Copyright the Brellin developers.",
-                                "Sends and fetches one file at a time.",
-                                "Settings are kept in Skerry.INI\nin your configuration folder.",
-                                "Bug reports are welcome.",
-                                "For help press F1, or choose Help > Index."}),
+                               {tr("<b>Skerry - Halden Client</b>"), tr("Version 1.0"),
+                                tr("A TFTP client for IPv4 (RFC 1350,\nwith the blksize, timeout "
+                                   "and tsize options)."),
+                                tr("Copyright the Brellin developers."),
+                                tr("Free software under the MIT License\n(see the LICENSE file)."),
+                                tr("Sends and fetches one file at a time."),
+                                tr("Settings are kept in Skerry.INI\nin your configuration folder."),
+                                tr("Bug reports are welcome."),
+                                tr("For help press F1, or choose Help > Index.")}),
                    skerry::kAboutVersionTab);
     pages_->setCurrentIndex(selectPage);
     layout->addWidget(pages_);
-    auto* ok = new QPushButton("OK", this);
+    auto* ok = new QPushButton(tr("OK"), this);
     platform::SetControlId(ok, skerry::IDOK);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -8,13 +8,13 @@
 #include <QVBoxLayout>
 
 CBlockSizeDlg::CBlockSizeDlg(QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Transmission block size error");
+    setWindowTitle(tr("Transmission block size error"));
     auto* layout = new QVBoxLayout(this);
     auto* text = new QLabel(kText, this);
     text->setWordWrap(true);
     text->setFixedWidth(350);
     layout->addWidget(text);
-    auto* ok = new QPushButton("OK", this);
+    auto* ok = new QPushButton(tr("OK"), this);
     platform::SetControlId(ok, skerry::IDOK);
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

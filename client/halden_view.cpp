@@ -78,26 +78,26 @@ CHaldenView::~CHaldenView() = default;
 void CHaldenView::BuildForm() {
     auto* grid = new QGridLayout(this);
 
-    grid->addWidget(new QLabel("Host", this), 0, 0);
-    host_ = Edit(this, IDC_HOST, "Host", "The server's I.P. address, in dotted decimal (192.168.0.20).");
+    grid->addWidget(new QLabel(tr("Host"), this), 0, 0);
+    host_ = Edit(this, IDC_HOST, tr("Host"), tr("The server's I.P. address, in dotted decimal (192.168.0.20)."));
     host_->setMinimumWidth(150);
     grid->addWidget(host_, 0, 1, 1, 2);
-    grid->addWidget(new QLabel("Port", this), 0, 3);
-    port_ = Edit(this, IDC_PORT, "Port", "The server's UDP port; TFTP servers listen on 69.");
+    grid->addWidget(new QLabel(tr("Port"), this), 0, 3);
+    port_ = Edit(this, IDC_PORT, tr("Port"), tr("The server's UDP port; TFTP servers listen on 69."));
     port_->setMaximumWidth(70);
     grid->addWidget(port_, 0, 4);
 
-    grid->addWidget(new QLabel("Timeout", this), 1, 0);
-    timeout_ = Edit(this, IDC_TIMEOUT, "Timeout",
-                    "Seconds without a word from the server before the transfer gives up.");
+    grid->addWidget(new QLabel(tr("Timeout"), this), 1, 0);
+    timeout_ = Edit(this, IDC_TIMEOUT, tr("Timeout"),
+                    tr("Seconds without a word from the server before the transfer gives up."));
     timeout_->setMaximumWidth(70);
     grid->addWidget(timeout_, 1, 1);
-    sendTimeout_ = new QCheckBox("Send timeout to Server", this);
+    sendTimeout_ = new QCheckBox(tr("Send timeout to Server"), this);
     platform::SetControlId(sendTimeout_, IDC_SEND_TIMEOUT);
-    sendTimeout_->setWhatsThis("Ask the server to use the same time-out (the timeout option).");
+    sendTimeout_->setWhatsThis(tr("Ask the server to use the same time-out (the timeout option)."));
     grid->addWidget(sendTimeout_, 1, 2, 1, 3);
 
-    auto* blockGroup = new QGroupBox("Block Size", this);
+    auto* blockGroup = new QGroupBox(tr("Block Size"), this);
     auto* blockLayout = new QHBoxLayout(blockGroup);
     blockSizes_ = new QComboBox(blockGroup);
     platform::SetControlId(blockSizes_, IDC_BLOCK_SIZE);
@@ -105,8 +105,8 @@ void CHaldenView::BuildForm() {
     blockSizes_->setEditable(true);
     blockSizes_->setInsertPolicy(QComboBox::NoInsert);
     blockSizes_->addItems({"64", "128", "256", "512", "1024", "2048", "4096", "8192", "12250"});
-    blockSizes_->setWhatsThis("Data bytes per packet, 64 to 65420; servers that know the "
-                              "blksize option agree to it.");
+    blockSizes_->setWhatsThis(tr("Data bytes per packet, 64 to 65420; servers that know the "
+                              "blksize option agree to it."));
     blockSizes_->lineEdit()->setAcceptDrops(false);
     blockLayout->addWidget(blockSizes_);
     grid->addWidget(blockGroup, 2, 0, 1, 3);
@@ -117,36 +117,36 @@ void CHaldenView::BuildForm() {
     picture->setAlignment(Qt::AlignCenter);
     grid->addWidget(picture, 2, 3, 1, 2);
 
-    grid->addWidget(new QLabel("Local File", this), 3, 0);
-    local_ = Edit(this, IDC_LOCAL_FILE, "Local File",
-                  "The file on this machine: read from the Outbound folder when sending, "
-                  "written to the Inbound folder when fetching.");
+    grid->addWidget(new QLabel(tr("Local File"), this), 3, 0);
+    local_ = Edit(this, IDC_LOCAL_FILE, tr("Local File"),
+                  tr("The file on this machine: read from the Outbound folder when sending, "
+                     "written to the Inbound folder when fetching."));
     grid->addWidget(local_, 3, 1, 1, 4);
-    grid->addWidget(new QLabel("Remote File", this), 4, 0);
-    remote_ = Edit(this, IDC_REMOTE_FILE, "Remote File", "The file's name on the server.");
+    grid->addWidget(new QLabel(tr("Remote File"), this), 4, 0);
+    remote_ = Edit(this, IDC_REMOTE_FILE, tr("Remote File"), tr("The file's name on the server."));
     grid->addWidget(remote_, 4, 1, 1, 4);
 
     auto* checks = new QHBoxLayout;
-    binary_ = TextLeftCheck("Binary", this, IDC_BINARY);
-    binary_->setWhatsThis("Checked: the file's bytes as they are (octet). Unchecked: a text "
-                          "file (netascii).");
-    matchFiles_ = TextLeftCheck("Match Files", this, IDC_MATCH_FILES);
-    matchFiles_->setWhatsThis("While checked, the remote name follows the local name.");
+    binary_ = TextLeftCheck(tr("Binary"), this, IDC_BINARY);
+    binary_->setWhatsThis(tr("Checked: the file's bytes as they are (octet). Unchecked: a text "
+                          "file (netascii)."));
+    matchFiles_ = TextLeftCheck(tr("Match Files"), this, IDC_MATCH_FILES);
+    matchFiles_->setWhatsThis(tr("While checked, the remote name follows the local name."));
     checks->addWidget(binary_);
     checks->addWidget(matchFiles_);
     checks->addStretch(1);
     grid->addLayout(checks, 5, 0, 1, 5);
 
     auto* buttons = new QHBoxLayout;
-    send_ = new QPushButton("Send", this);
+    send_ = new QPushButton(tr("Send"), this);
     platform::SetControlId(send_, IDC_SEND);
-    send_->setWhatsThis("Send the local file to the server.");
-    get_ = new QPushButton("Get", this);
+    send_->setWhatsThis(tr("Send the local file to the server."));
+    get_ = new QPushButton(tr("Get"), this);
     platform::SetControlId(get_, IDC_GET);
-    get_->setWhatsThis("Fetch the remote file from the server.");
-    abort_ = new QPushButton("Abort", this);
+    get_->setWhatsThis(tr("Fetch the remote file from the server."));
+    abort_ = new QPushButton(tr("Abort"), this);
     platform::SetControlId(abort_, ID_TRANSFER_ABORT);
-    abort_->setWhatsThis("End the running transfer and tell the server.");
+    abort_->setWhatsThis(tr("End the running transfer and tell the server."));
     // Enter presses the focused button, as in a dialog.
     for (QPushButton* button : {send_, get_, abort_}) button->setAutoDefault(true);
     buttons->addWidget(send_);
@@ -160,7 +160,7 @@ void CHaldenView::BuildForm() {
     progress->setRange(0, 100);
     progress->setValue(0);
     progress->setTextVisible(false);
-    progress->setWhatsThis("How much of the file has gone.");
+    progress->setWhatsThis(tr("How much of the file has gone."));
     grid->addWidget(progress, 7, 0, 1, 5);
 
     connect(send_, &QPushButton::clicked, this, &CHaldenView::OnSend);
@@ -209,11 +209,11 @@ void CHaldenView::OnInitialUpdate() {
 
 void CHaldenView::SetButtonNames(int flag) {
     if (flag == 1) {
-        get_->setText("Get");
-        send_->setText("Put");
+        get_->setText(tr("Get"));
+        send_->setText(tr("Put"));
     } else {
-        get_->setText("Fetch");
-        send_->setText("Send");
+        get_->setText(tr("Fetch"));
+        send_->setText(tr("Send"));
     }
 }
 

@@ -4,13 +4,23 @@
 #include "common/local_address.h"
 #include "common/widgets/dialog_prompt_service.h"
 #include "platform/clock.h"
+#include "platform/command_line.h"
+#include "platform/desktop_identity.h"
 #include "platform/profile_file.h"
 
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    const QString about = QStringLiteral("Skerry, a TFTP client with a window.");
+    if (const int status = platform::EarlyCommandLine(argc, argv, QStringLiteral("Skerry"),
+                                                      QStringLiteral(TFTP_VERSION), about);
+        status >= 0)
+        return status;
     QApplication qapp(argc, argv);
     QApplication::setApplicationName("Skerry");
+    QApplication::setApplicationVersion(QStringLiteral(TFTP_VERSION));
+    if (const int status = platform::HandleCommandLine(about); status >= 0) return status;
+    platform::SetDesktopIdentity(TFTP_DESKTOP_ID, TFTP_ICON_NAME);
     tftp::DialogPromptService prompts(skerry::kProgramTitle);
     platform::SystemClock clock;
     tftp::SystemAddressProvider addresses;

@@ -64,17 +64,17 @@ int CMainFrame::OnCreate() {
 }
 
 void CMainFrame::BuildMenus() {
-    QMenu* file = menuBar()->addMenu("&File");
-    QAction* send = Command(this, file, ID_FILE_OPEN, "&Send...\tCtrl+S", "Select a file to Send\nSend");
+    QMenu* file = menuBar()->addMenu(tr("&File"));
+    QAction* send = Command(this, file, ID_FILE_OPEN, tr("&Send...\tCtrl+S"), tr("Select a file to Send\nSend"));
     send->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_S));
     connect(send, &QAction::triggered, this, &CMainFrame::OnFileSend);
     file->addSeparator();
-    QAction* abort = Command(this, file, ID_TRANSFER_ABORT, "&Abort", "Abort the current transfer");
+    QAction* abort = Command(this, file, ID_TRANSFER_ABORT, tr("&Abort"), tr("Abort the current transfer"));
     connect(abort, &QAction::triggered, this, [this] {
         if (CHaldenView* view = app_.View()) view->OnAbort();
     });
     file->addSeparator();
-    QAction* exit = Command(this, file, ID_APP_EXIT, "E&xit", "Quit Halden Client\nExit");
+    QAction* exit = Command(this, file, ID_APP_EXIT, tr("E&xit"), tr("Quit Halden Client\nExit"));
     connect(exit, &QAction::triggered, this, &QWidget::close);
     // File > Abort is enabled only while a transfer runs.
     connect(file, &QMenu::aboutToShow, this, [this, abort] {
@@ -82,31 +82,31 @@ void CMainFrame::BuildMenus() {
         abort->setEnabled(view && view->OnUpdateAbort());
     });
 
-    QMenu* options = menuBar()->addMenu("&Options");
-    connect(Command(this, options, ID_OPTIONS_SETUP, "&Setup", "Set up transfer options"),
+    QMenu* options = menuBar()->addMenu(tr("&Options"));
+    connect(Command(this, options, ID_OPTIONS_SETUP, tr("&Setup"), tr("Set up transfer options")),
             &QAction::triggered, this, [this] { app_.OnSetup(); });
-    connect(Command(this, options, ID_OPTIONS_RENAME_BUTTONS, "&Rename Buttons", "Change button names"),
+    connect(Command(this, options, ID_OPTIONS_RENAME_BUTTONS, tr("&Rename Buttons"), tr("Change button names")),
             &QAction::triggered, this, [this] { app_.OnRenameButtons(); });
 
-    QMenu* help = menuBar()->addMenu("&Help");
-    connect(Command(this, help, ID_HELP_INDEX, "&Index", "List Help topics"), &QAction::triggered,
+    QMenu* help = menuBar()->addMenu(tr("&Help"));
+    connect(Command(this, help, ID_HELP_INDEX, tr("&Index"), tr("List Help topics")), &QAction::triggered,
             this, [this] { app_.OnHelpIndex(); });
-    connect(Command(this, help, ID_HELP_USING, "&Using Help",
-                    "Display instructions about how to use help"),
+    connect(Command(this, help, ID_HELP_USING, tr("&Using Help"),
+                    tr("Display instructions about how to use help")),
             &QAction::triggered, this, [this] { app_.OnHelpUsing(); });
     help->addSeparator();
-    connect(Command(this, help, ID_APP_ABOUT, "&About Halden...", "Display program information\nAbout"),
+    connect(Command(this, help, ID_APP_ABOUT, tr("&About Halden..."), tr("Display program information\nAbout")),
             &QAction::triggered, this, [this] { app_.OnAppAbout(); });
 
     // Context help: F1 for the focused control's topic, Shift+F1 to click on one.
-    QAction* f1 = Command(this, nullptr, ID_HELP, "Help", "Display help for current task or command\nHelp");
+    QAction* f1 = Command(this, nullptr, ID_HELP, tr("Help"), tr("Display help for current task or command\nHelp"));
     f1->setShortcut(QKeySequence(Qt::Key_F1));
     connect(f1, &QAction::triggered, this, [this] { app_.OnHelp(); });
-    QAction* shiftF1 = Command(this, nullptr, ID_CONTEXT_HELP, "Context Help",
-                               "Display help for clicked on buttons, menus and windows\nHelp");
+    QAction* shiftF1 = Command(this, nullptr, ID_CONTEXT_HELP, tr("Context Help"),
+                               tr("Display help for clicked on buttons, menus and windows\nHelp"));
     shiftF1->setShortcut(QKeySequence(Qt::SHIFT | Qt::Key_F1));
     connect(shiftF1, &QAction::triggered, this, [this] { app_.OnContextHelp(); });
-    QAction* index = Command(this, nullptr, ID_DEFAULT_HELP, "Default Help", "List Help topics");
+    QAction* index = Command(this, nullptr, ID_DEFAULT_HELP, tr("Default Help"), tr("List Help topics"));
     connect(index, &QAction::triggered, this, [this] { app_.OnHelpIndex(); });
 
     // A menu's prompts cover the bar only while it is open: the message
@@ -119,7 +119,7 @@ bool CMainFrame::BuildStatusBar() {
     statusBar_->setSizeGripEnabled(false);  // the window has a fixed size
     messagePane_ = new CStatusPane(kIdleMessage, statusBar_);
     messagePane_->setObjectName("pane0");
-    timeLabel_ = new QLabel("Time", statusBar_);
+    timeLabel_ = new QLabel(tr("Time"), statusBar_);
     timeLabel_->setObjectName(QStringLiteral("pane%1").arg(ID_INDICATOR_TIME));
     timeLabel_->setAlignment(Qt::AlignCenter);
     timeLabel_->setFrameShape(QFrame::Panel);
@@ -176,7 +176,7 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
 }
 
 void CMainFrame::OnFileSend() {
-    QFileDialog dialog(this, "Open");
+    QFileDialog dialog(this, tr("Open"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return;

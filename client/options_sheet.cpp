@@ -15,7 +15,7 @@ CFolderPage::CFolderPage(int templateId, QString title, const QString& switchTex
     : title_(std::move(title)) {
     setObjectName(QStringLiteral("page%1").arg(templateId));
     auto* layout = new QVBoxLayout(this);
-    auto* group = new QGroupBox("File Path", this);
+    auto* group = new QGroupBox(tr("File Path"), this);
     auto* groupLayout = new QVBoxLayout(group);
     edit_ = new QLineEdit(group);
     edit_->setAccessibleName(group->title());
@@ -42,10 +42,10 @@ void CFolderPage::DoDataExchange(bool save) {
 }
 
 CIncomingPage::CIncomingPage()
-    : CFolderPage(skerry::IDD_INCOMING, "Inbound", "Overwrite exisiting files") {}
+    : CFolderPage(skerry::IDD_INCOMING, tr("Inbound"), tr("Overwrite exisiting files")) {}
 
 COutgoingPage::COutgoingPage()
-    : CFolderPage(skerry::IDD_OUTGOING, "Outbound", "Truncate long filenames") {}
+    : CFolderPage(skerry::IDD_OUTGOING, tr("Outbound"), tr("Truncate long filenames")) {}
 
 COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     setWindowTitle(skerry::kOptionsCaption);

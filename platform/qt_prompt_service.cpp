@@ -3,14 +3,52 @@
 #include <QApplication>
 #include <QMessageBox>
 
+#include <cstdio>
+
 namespace platform {
+
+namespace {
+
+// The answer of the Enter key: the box's default button.
+int EnterAnswer(PromptButtons buttons) {
+    return buttons == PromptButtons::YesNo ? kIdYes : kIdOk;
+}
+
+QString AnswerName(int answer) {
+    switch (answer) {
+    case kIdYes: return QStringLiteral("Yes");
+    case kIdNo: return QStringLiteral("No");
+    case kIdCancel: return QStringLiteral("Cancel");
+    default: return QStringLiteral("OK");
+    }
+}
+
+}  // namespace
+
+QtPromptService::QtPromptService(QString title)
+    : title_(std::move(title)),
+      headless_(QGuiApplication::platformName() == QLatin1String("offscreen")) {}
 
 QWidget* QtPromptService::DialogParent() { return QApplication::activeWindow(); }
 
+void QtPromptService::Echo(const QString& text, const QString& answer) const {
+    QString line = title_ + QStringLiteral(": ") + text.simplified();
+    if (!answer.isEmpty()) line += QStringLiteral(" [") + answer + QLatin1Char(']');
+    std::fprintf(stderr, "%s\n", line.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
 int QtPromptService::MessageBox(const std::string& text, PromptIcon icon, PromptButtons buttons) {
+    const QString message = QString::fromLocal8Bit(text.c_str());
+    if (headless_) {
+        const int answer = EnterAnswer(buttons);
+        Echo(message, buttons == PromptButtons::Ok ? QString() : AnswerName(answer));
+        return answer;
+    }
+    Echo(message);
     QMessageBox box(DialogParent());
     box.setWindowTitle(title_);
-    box.setText(QString::fromLocal8Bit(text.c_str()));
+    box.setText(message);
     switch (icon) {
     case PromptIcon::Information: box.setIcon(QMessageBox::Information); break;
     case PromptIcon::Warning: box.setIcon(QMessageBox::Warning); break;

@@ -4,6 +4,9 @@
 #   scripts/screenshots.sh            every program that has pictures
 #   scripts/screenshots.sh vantrel    the server only
 #   scripts/screenshots.sh skerry     the client only
+#   scripts/screenshots.sh --dark [vantrel|skerry]
+#                                     the same under the Fusion style with a
+#                                     dark palette, into docs/screenshots/dark/
 #
 # Skerry: the real program in a network namespace of its own against
 # tftpd-hpa: after a fetch (Done), a fetch aborted part of the way, a fetch
@@ -18,7 +21,15 @@ set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
 shots="$top/docs/screenshots"
+style_env=()
+if [ "${1:-}" = "--dark" ]; then
+  shift
+  shots="$top/docs/screenshots/dark"
+fi
 build=${SCREENSHOT_BUILD_DIR:-build/release}
+# Xvfb, xdotool, the TFTP clients and tftpd-hpa unpacked into .peers.
+scripts/setup.sh --test
+in_tftpd="$top/.peers/tftpd-hpa/usr/sbin/in.tftpd"
 
 build_target() {  # target
   if [ -z "${SCREENSHOT_BUILD_DIR:-}" ]; then
@@ -183,7 +194,7 @@ INI
   trap cleanup EXIT
 
   # A TFTP server on the namespace's own address, port 69, as on a real network.
-  in.tftpd -L -4 -a "$host:69" -s -c -B 65464 -u nobody -U 000 "$work/tftp" &
+  "$in_tftpd" -L -4 -a "$host:69" -s -c -B 65464 -u nobody -U 000 "$work/tftp" &
   server=$!
   (cd "$work" && XDG_CONFIG_HOME="$work/config" exec "$bin") > "$work/client.out" 2>&1 &
   client=$!
@@ -261,12 +272,20 @@ program_shots() {  # program (vantrel or skerry; its scene is PROGRAM_scene)
   unshare --net --mount --propagation private \
     xvfb-run -a -s "-screen 0 1024x640x24" \
     env QT_QPA_PLATFORM=xcb DBUS_SESSION_BUS_ADDRESS=disabled: XDG_RUNTIME_DIR="$(mktemp -d)" \
-    bash -c "$(declare -f "${program}_scene"); shots='$shots'; ${program}_scene '$bin'"
+    ${style_env[@]+"${style_env[@]}"} \
+    bash -c "$(declare -f "${program}_scene"); shots='$shots'; in_tftpd='$in_tftpd'; ${program}_scene '$bin'"
 }
+
+if [ "$shots" = "$top/docs/screenshots/dark" ]; then
+  # Fusion with a dark palette: a small style plugin, loaded by the programs' Qt.
+  cmake -S scripts/dark-style -B build/dark-style -G Ninja >/dev/null
+  cmake --build build/dark-style -j2 >/dev/null
+  style_env=(QT_PLUGIN_PATH="$top/build/dark-style/plugins" QT_STYLE_OVERRIDE=DarkFusion)
+fi
 
 which=${1:-all}
 case "$which" in
   vantrel|skerry) program_shots "$which" ;;
   all) program_shots vantrel; program_shots skerry ;;
-  *) echo "usage: scripts/screenshots.sh [vantrel|skerry]" >&2; exit 2 ;;
+  *) echo "usage: scripts/screenshots.sh [--dark] [vantrel|skerry]" >&2; exit 2 ;;
 esac

@@ -15,7 +15,7 @@ quick=0
 fuzz_seconds=${FUZZ_SECONDS:-30}
 jobs=$(nproc)
 
-scripts/setup.sh
+scripts/setup.sh --test
 
 run_suite() {  # build-dir, extra cmake args...
   local dir=$1; shift

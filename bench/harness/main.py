@@ -109,7 +109,7 @@ def versions(tools):
             return (out.stdout + out.stderr).strip().splitlines()[0]
         except (OSError, IndexError, subprocess.TimeoutExpired):
             return "?"
-    return ", ".join([first(["in.tftpd", "-V"]), first([tools.atftpd, "--version"]),
+    return ", ".join([first([tools.in_tftpd, "-V"]), first([tools.atftpd, "--version"]),
                       first(["dnsmasq", "--version"]).split("  ")[0], first(["atftp", "--version"]),
                       " ".join(first(["curl", "--version"]).split()[:2]), first(["tftp", "-V"]),
                       first(["busybox"]).split(" multi-call")[0]])
@@ -194,7 +194,8 @@ def main():
 
     tools = peers.Tools(args.build_dir, args.peers_dir, args.ours != "no", args.engine)
     tools.engine_flags = args.engine_flags.split()
-    missing = [t for t in (tools.pingpong, tools.multiget, tools.atftpd) if not os.access(t, os.X_OK)]
+    missing = [t for t in (tools.pingpong, tools.multiget, tools.atftpd, tools.in_tftpd)
+               if not os.access(t, os.X_OK)]
     if "loss" not in skip and not tools.relay:
         missing.append("impair_relay (for the loss section; --skip loss leaves it out)")
     if args.ours == "yes" and not (tools.vantrel and tools.skerry):

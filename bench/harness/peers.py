@@ -22,6 +22,7 @@ class Tools:
         self.pingpong = os.path.join(build_dir, "bench", "bench_pingpong")
         self.multiget = os.path.join(build_dir, "bench", "bench_multiget")
         self.atftpd = os.path.join(peers_dir, "atftpd", "usr", "sbin", "atftpd")
+        self.in_tftpd = os.path.join(peers_dir, "tftpd-hpa", "usr", "sbin", "in.tftpd")
         self.vantrel = _find(build_dir, "vantrel") if with_ours else None
         self.skerry = os.path.join(build_dir, "bench", "bench_skerry") if with_ours else None
         if self.skerry and not os.access(self.skerry, os.X_OK):
@@ -87,7 +88,7 @@ def start_server(name, tools, work):
         return Server(name, [tools.engine, "--port", str(port), "--folder", root + "/"] + tools.engine_flags,
                       port, log, cwd=os.path.join(work, "logs"))
     if name == "tftpd-hpa":
-        argv = ["in.tftpd", "-L", "-4", "-a", "%s:%d" % (HOST, port), "-s", "-c", "-B", "65464",
+        argv = [tools.in_tftpd, "-L", "-4", "-a", "%s:%d" % (HOST, port), "-s", "-c", "-B", "65464",
                 "-u", "nobody", "-U", "000", root]
     elif name == "atftpd":
         argv = [tools.atftpd, "--daemon", "--no-fork", "--bind-address", HOST, "--port", str(port),

@@ -19,8 +19,8 @@ CMultihomedDlg::CMultihomedDlg(AddressForm form, const std::vector<std::string>&
                                bool checkBox, QWidget* parent)
     : QDialog(parent), checkBoxValue_(checkBox) {
     setWindowTitle(form == AddressForm::Server
-                       ? "Multihomed Host - Please select Servers Host Address"
-                       : "Multihomed Host - Please select Clients Host Address");
+                       ? tr("Multihomed Host - Please select Servers Host Address")
+                       : tr("Multihomed Host - Please select Clients Host Address"));
     auto* layout = new QVBoxLayout(this);
     list_ = new QListWidget(this);
     SetControlId(list_, IDC_ADDRESS_LIST);
@@ -28,7 +28,7 @@ CMultihomedDlg::CMultihomedDlg(AddressForm form, const std::vector<std::string>&
     for (const std::string& a : addresses) list_->addItem(QString::fromStdString(a));
     layout->addWidget(list_);
     if (form == AddressForm::Server) {
-        dontShow_ = new QCheckBox("Do not show this box again", this);
+        dontShow_ = new QCheckBox(tr("Do not show this box again"), this);
         SetControlId(dontShow_, IDC_DONT_SHOW);
         dontShow_->setChecked(checkBox);
         layout->addWidget(dontShow_);
@@ -47,18 +47,18 @@ void CMultihomedDlg::accept() {
 }
 
 CListenAddressDlg::CListenAddressDlg(AddressForm form, QWidget* parent) : QDialog(parent) {
-    setWindowTitle("Listening Address");
+    setWindowTitle(tr("Listening Address"));
     const char* who = form == AddressForm::Server ? "server" : "client";
     auto* layout = new QVBoxLayout(this);
     auto* intro = new QLabel(
-        "Because either your local host name or I.P. address could not be determined "
+        tr("Because either your local host name or I.P. address could not be determined "
         "automatically you now have the chance to enter the I.P. manually.\n"
-        "The I.P Address should be entered in dotted decimal format, i.e. 192.168.0.20",
+        "The I.P Address should be entered in dotted decimal format, i.e. 192.168.0.20"),
         this);
     intro->setWordWrap(true);
     layout->addWidget(intro);
-    auto* label = new QLabel(form == AddressForm::Server ? "Server I.P. Address"
-                                                         : "Client I.P. Address",
+    auto* label = new QLabel(form == AddressForm::Server ? tr("Server I.P. Address")
+                                                         : tr("Client I.P. Address"),
                              this);
     layout->addWidget(label);
     edit_ = new QLineEdit(this);
@@ -66,9 +66,9 @@ CListenAddressDlg::CListenAddressDlg(AddressForm form, QWidget* parent) : QDialo
     label->setBuddy(edit_);
     layout->addWidget(edit_);
     auto* warning = new QLabel(
-        QString("It should be noted that specifying an unusable address will prevent the %1 "
+        QString(tr("It should be noted that specifying an unusable address will prevent the %1 "
                 "from operating, you must specify an address that your system recognises, "
-                "simply entering any number that comes to mind does not usually work !")
+                "simply entering any number that comes to mind does not usually work !"))
             .arg(who),
         this);
     warning->setWordWrap(true);

@@ -25,21 +25,22 @@ QWidget* TextPage(const QStringList& lines) {
 }  // namespace
 
 CAbout::CAbout(QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromLatin1(kCaption));
+    setWindowTitle(tr(kCaption));
     setModal(false);
     setAttribute(Qt::WA_DeleteOnClose, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     pages_ = new QTabWidget(this);
     pages_->addTab(TextPage({QStringLiteral("Brellin"),
-                             QStringLiteral("Makers of small network tools for the desktop."),
-                             QStringLiteral("Questions and reports: see the README of this program's "
+                             tr("Makers of small network tools for the desktop."),
+                             tr("Questions and reports: see the README of this program's "
                                             "source tree.")}),
-                   QString::fromLatin1(kAboutPage));
-    pages_->addTab(TextPage({QStringLiteral("Vantrel"),
-                             QStringLiteral("TFTP server (RFC 1350 with the blksize, timeout and tsize "
+                   tr(kAboutPage));
+    pages_->addTab(TextPage({tr("Vantrel"),
+                             tr("TFTP server (RFC 1350 with the blksize, timeout and tsize "
                                             "options)"),
-                             QStringLiteral("Version %1").arg(QStringLiteral(VANTREL_VERSION))}),
-                   QString::fromLatin1(kVersionPage));
+                             tr("Version %1").arg(QStringLiteral(VANTREL_VERSION)),
+                             tr("Free software under the MIT License (see the LICENSE file).")}),
+                   tr(kVersionPage));
     pages_->setCurrentIndex(1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
     platform::SetControlId(buttons->button(QDialogButtonBox::Ok), 1);

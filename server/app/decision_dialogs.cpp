@@ -13,7 +13,7 @@
 CDecisionDialog::CDecisionDialog(int templateId, const QStringList& texts,
                                  std::function<void(bool)> decide, QWidget* parent)
     : QDialog(parent), templateId_(templateId), decide_(std::move(decide)) {
-    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowTitle(tr(kTitle));
     setModal(false);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* layout = new QVBoxLayout(this);
@@ -23,8 +23,8 @@ CDecisionDialog::CDecisionDialog(int templateId, const QStringList& texts,
         label->setMinimumWidth(360);
         layout->addWidget(label);
     }
-    drop_ = new QPushButton(QStringLiteral("Drop Clients"), this);
-    keep_ = new QPushButton(QStringLiteral("Keep Clients"), this);
+    drop_ = new QPushButton(tr("Drop Clients"), this);
+    keep_ = new QPushButton(tr("Keep Clients"), this);
     platform::SetControlId(drop_, IDOK_BUTTON);
     platform::SetControlId(keep_, IDCANCEL_BUTTON);
     drop_->setDefault(true);
@@ -58,11 +58,11 @@ void CDecisionDialog::reject() {
 
 const QStringList& CPortChangeDlg::Texts() {
     static const QStringList texts = {
-        QStringLiteral("The server is currently busy, if you press the 'Drop Clients' button now all "
+        tr("The server is currently busy, if you press the 'Drop Clients' button now all "
                        "existing connections will be dropped and the new port assignment will take place"),
-        QStringLiteral("Pressing the 'Keep Clients' button will mean the new port will only take effect "
+        tr("Pressing the 'Keep Clients' button will mean the new port will only take effect "
                        "after the server is re-started"),
-        QStringLiteral("If you wait and do nothing with this dialog box then as soon as all clients are "
+        tr("If you wait and do nothing with this dialog box then as soon as all clients are "
                        "finished then the listening port will change automatically"),
     };
     return texts;
@@ -73,9 +73,9 @@ CPortChangeDlg::CPortChangeDlg(std::function<void(bool)> decide, QWidget* parent
 
 const QStringList& CStopServingDlg::Texts() {
     static const QStringList texts = {
-        QStringLiteral("The server is currently busy, if you press the 'Drop Clients' button now all "
+        tr("The server is currently busy, if you press the 'Drop Clients' button now all "
                        "existing connections will be dropped and the server will no longer serve"),
-        QStringLiteral("Pressing the 'Keep Clients' button will simply prevent the server from serving "
+        tr("Pressing the 'Keep Clients' button will simply prevent the server from serving "
                        "new clients"),
     };
     return texts;

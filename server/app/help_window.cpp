@@ -10,7 +10,7 @@ static void InitHelpResources() { Q_INIT_RESOURCE(vantrel); }
 
 CHelpWindow::CHelpWindow(QWidget* parent) : QWidget(parent, Qt::Window) {
     InitHelpResources();
-    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowTitle(tr(kTitle));
     browser_ = new QTextBrowser(this);
     browser_->setOpenExternalLinks(false);
     browser_->setSource(QUrl(QString::fromLatin1(kHelpPage)));

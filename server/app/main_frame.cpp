@@ -1,5 +1,6 @@
 #include "main_frame.h"
 
+#include "platform/tinted_icons.h"
 #include "server/app/command_ids.h"
 #include "server/app/dunmore_doc.h"
 #include "server/app/help_window.h"
@@ -22,7 +23,7 @@ namespace {
 
 // Splits a prompt into its status-bar text and its tooltip.
 void ApplyPrompt(QAction* action, const char* prompt) {
-    const QString text = QString::fromLatin1(prompt);
+    const QString text = CMainFrame::tr(prompt);
     const int newline = text.indexOf(QLatin1Char('\n'));
     action->setStatusTip(newline < 0 ? text : text.left(newline));
     if (newline >= 0) action->setToolTip(text.mid(newline + 1));
@@ -64,8 +65,8 @@ void CMainFrame::BuildActions() {
         {ID_CLEAR_DISPLAY, s->standardIcon(QStyle::SP_DialogResetButton)},
     };
     for (const CommandText& c : kCommands) {
-        auto* action = new QAction(QString::fromLatin1(c.menuText), this);
-        if (c.menuText[0] == '\0') action->setText(QStringLiteral("Help"));
+        auto* action = new QAction(tr(c.menuText), this);
+        if (c.menuText[0] == '\0') action->setText(tr("Help"));
         ApplyPrompt(action, c.prompt);
         const auto icon = icons.find(c.id);
         if (icon != icons.end()) action->setIcon(icon->second);
@@ -75,27 +76,28 @@ void CMainFrame::BuildActions() {
         actions_[c.id] = action;
     }
     for (const int id : {ID_USE_GRAPHIC, ID_VIEW_TOOLBAR, ID_VIEW_STATUS_BAR}) Action(id)->setCheckable(true);
+    platform::TintToolIcons(this, {Action(ID_CONTEXT_HELP), Action(ID_STOP_SERVING), Action(ID_START_SERVING)});
 }
 
 void CMainFrame::BuildMenu() {
     QMenuBar* bar = menuBar();
-    QMenu* file = bar->addMenu(QStringLiteral("&File"));
+    QMenu* file = bar->addMenu(tr("&File"));
     file->addAction(Action(ID_STOP_SERVING));
     file->addAction(Action(ID_START_SERVING));
     file->addSeparator();
     file->addAction(Action(ID_APP_EXIT));
-    QMenu* system = bar->addMenu(QStringLiteral("System"));
+    QMenu* system = bar->addMenu(tr("System"));
     system->addAction(Action(ID_SETUP));
     system->addSeparator();
     system->addAction(Action(ID_SERVER_INFO));
-    QMenu* view = bar->addMenu(QStringLiteral("&View"));
+    QMenu* view = bar->addMenu(tr("&View"));
     view->addAction(Action(ID_VIEW_TOOLBAR));
     view->addAction(Action(ID_VIEW_STATUS_BAR));
     view->addSeparator();
     view->addAction(Action(ID_CLEAR_DISPLAY));
     view->addSeparator();
     view->addAction(Action(ID_USE_GRAPHIC));
-    QMenu* help = bar->addMenu(QStringLiteral("&Help"));
+    QMenu* help = bar->addMenu(tr("&Help"));
     help->addAction(Action(ID_HELP_FINDER));
     help->addSeparator();
     help->addAction(Action(ID_APP_ABOUT));
@@ -106,7 +108,7 @@ void CMainFrame::BuildMenu() {
 }
 
 void CMainFrame::BuildToolBar() {
-    toolBar_ = addToolBar(QStringLiteral("Toolbar"));
+    toolBar_ = addToolBar(tr("Toolbar"));
     toolBar_->setObjectName(QStringLiteral("toolbar%1").arg(IDR_MAINFRAME));
     toolBar_->setIconSize(QSize(16, 16));
     toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
@@ -123,7 +125,7 @@ void CMainFrame::BuildToolBar() {
 void CMainFrame::BuildStatusBar() {
     // The message pane: the idle text, replaced by a command's prompt while
     // the pointer rests on its menu item or button.
-    idleStatus_ = new QLabel(QString::fromLatin1(kIdleStatus), this);
+    idleStatus_ = new QLabel(tr(kIdleStatus), this);
     statusBar()->addWidget(idleStatus_, 1);
     // A log that cannot be written loses rows: told here, where menu prompts
     // do not cover it, until the log works again.

@@ -81,7 +81,7 @@ void CAlertAnimation::timerEvent(QTimerEvent* event) {
 }
 
 CNewClientAlert::CNewClientAlert() : QDialog(nullptr) {
-    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowTitle(tr(kTitle));
     setWindowFlag(Qt::WindowStaysOnTopHint, true);
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     setAttribute(Qt::WA_DeleteOnClose, false);
@@ -98,7 +98,7 @@ CNewClientAlert::CNewClientAlert() : QDialog(nullptr) {
     edit_->setAlignment(Qt::AlignCenter);
     edit_->setFrame(true);
     platform::SetControlId(edit_, IDC_CLIENT);
-    ok_ = new QPushButton(QStringLiteral("OK"), this);
+    ok_ = new QPushButton(tr("OK"), this);
     ok_->setDefault(true);
     platform::SetControlId(ok_, IDOK_BUTTON);
     connect(ok_, &QPushButton::clicked, this, &QWidget::hide);

@@ -65,7 +65,7 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
     QPalette p = palette();
     p.setColor(QPalette::Base, TransferRowDelegate::kCellGrey);
     setPalette(p);
-    setWhatsThis(QStringLiteral(
+    setWhatsThis(tr(
         "The transfer list: one row for every client the server has admitted, showing its "
         "address, file, progress, start and finish time and result. Blue rows are running, "
         "black rows finished, red rows timed out, yellow rows were abandoned."));

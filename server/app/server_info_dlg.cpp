@@ -9,7 +9,7 @@
 #include <QVBoxLayout>
 
 CServerInfoDlg::CServerInfoDlg(const Info& info, QWidget* parent) : QDialog(parent) {
-    setWindowTitle(QString::fromLatin1(kTitle));
+    setWindowTitle(tr(kTitle));
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
     auto* form = new QFormLayout;
     const auto add = [&](const char* label, int id, const QString& value) {
@@ -17,7 +17,7 @@ CServerInfoDlg::CServerInfoDlg(const Info& info, QWidget* parent) : QDialog(pare
         field->setReadOnly(true);
         field->setMinimumWidth(180);
         platform::SetControlId(field, id);
-        form->addRow(QString::fromLatin1(label), field);
+        form->addRow(tr(label), field);
     };
     add("Host Name", IDC_HOST_NAME, QString::fromStdString(info.hostName));
     add("Host I.P.", IDC_HOST_IP, QString::fromStdString(info.hostAddress));

@@ -57,13 +57,13 @@ QPixmap CStartupSplash::Picture() {
     QFont title(QStringLiteral("DejaVu Sans"), 40, QFont::Bold);
     p.setFont(title);
     p.setPen(Qt::white);
-    p.drawText(QRect(0, 90, 420, 60), Qt::AlignCenter, QStringLiteral("Vantrel"));
+    p.drawText(QRect(0, 90, 420, 60), Qt::AlignCenter, tr("Vantrel"));
     QFont line(QStringLiteral("DejaVu Sans"), 12);
     p.setFont(line);
-    p.drawText(QRect(0, 150, 420, 24), Qt::AlignCenter, QStringLiteral("TFTP Server"));
+    p.drawText(QRect(0, 150, 420, 24), Qt::AlignCenter, tr("TFTP Server"));
     p.setPen(QColor(220, 230, 255));
     p.drawText(QRect(0, 200, 410, 24), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("Brellin  \u00b7  version %1").arg(QStringLiteral(VANTREL_VERSION)));
+               tr("Brellin  \u00b7  version %1").arg(QStringLiteral(VANTREL_VERSION)));
     p.setPen(QPen(Qt::white, 2));
     p.setBrush(Qt::NoBrush);
     p.drawRect(pixmap.rect().adjusted(1, 1, -2, -2));

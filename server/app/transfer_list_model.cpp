@@ -46,7 +46,7 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
 
 QVariant TransferListModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
-    if (role == Qt::DisplayRole) return QString::fromLatin1(kHeaders[section]);
+    if (role == Qt::DisplayRole) return tr(kHeaders[section]);
     if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }

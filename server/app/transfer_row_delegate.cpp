@@ -61,7 +61,7 @@ QString TransferRowDelegate::Elide(const QFontMetrics& metrics, const QString& t
             const int room = width - metrics.horizontalAdvance(tail);
             const QString head = metrics.elidedText(text.left(slash), Qt::ElideRight, std::max(room, 0));
             if (room > 0 && !head.isEmpty()) return head + tail;
-            return metrics.elidedText(QStringLiteral("\u2026") + tail, Qt::ElideRight, width);
+            return metrics.elidedText(tr("\u2026") + tail, Qt::ElideRight, width);
         }
         return metrics.elidedText(text, Qt::ElideMiddle, width);
     }

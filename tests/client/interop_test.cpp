@@ -126,7 +126,8 @@ protected:
     }
 
     void SetUp() override {
-        ASSERT_NE(hpa, nullptr) << "tftpd-hpa (in.tftpd) did not start";
+        ASSERT_NE(hpa, nullptr) << "tftpd-hpa did not start from " << tests::PeerServer::TftpdHpaPath()
+                                << " (scripts/setup.sh --test unpacks it into .peers)";
         ASSERT_TRUE(ownStarted) << "the server engine did not start";
         app = std::make_unique<CClientApp>(prompts, clock, addresses, local.File("Skerry.INI"));
         ASSERT_TRUE(app->InitInstance());
@@ -260,7 +261,7 @@ TEST_P(Matrix, FetchAndSendAreByteForByte) {
     const Case c = GetParam();
     if (c.server == Server::Atftpd && !atftpd)
         GTEST_SKIP() << "atftpd not found at " << tests::PeerServer::AtftpdPath()
-                     << " (scripts/setup.sh unpacks it into .peers)";
+                     << " (scripts/setup.sh --test unpacks it into .peers)";
     const std::string tag = std::string(Name(c.server)) + (c.octet ? "-octet-" : "-netascii-") +
                             std::to_string(c.block);
     int port = c.server == Server::TftpdHpa ? kHpaPort

@@ -48,15 +48,24 @@ std::unique_ptr<PeerServer> PeerServer::TftpdHpa(const std::string& root, int po
     args.insert(args.end(), extra.begin(), extra.end());
     args.push_back(root);
     auto server = std::unique_ptr<PeerServer>(
-        new PeerServer("tftpd-hpa", "/usr/sbin/in.tftpd", args, port));
+        new PeerServer("tftpd-hpa", TftpdHpaPath(), args, port));
     return server->Running() ? std::move(server) : nullptr;
 }
 
-std::string PeerServer::AtftpdPath() {
-    if (const char* env = std::getenv("TFTP_ATFTPD"); env && *env) return env;
+namespace {
+
+// A server unpacked by scripts/setup.sh --test into the checkout's .peers.
+std::string UnpackedPeer(const char* override, const std::string& inPeers) {
+    if (const char* env = std::getenv(override); env && *env) return env;
     const char* source = std::getenv("TFTP_SOURCE_DIR");
-    return std::string(source ? source : ".") + "/.peers/atftpd/usr/sbin/atftpd";
+    return std::string(source ? source : ".") + "/.peers/" + inPeers;
 }
+
+}  // namespace
+
+std::string PeerServer::TftpdHpaPath() { return UnpackedPeer("TFTP_IN_TFTPD", "tftpd-hpa/usr/sbin/in.tftpd"); }
+
+std::string PeerServer::AtftpdPath() { return UnpackedPeer("TFTP_ATFTPD", "atftpd/usr/sbin/atftpd"); }
 
 std::unique_ptr<PeerServer> PeerServer::Atftpd(const std::string& root, int port) {
     const std::string program = AtftpdPath();

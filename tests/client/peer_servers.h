@@ -13,13 +13,15 @@ namespace tests {
 class PeerServer {
 public:
     ~PeerServer();
-    // tftpd-hpa (in.tftpd) serving root on port; extra: e.g. {"-r", "tsize"}.
+    // tftpd-hpa (in.tftpd from the checkout's .peers folder, or $TFTP_IN_TFTPD)
+    // serving root on port; extra: e.g. {"-r", "tsize"}.
     static std::unique_ptr<PeerServer> TftpdHpa(const std::string& root, int port,
                                                 const std::vector<std::string>& extra = {});
     // atftpd from the checkout's .peers folder (or $TFTP_ATFTPD), logging
     // to its output; null when it is not there.
     static std::unique_ptr<PeerServer> Atftpd(const std::string& root, int port);
     static std::string AtftpdPath();
+    static std::string TftpdHpaPath();
 
     bool Running() const;
     // What the server has written so far (its log, for atftpd).

@@ -1,5 +1,6 @@
 // The address dialogs as real widgets.
 #include "common/widgets/address_dialogs.h"
+#include "common/widgets/dialog_prompt_service.h"
 #include "platform/control_ids.h"
 
 #include <QCheckBox>
@@ -58,4 +59,19 @@ TEST(CListenAddressDlg, ClientCopySaysClient) {
     for (QLabel* l : dlg.findChildren<QLabel*>())
         if (l->text().contains("prevent the client from operating")) found = true;
     EXPECT_TRUE(found);
+}
+
+// Without a visible display the multihomed question takes the first address
+// (Enter), keeps the check box as it was and says so on standard error.
+TEST(DialogPromptService, HeadlessChoiceTakesTheFirstAddress) {
+    tftp::DialogPromptService prompts("Vantrel");
+    ASSERT_TRUE(prompts.Headless()) << "the tests run on the offscreen platform";
+    bool checkBox = true;
+    int index = 5;
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(prompts.ChooseLocalAddress(AddressForm::Server, {"10.0.0.2", "10.0.0.1"}, checkBox, index));
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Vantrel: Multihomed Host: 10.0.0.2, 10.0.0.1 [10.0.0.2]\n");
+    EXPECT_EQ(index, 0);
+    EXPECT_TRUE(checkBox);
 }

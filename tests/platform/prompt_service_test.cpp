@@ -66,6 +66,8 @@ void PressWhenShown(QMessageBox::StandardButton which, QString* title, QString* 
 
 TEST(QtPromptService, MessageBoxCarriesTheProgramTitleAndReturnsTheButton) {
     MessageOnly prompts("Halden Client");
+    ASSERT_TRUE(prompts.Headless()) << "the tests run on the offscreen platform";
+    prompts.SetHeadless(false);
     QString title, text;
     PressWhenShown(QMessageBox::No, &title, &text);
     EXPECT_EQ(prompts.MessageBox("File already exists\n\nOverwrite it ?", PromptIcon::Question,
@@ -75,4 +77,39 @@ TEST(QtPromptService, MessageBoxCarriesTheProgramTitleAndReturnsTheButton) {
     EXPECT_EQ(text, "File already exists\n\nOverwrite it ?");
     PressWhenShown(QMessageBox::Ok, &title, &text);
     EXPECT_EQ(prompts.MessageBox("Timed out", PromptIcon::Warning, PromptButtons::Ok), kIdOk);
+}
+
+// Without a visible display nothing waits: each box is one line on standard
+// error and a question takes the answer of the Enter key.
+TEST(QtPromptService, HeadlessBoxesAnswerAsEnterAndWriteOneLine) {
+    struct Case {
+        std::string text;
+        PromptButtons buttons;
+        int answer;
+        std::string line;
+    };
+    const Case cases[] = {
+        {"Unable to Create listening port", PromptButtons::Ok, kIdOk,
+         "Vantrel: Unable to Create listening port\n"},
+        {"File already exists\n\nOverwrite it ?", PromptButtons::YesNo, kIdYes,
+         "Vantrel: File already exists Overwrite it ? [Yes]\n"},
+        {"Drop the clients?", PromptButtons::OkCancel, kIdOk, "Vantrel: Drop the clients? [OK]\n"},
+    };
+    MessageOnly prompts("Vantrel");
+    ASSERT_TRUE(prompts.Headless());
+    for (const Case& c : cases) {
+        // A box shown would never be answered: fail rather than wait.
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        QObject::connect(&watchdog, &QTimer::timeout, [] {
+            if (QWidget* modal = QApplication::activeModalWidget()) modal->close();
+            ADD_FAILURE() << "a message box was shown";
+        });
+        watchdog.start(2000);
+        testing::internal::CaptureStderr();
+        const int answer = prompts.MessageBox(c.text, PromptIcon::Question, c.buttons);
+        const std::string err = testing::internal::GetCapturedStderr();
+        EXPECT_EQ(answer, c.answer) << c.text;
+        EXPECT_EQ(err, c.line);
+    }
 }

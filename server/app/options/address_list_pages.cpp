@@ -61,9 +61,9 @@ void CAddressListPage::OnOK() {
 }
 
 CAllow::CAllow(ServerSettings& settings)
-    : CAddressListPage(IDD, "Allow", "Only allow these connections", settings,
+    : CAddressListPage(IDD, tr("Allow"), tr("Only allow these connections"), settings,
                        &ServerSettings::bAllow, &ServerSettings::Allow) {}
 
 CDeny::CDeny(ServerSettings& settings)
-    : CAddressListPage(IDD, "Deny", "Do not allow these connections", settings,
+    : CAddressListPage(IDD, tr("Deny"), tr("Do not allow these connections"), settings,
                        &ServerSettings::bDeny, &ServerSettings::Deny) {}

@@ -35,11 +35,11 @@ QSlider* TrackBar(const QString& groupText, int id, int top, const char* scale, 
 }  // namespace
 
 CClientsPage::CClientsPage(ServerSettings& settings)
-    : COptionsPage(IDD, "Client Limits"), settings_(settings) {
+    : COptionsPage(IDD, tr("Client Limits")), settings_(settings) {
     auto* layout = new QVBoxLayout(this);
-    maxClients_ = TrackBar("Maximum simultaneous Clients", IDC_MAX_CLIENTS, kMaxClientsTop,
+    maxClients_ = TrackBar(tr("Maximum simultaneous Clients"), IDC_MAX_CLIENTS, kMaxClientsTop,
                            kClientsScale, this);
-    maxDisplay_ = TrackBar("Maximum Clients in display", IDC_MAX_DISPLAY, kMaxDisplayTop,
+    maxDisplay_ = TrackBar(tr("Maximum Clients in display"), IDC_MAX_DISPLAY, kMaxDisplayTop,
                            kDisplayScale, this);
     layout->addStretch(1);
     for (QSlider* s : {maxClients_, maxDisplay_})

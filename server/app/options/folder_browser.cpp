@@ -36,7 +36,7 @@ CFolderBrowser::DriveLister CFolderBrowser::DefaultDrives() { return folders::Sy
 CFolderBrowser::CFolderBrowser(const std::string& path, QWidget* parent,
                                const DriveLister& drives)
     : QDialog(parent), path_(path) {
-    setWindowTitle("Folder Browser");
+    setWindowTitle(tr("Folder Browser"));
     setProperty(platform::kControlIdProperty, IDD);
 
     auto* layout = new QGridLayout(this);
@@ -116,7 +116,7 @@ void CFolderBrowser::UpdateOkButton() {
     const bool fits = maxPathLength_ == 0 || path_.size() <= maxPathLength_;
     ok_->setEnabled(fits);
     ok_->setToolTip(fits ? QString()
-                         : QString("The folder path is longer than %1 characters and "
-                                   "cannot be stored")
+                         : QString(tr("The folder path is longer than %1 characters and "
+                                   "cannot be stored"))
                                .arg(maxPathLength_));
 }

@@ -30,7 +30,7 @@ CFolderPage::CFolderPage(int dialogId, const QString& caption, const QString& gr
     SetControlId(pathEdit_, pathId);
     options::LimitEdit(pathEdit_, options::TextKind::Folder);
     WatchEdit(pathEdit_);
-    browse_ = new QPushButton("Browse", group);
+    browse_ = new QPushButton(tr("Browse"), group);
     SetControlId(browse_, IDC_BROWSE);
     browse_->setAutoDefault(false);
     connect(browse_, &QPushButton::clicked, this, &CFolderPage::OnBrowse);
@@ -72,7 +72,7 @@ void CFolderPage::OnBrowse() {
 }
 
 CInboundPage::CInboundPage(ServerSettings& settings)
-    : CFolderPage(IDD, "Inbound", "Inbound file path", IDC_PATH, DefaultInboundFolder(), settings) {
+    : CFolderPage(IDD, tr("Inbound"), tr("Inbound file path"), IDC_PATH, DefaultInboundFolder(), settings) {
     pageLayout_->addStretch(1);
 }
 
@@ -83,8 +83,8 @@ void CInboundPage::DoDataExchange(bool save) { ExchangePath(save); }
 void CInboundPage::OnOK() { settings_.InPath = NormalisedPath(); }
 
 COutboundPage::COutboundPage(ServerSettings& settings)
-    : CFolderPage(IDD, "Outbound", "Outbound file path", IDC_PATH, DefaultOutboundFolder(), settings) {
-    force_ = new QCheckBox("Only Send This File", this);
+    : CFolderPage(IDD, tr("Outbound"), tr("Outbound file path"), IDC_PATH, DefaultOutboundFolder(), settings) {
+    force_ = new QCheckBox(tr("Only Send This File"), this);
     SetControlId(force_, IDC_FORCE);
     WatchButton(force_);
     forceFile_ = new QLineEdit(this);

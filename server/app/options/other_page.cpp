@@ -32,20 +32,20 @@ int Checked(const QCheckBox* box) { return box->isChecked() ? 1 : 0; }
 }  // namespace
 
 COther::COther(ServerSettings& settings, COptionsHost& host)
-    : COptionsPage(IDD, "Options"), settings_(settings), host_(host) {
+    : COptionsPage(IDD, tr("Options")), settings_(settings), host_(host) {
     auto* layout = new QVBoxLayout(this);
     auto* row = new QHBoxLayout;
-    port_ = DigitsEdit("Use Port ", IDC_PORT, this, row);
-    timeout_ = DigitsEdit("Timeout", IDC_TIMEOUT, this, row);
+    port_ = DigitsEdit(tr("Use Port "), IDC_PORT, this, row);
+    timeout_ = DigitsEdit(tr("Timeout"), IDC_TIMEOUT, this, row);
     WatchEdit(port_);
     WatchEdit(timeout_);
     layout->addLayout(row);
-    noMultihomedBox_ = AddCheckBox("Do not show multihomed request box", IDC_NO_MULTIHOMED_BOX);
-    alertMinimised_ = AddCheckBox("Show alert box when minimised", IDC_ALERT_MINIMISED);
-    allowTsize_ = AddCheckBox("Allow tSize option request", IDC_ALLOW_TSIZE);
-    allowTimeout_ = AddCheckBox("Allow timeout option request", IDC_ALLOW_TIMEOUT);
-    noSplash_ = AddCheckBox("Disable splash at startup", IDC_NO_SPLASH);
-    minimiseAtStart_ = AddCheckBox("Minimize at startup", IDC_MINIMISE_AT_START);
+    noMultihomedBox_ = AddCheckBox(tr("Do not show multihomed request box"), IDC_NO_MULTIHOMED_BOX);
+    alertMinimised_ = AddCheckBox(tr("Show alert box when minimised"), IDC_ALERT_MINIMISED);
+    allowTsize_ = AddCheckBox(tr("Allow tSize option request"), IDC_ALLOW_TSIZE);
+    allowTimeout_ = AddCheckBox(tr("Allow timeout option request"), IDC_ALLOW_TIMEOUT);
+    noSplash_ = AddCheckBox(tr("Disable splash at startup"), IDC_NO_SPLASH);
+    minimiseAtStart_ = AddCheckBox(tr("Minimize at startup"), IDC_MINIMISE_AT_START);
     layout->addStretch(1);
 }
 

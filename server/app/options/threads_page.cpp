@@ -16,14 +16,14 @@
 using platform::SetControlId;
 
 CThreadsPage::CThreadsPage(ServerSettings& settings, COptionsHost& host)
-    : COptionsPage(IDD, "MultiThreading && Logging"), settings_(settings), host_(host) {
+    : COptionsPage(IDD, tr("MultiThreading && Logging")), settings_(settings), host_(host) {
     auto* layout = new QVBoxLayout(this);
-    raisePriority_ = new QCheckBox("Raise Process Priority", this);
+    raisePriority_ = new QCheckBox(tr("Raise Process Priority"), this);
     SetControlId(raisePriority_, IDC_RAISE_PRIORITY);
     WatchButton(raisePriority_);
     layout->addWidget(raisePriority_);
 
-    auto* threads = new QGroupBox("Thread Priority Settings", this);
+    auto* threads = new QGroupBox(tr("Thread Priority Settings"), this);
     auto* threadsLayout = new QVBoxLayout(threads);
     priority_ = new QButtonGroup(this);
     const struct {
@@ -35,7 +35,7 @@ CThreadsPage::CThreadsPage(ServerSettings& settings, COptionsHost& host)
                    {"Automatic Priority Changes", IDC_AUTOMATIC}};
     int position = 0;
     for (const auto& choice : choices) {
-        auto* radio = new QRadioButton(choice.text, threads);
+        auto* radio = new QRadioButton(tr(choice.text), threads);
         SetControlId(radio, choice.id);
         WatchButton(radio);
         priority_->addButton(radio, position++);
@@ -43,7 +43,7 @@ CThreadsPage::CThreadsPage(ServerSettings& settings, COptionsHost& host)
     }
     layout->addWidget(threads);
 
-    auto* log = new QGroupBox("Log to file", this);
+    auto* log = new QGroupBox(tr("Log to file"), this);
     auto* logLayout = new QVBoxLayout(log);
     logFile_ = new QLineEdit(log);
     SetControlId(logFile_, IDC_LOG_FILE);

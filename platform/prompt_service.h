@@ -23,6 +23,9 @@ public:
 
     // A modal message box titled with the program's title; returns a PromptAnswer.
     virtual int MessageBox(const std::string& text, PromptIcon icon, PromptButtons buttons) = 0;
+    // False where no one could see a window the program opens (no visible
+    // display): then nothing is to be offered that waits for the user.
+    virtual bool CanShowWindows() const { return true; }
 
     // The "Multihomed Host" dialog over the address texts, in list order.
     // checkBox is the server form's "Do not show this box again" (in and out;

@@ -27,6 +27,7 @@ public:
 
     // True where no one can see a dialog (the offscreen platform).
     bool Headless() const { return headless_; }
+    bool CanShowWindows() const override { return !headless_; }
     void SetHeadless(bool headless) { headless_ = headless; }
 
 protected:

@@ -134,6 +134,11 @@ bool CServerApp::StartListener() {
 bool CServerApp::RecoverListener() {
     while (!listener_) {
         if (listenFailure_.empty() || exitRequested_ || ended_) return false;
+        if (!prompts_.CanShowWindows()) {
+            // No one could see the sheet: tell why, and end.
+            prompts_.MessageBox(listenFailure_, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+            return false;
+        }
         const int answer = prompts_.MessageBox(listenFailure_ + "\n\n" + kSetupOrQuit,
                                                platform::PromptIcon::Warning, platform::PromptButtons::YesNo);
         // OK or Apply in the sheet tries the settings as they then are.

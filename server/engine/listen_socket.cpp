@@ -7,6 +7,9 @@
 
 #include <cerrno>
 #include <cstring>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 #include <iterator>
 #include <new>
 
@@ -226,6 +229,11 @@ void CListenSocket::SweepTransfers() {
         it = next;
     }
     sweeping_ = false;
+#ifdef __GLIBC__
+    // The last transfer is gone: hand the memory of a busy spell back to the
+    // system rather than keep it for the next one.
+    if (transfers_.empty()) malloc_trim(0);
+#endif
 }
 
 void CListenSocket::ResendSilent() {

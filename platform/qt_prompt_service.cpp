@@ -1,6 +1,7 @@
 #include "qt_prompt_service.h"
 
 #include <QApplication>
+#include <QCoreApplication>
 #include <QMessageBox>
 
 #include <cstdio>
@@ -39,7 +40,9 @@ void QtPromptService::Echo(const QString& text, const QString& answer) const {
 }
 
 int QtPromptService::MessageBox(const std::string& text, PromptIcon icon, PromptButtons buttons) {
-    const QString message = QString::fromLocal8Bit(text.c_str());
+    // Callers pass the program's own fixed texts: they are looked up in the
+    // installed translation, if any, by the text itself.
+    const QString message = QCoreApplication::translate("Prompts", text.c_str());
     if (headless_) {
         const int answer = EnterAnswer(buttons);
         Echo(message, buttons == PromptButtons::Ok ? QString() : AnswerName(answer));

@@ -670,6 +670,34 @@ TEST_F(SkerryGui, StatusLineFollowsAFetchOfAHundredBytes) {
     EXPECT_EQ(tests::ReadFile(dir.File("got.bin")), body);
 }
 
+TEST_F(SkerryGui, ALateAnswerToOverwriteItStillFetchesTheFileWhole) {
+    // "Overwrite it ?" stays open for a minute while idle processing runs in
+    // its loop: the transfer must neither time out behind it nor leave the
+    // old file emptied, and the fetch goes on once the user says Yes.
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    app->overwrite = 0;
+    Put(dir.File("late.bin"), "the old bytes");
+    prompts.whileOpen = [&] {
+        clock.Advance(60);
+        for (long count = 0; count < 0x80; ++count) app->OnIdle(count);
+    };
+    Aim("late.bin", "late.bin");
+    Click(IDC_GET);
+    prompts.whileOpen = nullptr;
+    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client));
+    EXPECT_EQ(view->transfer->busy, 1);
+    EXPECT_EQ(tests::ReadFile(dir.File("late.bin")), "the old bytes");
+    const std::string body = tests::PatternBytes(100);
+    port.Send(tests::Data(1, body), client);
+    ASSERT_TRUE(port.Receive(p));
+    EXPECT_TRUE(Shows("Received 100 bytes (1 blocks) - Done")) << Status().toStdString();
+    EXPECT_EQ(tests::ReadFile(dir.File("late.bin")), body);
+}
+
 TEST_F(SkerryGui, ServerErrorIsShownCutToSixty) {
     Start();
     app->inboundPath = dir.Path() + "/";

@@ -242,6 +242,8 @@ void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     transfer->timeoutSecs = timeoutSecs;
     transfer->blockSize = blockSize;
     transfer->offerTimeout = offerTimeout;
+    // A new transfer starts from an empty bar, not where the last one ended.
+    progress->setValue(0);
 }
 
 void CHaldenView::Start(int send) {

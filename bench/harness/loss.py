@@ -9,7 +9,6 @@ import concurrent.futures
 import json
 import os
 import select
-import signal
 import subprocess
 import time
 import zlib
@@ -17,7 +16,7 @@ import zlib
 import peers
 from measure import make_file
 from peers import HOST, PORTS, UPLOADS
-from procs import _kill, _started, run_client
+from procs import _started, run_client, terminate
 
 KIB = 1024
 MIB = 2 ** 20
@@ -74,13 +73,7 @@ class Relay:
         """Ends it (SIGTERM: it writes its counts); returns the counts or None."""
         if self in _started:
             _started.remove(self)
-        if self.proc.poll() is None:
-            _kill(self.proc, signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                _kill(self.proc, signal.SIGKILL)
-                self.proc.wait(timeout=5)
+        terminate(self.proc)
         self.proc.stdout.close()
         self.log.close()
         try:
@@ -112,9 +105,9 @@ def one_transfer(ctx, lp, imp, server, client, direction, bs, run):
     completed (the client ended by itself within the cap and the received
     file has the full size), verified (and equals the source), corrupt (full
     size but different), seconds, and data sent over file size."""
-    spec = IMPAIRMENTS[imp]
+    impairment = IMPAIRMENTS[imp]
     source = os.path.join(ctx.root, "loss-%s.bin" % imp)
-    size = spec["size"]
+    size = impairment["size"]
     key = "%s-%d-%s-%s-%s" % (imp, bs, server, client, direction)
     rec = dict(imp=imp, bs=bs, server=server, client=client, dir=direction, run=run, bytes=size,
                completed=False, verified=False, corrupt=False, capped=False)
@@ -131,14 +124,14 @@ def one_transfer(ctx, lp, imp, server, client, direction, bs, run):
     # One seed per case and run, the same for every server.
     seed = zlib.crc32(("%s %d %s %s %d" % (imp, bs, client, direction, run)).encode()) or 1
     stats = os.path.join(ctx.logs, "relay-%s-%d.json" % (key, run))
-    relay = Relay(ctx.tools.relay, PORTS[server], spec["args"], seed, stats,
+    relay = Relay(ctx.tools.relay, PORTS[server], impairment["args"], seed, stats,
                   os.path.join(ctx.logs, "relay.log"))
     try:
         if relay.port is None:
             ctx.fail("loss %s: impair_relay did not start (see relay.log)" % key)
             return rec
         argv = peers.client_argv(client, direction, bs, relay.port, remote, local, ctx.tools)
-        r = run_client(argv, spec.get("cap", lp["cap"]), os.path.join(ctx.logs, "loss-client-%s.log" % key),
+        r = run_client(argv, impairment.get("cap", lp["cap"]), os.path.join(ctx.logs, "loss-client-%s.log" % key),
                        cwd=ctx.downloads)
     finally:
         counts = relay.stop()

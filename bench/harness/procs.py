@@ -41,6 +41,17 @@ def _kill(proc, sig):
             os.close(fd)
 
 
+def terminate(proc):
+    """Ends a process we started: SIGTERM, then SIGKILL if it lingers."""
+    if proc.poll() is None:
+        _kill(proc, signal.SIGTERM)
+        try:
+            proc.wait(timeout=5)
+        except subprocess.TimeoutExpired:
+            _kill(proc, signal.SIGKILL)
+            proc.wait(timeout=5)
+
+
 def run_client(argv, timeout, log_path, env=None, cwd=None, preexec=None):
     """Runs a client to its end (killed after timeout seconds) and times it."""
     with open(log_path, "w+b") as log:
@@ -275,13 +286,7 @@ class Server:
         if self in _started:
             _started.remove(self)
         others = [p for p in self.accounting.pids() if p != self.proc.pid]
-        if self.proc.poll() is None:
-            _kill(self.proc, signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=5)
-            except subprocess.TimeoutExpired:
-                _kill(self.proc, signal.SIGKILL)
-                self.proc.wait(timeout=5)
+        terminate(self.proc)
         # Processes it forked (a transfer still running) are in its group.
         for pid in others + self.accounting.pids():
             try:

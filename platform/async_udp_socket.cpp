@@ -115,6 +115,12 @@ int AsyncUdpSocket::SendTo(const void* data, int len, const PeerAddress& to) {
     return static_cast<int>(n);
 }
 
+int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const PeerAddress& to) {
+    int sent = 0;
+    while (sent < count && SendTo(datagrams[sent].data, datagrams[sent].length, to) >= 0) ++sent;
+    return sent;
+}
+
 int AsyncUdpSocket::SendTo(const void* data, int len, const std::string& hostText,
                            std::uint16_t port) {
     return SendTo(data, len, PeerAddress{InetAddr(hostText), port});

@@ -16,6 +16,12 @@ class QSocketNotifier;
 
 namespace platform {
 
+// One datagram of a batch to send.
+struct DatagramView {
+    const void* data = nullptr;
+    int length = 0;
+};
+
 class AsyncUdpSocket {
 public:
     // ReceiveFrom results besides a length.
@@ -43,6 +49,10 @@ public:
 
     // Bytes sent, or -1.
     int SendTo(const void* data, int len, const PeerAddress& to);
+    // Several datagrams to one peer, in order, with as few system calls as
+    // the kernel allows. The number sent; fewer when the socket's buffer
+    // filled up or an error stopped it (see LastError).
+    int SendBatch(const DatagramView* datagrams, int count, const PeerAddress& to);
     // To a dotted address text and port; no name is resolved.
     int SendTo(const void* data, int len, const std::string& hostText, std::uint16_t port);
 

@@ -14,4 +14,5 @@ struct ClientSettings {
     int overwrite = 0;         // Options / OverWrite
     int truncate = 0;          // Options / Truncate
     int changeButtons = 0;     // Options / Change Buttons
+    int windowSize = 1;        // Options / Window Size: blocks per ACK asked for; 1 = lock-step
 };

@@ -62,6 +62,8 @@ public:
     // ---- set by the view -----------------------------------------------
     int offerTimeout = 0;  // 1: offer the timeout option
     int blockSize = 512;   // may be changed by the server's OACK or the socket buffer
+    int windowSize = 1;    // blocks per ACK to ask for (1: no windowsize option); the
+                           // server's OACK may lower it, or leave lock-step
     int sending = 0;       // 1: send (write request); 0: fetch (read request)
     int useSourceDir = 0;  // 1: the file to send is sourceDir + fileName
     std::string sourceDir; // folder of a dropped or chosen file, ending with '/'

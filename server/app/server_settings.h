@@ -36,6 +36,10 @@ struct ServerSettings {
     int bDeny = 0;
     std::array<std::string, kListSlots> Deny;
     int bDisplay = 1;
+    // The windowsize option: answered when on, with the client's window
+    // capped at the maximum (1..65535 blocks). Stored as values of their own.
+    int bAllowWindowsize = 1;
+    int nMaxWindowsize = 64;
 
     // True when the dotted address matches a pattern of the list, tried in
     // slot order.

@@ -1,15 +1,29 @@
 #include "async_udp_socket.h"
 
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <vector>
+
 namespace platform {
 namespace {
+
+// Datagrams per system call, both ways, and OnReceive calls per turn of the
+// event loop: a window of blocks in a few calls, and other sockets and timers
+// still get their turn during a long burst.
+constexpr int kBatch = 64;
+// Room a socket may hold for datagrams taken but not yet handed out; a socket
+// starts with a few slotCount and grows only when bursts fill them.
+constexpr std::size_t kQueueBytes = 256 * 1024;
+constexpr int kFirstSlots = 3;
 
 sockaddr_in ToSockaddr(const PeerAddress& peer) {
     sockaddr_in sa{};
@@ -19,7 +33,115 @@ sockaddr_in ToSockaddr(const PeerAddress& peer) {
     return sa;
 }
 
+PeerAddress FromSockaddr(const sockaddr_in& sa) {
+    return PeerAddress{sa.sin_addr.s_addr, ntohs(sa.sin_port)};
+}
+
 }  // namespace
+
+// Datagrams taken from the system with one recvmmsg call and handed out in
+// order. A receive that finds nothing held gets the first datagram straight
+// into its own buffer; the others wait in slots of that receive's length.
+class AsyncUdpSocket::ReceiveQueue {
+public:
+    bool Empty() const { return next_ >= count_; }
+
+    // A receive with nothing held: reads what is waiting, as far as there is
+    // room, in one call. The first datagram's result, or kWouldBlock.
+    int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError) {
+        slotSize_ = static_cast<std::size_t>(len);
+        if (Read(fd, buffer) <= 0) {
+            lastError = errno;
+            return kWouldBlock;
+        }
+        next_ = 1;
+        return Result(0, len, from);
+    }
+
+    // Once all is handed out: when the last read filled every slot, more may
+    // wait; takes it at the length last asked for. True when something came.
+    bool Refill(int fd) { return filledAll_ && Read(fd, nullptr) > 0; }
+
+    // The next held datagram, measured against len as well.
+    int Take(void* buffer, int len, PeerAddress& from) {
+        const int i = next_++;
+        const int n = Result(i, len, from);
+        if (n > 0) std::memcpy(buffer, Slot(i), static_cast<std::size_t>(n));
+        return n;
+    }
+
+private:
+    int Read(int fd, void* first) {
+        next_ = count_ = 0;
+        filledAll_ = false;
+        firstOutside_ = first != nullptr;
+        // No slots (one datagram per call) for a length larger than the room.
+        const int inside = static_cast<int>(std::min<std::size_t>(
+            {static_cast<std::size_t>(wantedSlots_), kBatch - 1u,
+             slotSize_ == 0 ? kBatch - 1u : kQueueBytes / slotSize_}));
+        const int total = inside + (firstOutside_ ? 1 : 0);
+        if (total == 0) return 0;
+        Prepare(inside, total, first);
+        int n;
+        do {
+            // MSG_TRUNC makes each msg_len the datagram's real length.
+            n = ::recvmmsg(fd, headers_.data(), static_cast<unsigned>(total), MSG_TRUNC, nullptr);
+        } while (n < 0 && errno == EINTR);
+        if (n <= 0) return 0;
+        count_ = n;
+        filledAll_ = inside > 0 && n == total;
+        if (filledAll_) wantedSlots_ = std::min(2 * wantedSlots_ + 1, kBatch - 1);
+        return n;
+    }
+
+    void Prepare(int inside, int total, void* first) {
+        const std::size_t room = slotSize_ * static_cast<std::size_t>(inside);
+        if (room > bytesSize_) {
+            bytes_ = std::make_unique<char[]>(room);
+            bytesSize_ = room;
+        }
+        const std::size_t count = static_cast<std::size_t>(total);
+        if (headers_.size() < count) {
+            headers_.resize(count);
+            iovs_.resize(count);
+            names_.resize(count);
+        }
+        for (std::size_t i = 0; i < count; ++i) {
+            const bool outside = firstOutside_ && i == 0;
+            iovs_[i] = iovec{outside ? first : Slot(static_cast<int>(i)), slotSize_};
+            msghdr& h = headers_[i].msg_hdr;
+            h = msghdr{};
+            h.msg_name = &names_[i];
+            h.msg_namelen = sizeof(sockaddr_in);
+            h.msg_iov = &iovs_[i];
+            h.msg_iovlen = 1;
+        }
+    }
+
+    char* Slot(int i) const {
+        return bytes_.get() + static_cast<std::size_t>(i - (firstOutside_ ? 1 : 0)) * slotSize_;
+    }
+
+    int Result(int i, int len, PeerAddress& from) const {
+        const std::size_t k = static_cast<std::size_t>(i);
+        from = FromSockaddr(names_[k]);
+        const unsigned n = headers_[k].msg_len;
+        if (n > slotSize_ || n > static_cast<unsigned>(len)) return kTooLong;
+        return static_cast<int>(n);
+    }
+
+    std::vector<mmsghdr> headers_;
+    std::vector<iovec> iovs_;
+    std::vector<sockaddr_in> names_;
+    std::unique_ptr<char[]> bytes_;
+    std::size_t bytesSize_ = 0;
+    std::size_t slotSize_ = 0;
+    int wantedSlots_ = kFirstSlots;
+    int next_ = 0;
+    int count_ = 0;
+    bool firstOutside_ = false;
+    bool filledAll_ = false;
+};
 
 AsyncUdpSocket::AsyncUdpSocket() = default;
 
@@ -57,14 +179,18 @@ bool AsyncUdpSocket::AsyncSelect() {
                          [this] { Dispatch(); });
     }
     notifier_->setEnabled(true);
+    if (HoldsQueued()) AnnounceQueued();
     return true;
 }
 
 void AsyncUdpSocket::Close() {
+    ++generation_;
+    if (queuedTimer_) queuedTimer_->stop();
+    queue_.reset();  // what it held is dropped with the socket
     if (notifier_) {
         notifier_->setEnabled(false);
         // A notifier must not be deleted while it is emitting its signal.
-        if (dispatching_) notifier_.release()->deleteLater();
+        if (dispatchDepth_ > 0) notifier_.release()->deleteLater();
         else notifier_.reset();
     }
     if (fd_ >= 0) {
@@ -73,13 +199,46 @@ void AsyncUdpSocket::Close() {
     }
 }
 
+bool AsyncUdpSocket::HoldsQueued() const { return queue_ && !queue_->Empty(); }
+
+void AsyncUdpSocket::AnnounceQueued() {
+    if (!notifier_) return;
+    if (!queuedTimer_) {
+        queuedTimer_ = std::make_unique<QTimer>();
+        queuedTimer_->setSingleShot(true);
+        queuedTimer_->setInterval(0);
+        QObject::connect(queuedTimer_.get(), &QTimer::timeout, queuedTimer_.get(), [this] {
+            if (HoldsQueued() && notifier_ && notifier_->isEnabled()) Dispatch();
+        });
+    }
+    queuedTimer_->start();
+}
+
 void AsyncUdpSocket::Dispatch() {
-    receiveTried_ = false;
-    dispatching_ = true;
-    OnReceive(0);
-    dispatching_ = false;
-    // The owner may have closed the socket inside OnReceive.
-    if (!receiveTried_ && notifier_) notifier_->setEnabled(false);
+    if (queuedTimer_) queuedTimer_->stop();
+    const unsigned generation = generation_;
+    ++dispatchDepth_;
+    bool tried = false;
+    for (int calls = 0; calls < kBatch; ++calls) {
+        receiveTried_ = false;
+        OnReceive(0);
+        // The owner may have closed the socket inside OnReceive (and even
+        // opened it again): nothing of this turn is left to serve.
+        if (generation != generation_) break;
+        tried = receiveTried_;
+        if (!tried) break;
+        // Called again only for a datagram already in hand.
+        if (!HoldsQueued() && !(queue_ && queue_->Refill(fd_))) break;
+    }
+    --dispatchDepth_;
+    if (generation != generation_) return;
+    if (!tried) {
+        if (notifier_) notifier_->setEnabled(false);
+        return;
+    }
+    // Still held after this turn's share: the rest on the next turn. Whatever
+    // the system still has keeps the socket readable by itself.
+    if (HoldsQueued()) AnnounceQueued();
 }
 
 void AsyncUdpSocket::OnReceive(int) {}
@@ -88,19 +247,15 @@ int AsyncUdpSocket::ReceiveFrom(void* buffer, int len, PeerAddress& from) {
     receiveTried_ = true;
     if (notifier_ && !notifier_->isEnabled()) notifier_->setEnabled(true);
     if (fd_ < 0 || len < 0) return kWouldBlock;
-    sockaddr_in sa{};
-    socklen_t salen = sizeof sa;
-    // MSG_TRUNC makes recvfrom report the datagram's real length.
-    const ssize_t n = ::recvfrom(fd_, buffer, static_cast<size_t>(len), MSG_TRUNC,
-                                 reinterpret_cast<sockaddr*>(&sa), &salen);
-    if (n < 0) {
-        lastError_ = errno;
-        return kWouldBlock;
+    if (HoldsQueued()) {
+        const int n = queue_->Take(buffer, len, from);
+        if (dispatchDepth_ == 0 && HoldsQueued()) AnnounceQueued();
+        return n;
     }
-    from.address = sa.sin_addr.s_addr;
-    from.port = ntohs(sa.sin_port);
-    if (n > len) return kTooLong;
-    return static_cast<int>(n);
+    if (!queue_) queue_ = std::make_unique<ReceiveQueue>();
+    const int n = queue_->Fill(fd_, buffer, len, from, lastError_);
+    if (dispatchDepth_ == 0 && HoldsQueued()) AnnounceQueued();
+    return n;
 }
 
 int AsyncUdpSocket::SendTo(const void* data, int len, const PeerAddress& to) {
@@ -116,8 +271,37 @@ int AsyncUdpSocket::SendTo(const void* data, int len, const PeerAddress& to) {
 }
 
 int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const PeerAddress& to) {
+    if (fd_ < 0 || datagrams == nullptr) return 0;
+    sockaddr_in sa = ToSockaddr(to);
+    mmsghdr headers[kBatch];
+    iovec iovs[kBatch];
     int sent = 0;
-    while (sent < count && SendTo(datagrams[sent].data, datagrams[sent].length, to) >= 0) ++sent;
+    while (sent < count) {
+        // A datagram of negative length ends the batch before it.
+        int n = 0;
+        while (n < kBatch && sent + n < count && datagrams[sent + n].length >= 0) {
+            const DatagramView& d = datagrams[sent + n];
+            iovs[n] = iovec{const_cast<void*>(d.data), static_cast<std::size_t>(d.length)};
+            headers[n] = mmsghdr{};
+            headers[n].msg_hdr.msg_name = &sa;
+            headers[n].msg_hdr.msg_namelen = sizeof sa;
+            headers[n].msg_hdr.msg_iov = &iovs[n];
+            headers[n].msg_hdr.msg_iovlen = 1;
+            ++n;
+        }
+        if (n == 0) break;
+        const int done = ::sendmmsg(fd_, headers, static_cast<unsigned>(n), 0);
+        if (done < 0 && errno == EINTR) continue;
+        if (done < 0) {
+            // A full buffer (EAGAIN, ENOBUFS) or an error: the rest is the
+            // caller's to send again later.
+            lastError_ = errno;
+            break;
+        }
+        if (done == 0) break;
+        // Fewer than asked: the next call meets the reason and reports it.
+        sent += done;
+    }
     return sent;
 }
 

@@ -5,6 +5,11 @@
 // against: after a notification, the next one comes only once the owner has
 // tried a receive. An owner that ignores a notification (an ended transfer,
 // for example) is therefore not called again and again for the same datagram.
+//
+// A burst (a window of blocks) is taken from the system a batch at a time and
+// handed out one datagram per ReceiveFrom. While datagrams wait, OnReceive is
+// called again in the same turn of the event loop, as long as the owner keeps
+// receiving, up to a bound after which the event loop gets its turn first.
 #pragma once
 
 #include "peer_address.h"
@@ -13,6 +18,7 @@
 #include <string>
 
 class QSocketNotifier;
+class QTimer;
 
 namespace platform {
 
@@ -45,6 +51,9 @@ public:
 
     // Takes one datagram: its length when it fits into len bytes, kTooLong when
     // it was longer (the datagram is gone), kWouldBlock when none was queued.
+    // Datagrams taken from the system together are held at the len of the
+    // receive that took them: a later receive with a larger len reports one
+    // that was longer than that as kTooLong too.
     int ReceiveFrom(void* buffer, int len, PeerAddress& from);
 
     // Bytes sent, or -1.
@@ -73,13 +82,22 @@ protected:
     virtual void OnReceive(int error);
 
 private:
+    class ReceiveQueue;
+
     void Dispatch();
+    bool HoldsQueued() const;
+    // Announces held datagrams from the event loop: the system no longer
+    // reports the socket readable for them.
+    void AnnounceQueued();
 
     int fd_ = -1;
     int lastError_ = 0;
     bool receiveTried_ = false;
-    bool dispatching_ = false;
+    int dispatchDepth_ = 0;
+    unsigned generation_ = 0;  // counts Close calls
     std::unique_ptr<QSocketNotifier> notifier_;
+    std::unique_ptr<QTimer> queuedTimer_;
+    std::unique_ptr<ReceiveQueue> queue_;
 };
 
 }  // namespace platform

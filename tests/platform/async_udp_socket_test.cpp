@@ -1,12 +1,15 @@
 // The UDP socket on loopback: binding, notifications, oversized datagrams,
-// buffer sizes.
+// bursts in and out, buffer sizes.
 #include "platform/async_udp_socket.h"
 #include "tests/support/event_loop.h"
 
+#include <QCoreApplication>
 #include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -19,6 +22,9 @@ class RecordingSocket : public AsyncUdpSocket {
 public:
     int bufferSize = 64;
     bool ignore = false;  // take no datagram when notified
+    // From this many receives on, read with laterSize bytes.
+    int laterFrom = -1;
+    int laterSize = 0;
     std::vector<int> results;
     std::vector<std::string> data;
     std::vector<PeerAddress> senders;
@@ -31,14 +37,25 @@ protected:
         ++notifications;
         threads.push_back(QThread::currentThread());
         if (ignore) return;
-        std::vector<char> buf(static_cast<std::size_t>(bufferSize));
+        const bool later = laterFrom >= 0 && static_cast<int>(results.size()) >= laterFrom;
+        const int size = later ? laterSize : bufferSize;
+        std::vector<char> buf(static_cast<std::size_t>(size));
         PeerAddress from;
-        const int n = ReceiveFrom(buf.data(), bufferSize, from);
+        const int n = ReceiveFrom(buf.data(), size, from);
         results.push_back(n);
         senders.push_back(from);
         data.emplace_back(buf.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
     }
 };
+
+// A datagram of the given size whose bytes tell its place in the burst.
+std::string Numbered(int index, int size) {
+    std::string s(static_cast<std::size_t>(size), '\0');
+    for (int k = 0; k < size; ++k) s[static_cast<std::size_t>(k)] = static_cast<char>((index * 7 + k) % 251);
+    return s;
+}
+
+PeerAddress Loopback(std::uint16_t port) { return PeerAddress{platform::InetAddr("127.0.0.1"), port}; }
 
 }  // namespace
 
@@ -98,19 +115,92 @@ TEST(AsyncUdpSocket, AnIgnoredNotificationIsNotRepeatedUntilAReceiveIsTried) {
     ASSERT_TRUE(receiver.Create("127.0.0.1", 0, true));
     AsyncUdpSocket sender;
     ASSERT_TRUE(sender.Create("127.0.0.1", 0, false));
-    sender.SendTo("a", 1, "127.0.0.1", receiver.LocalPort());
+    // A burst: some of it is taken from the system together with the first.
+    const std::string burst[] = {"a", "b", "c", "d"};
+    std::vector<platform::DatagramView> views;
+    for (const std::string& d : burst) views.push_back({d.data(), static_cast<int>(d.size())});
+    ASSERT_EQ(sender.SendBatch(views.data(), 4, Loopback(receiver.LocalPort())), 4);
     ASSERT_TRUE(tests::RunUntil([&] { return receiver.notifications == 1; }));
     tests::RunFor(100);
     EXPECT_EQ(receiver.notifications, 1);  // level-triggered input did not spin
 
-    // A receive tried outside a notification re-arms them.
+    // A receive tried outside a notification takes the next in order and
+    // re-arms them, for what was already taken from the system too.
     PeerAddress from;
     char buf[4];
-    EXPECT_EQ(receiver.ReceiveFrom(buf, 4, from), 1);
+    ASSERT_EQ(receiver.ReceiveFrom(buf, 4, from), 1);
+    EXPECT_EQ(buf[0], 'a');
     receiver.ignore = false;
-    sender.SendTo("b", 1, "127.0.0.1", receiver.LocalPort());
-    ASSERT_TRUE(tests::RunUntil([&] { return receiver.results.size() == 1; }));
-    EXPECT_EQ(receiver.data[0], "b");
+    ASSERT_TRUE(tests::RunUntil([&] { return receiver.results.size() == 3; }));
+    EXPECT_EQ(receiver.data, (std::vector<std::string>{"b", "c", "d"}));
+    // Ignored once more with nothing left: a new datagram is still announced.
+    sender.SendTo("e", 1, "127.0.0.1", receiver.LocalPort());
+    ASSERT_TRUE(tests::RunUntil([&] { return receiver.results.size() == 4; }));
+    EXPECT_EQ(receiver.data[3], "e");
+}
+
+TEST(AsyncUdpSocket, ABurstIsReadWholeInOrderBeforeTheEventLoopWaitsAgain) {
+    struct Burst {
+        const char* name;
+        std::vector<int> sizes;
+        int readSize;
+        int laterFrom;   // receives from here on read with laterSize bytes
+        int laterSize;
+        int sent;        // how many of the burst go out
+        int sendError;
+    };
+    const auto cycle = [](std::vector<int> pattern, int count) {
+        std::vector<int> sizes;
+        for (int i = 0; i < count; ++i) sizes.push_back(pattern[static_cast<std::size_t>(i) % pattern.size()]);
+        return sizes;
+    };
+    const Burst cases[] = {
+        {"requests at 100 bytes, some too long, one empty", cycle({4, 100, 101, 60, 0}, 64), 100, -1, 0, 64, 0},
+        {"a window of 1428-byte blocks, then read at 516", cycle({1432, 1432, 600, 516, 4}, 48), 1432, 24, 516, 48, 0},
+        {"the largest blocks", {65468, 65469, 4, 65468}, 65468, -1, 0, 4, 0},
+        {"more than one turn's share", cycle({1}, 100), 100, -1, 0, 100, 0},
+        {"a datagram too large to send ends the batch", {100, 65508, 100}, 100, -1, 0, 1, EMSGSIZE},
+    };
+    for (const Burst& c : cases) {
+        SCOPED_TRACE(c.name);
+        RecordingSocket receiver;
+        receiver.bufferSize = c.readSize;
+        receiver.laterFrom = c.laterFrom;
+        receiver.laterSize = c.laterSize;
+        ASSERT_TRUE(receiver.Create("127.0.0.1", 0, true));
+        receiver.SetReceiveBufferSize(1 << 20);
+        AsyncUdpSocket sender;
+        ASSERT_TRUE(sender.Create("127.0.0.1", 0, false));
+        const int count = static_cast<int>(c.sizes.size());
+        std::vector<std::string> burst;
+        for (int i = 0; i < count; ++i) burst.push_back(Numbered(i, c.sizes[static_cast<std::size_t>(i)]));
+        std::vector<platform::DatagramView> views;
+        for (const std::string& d : burst) views.push_back({d.data(), static_cast<int>(d.size())});
+
+        ASSERT_EQ(sender.SendBatch(views.data(), count, Loopback(receiver.LocalPort())), c.sent);
+        if (c.sendError != 0) {
+            EXPECT_EQ(sender.LastError(), c.sendError);
+        }
+        // Loopback delivers at once; one pass of the event loop then reads
+        // every datagram waiting, up to a turn's share.
+        QThread::msleep(50);
+        QCoreApplication::processEvents();
+        EXPECT_GE(receiver.results.size(), static_cast<std::size_t>(std::min(c.sent, 64)));
+        ASSERT_TRUE(tests::RunUntil([&] { return receiver.results.size() >= static_cast<std::size_t>(c.sent); }));
+        tests::RunFor(20);
+        ASSERT_EQ(receiver.results.size(), static_cast<std::size_t>(c.sent));
+        for (int i = 0; i < c.sent; ++i) {
+            SCOPED_TRACE(i);
+            const std::size_t k = static_cast<std::size_t>(i);
+            const int len = c.laterFrom >= 0 && i >= c.laterFrom ? c.laterSize : c.readSize;
+            const bool fits = c.sizes[k] <= len;
+            EXPECT_EQ(receiver.results[k], fits ? c.sizes[k] : AsyncUdpSocket::kTooLong);
+            if (fits) {
+                EXPECT_EQ(receiver.data[k], burst[k]);
+            }
+            EXPECT_EQ(receiver.senders[k].port, sender.LocalPort());
+        }
+    }
 }
 
 TEST(AsyncUdpSocket, ReceiveWithNothingQueuedWouldBlock) {
@@ -140,24 +230,47 @@ TEST(AsyncUdpSocket, BufferSizesAreSetAndReadBackDoubled) {
     EXPECT_FALSE(closed.GetSendBufferSize(size));
 }
 
-TEST(AsyncUdpSocket, CloseInsideOnReceiveIsSafe) {
+TEST(AsyncUdpSocket, CloseInsideOnReceiveDropsTheRestOfABurst) {
     struct Closer : AsyncUdpSocket {
+        int closeAt = 1;
         int calls = 0;
+        std::string last;
         void OnReceive(int) override {
             ++calls;
             char buf[8];
             PeerAddress from;
-            ReceiveFrom(buf, sizeof buf, from);
-            Close();
+            const int n = ReceiveFrom(buf, sizeof buf, from);
+            last.assign(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+            if (calls == closeAt) Close();
         }
-    } closer;
-    ASSERT_TRUE(closer.Create("127.0.0.1", 0, true));
-    const std::uint16_t port = closer.LocalPort();
-    AsyncUdpSocket sender;
-    ASSERT_TRUE(sender.Create("127.0.0.1", 0, false));
-    sender.SendTo("a", 1, "127.0.0.1", port);
-    ASSERT_TRUE(tests::RunUntil([&] { return closer.calls == 1; }));
-    tests::RunFor(50);
-    EXPECT_FALSE(closer.IsOpen());
-    EXPECT_EQ(closer.calls, 1);
+    };
+    struct Case {
+        int burst;
+        int closeAt;
+    };
+    for (const Case c : {Case{1, 1}, Case{10, 1}, Case{10, 5}, Case{10, 10}}) {
+        SCOPED_TRACE(testing::Message() << c.burst << " datagrams, closed at " << c.closeAt);
+        Closer closer;
+        closer.closeAt = c.closeAt;
+        ASSERT_TRUE(closer.Create("127.0.0.1", 0, true));
+        AsyncUdpSocket sender;
+        ASSERT_TRUE(sender.Create("127.0.0.1", 0, false));
+        std::vector<std::string> burst;
+        for (int i = 0; i < c.burst; ++i) burst.push_back(std::to_string(i));
+        std::vector<platform::DatagramView> views;
+        for (const std::string& d : burst) views.push_back({d.data(), static_cast<int>(d.size())});
+        ASSERT_EQ(sender.SendBatch(views.data(), c.burst, Loopback(closer.LocalPort())), c.burst);
+        ASSERT_TRUE(tests::RunUntil([&] { return closer.calls == c.closeAt; }));
+        tests::RunFor(50);
+        EXPECT_FALSE(closer.IsOpen());
+        EXPECT_EQ(closer.calls, c.closeAt);
+        EXPECT_EQ(closer.last, std::to_string(c.closeAt - 1));
+
+        // Opened again, it hears only what comes after.
+        ASSERT_TRUE(closer.Create("127.0.0.1", 0, true));
+        closer.closeAt = 0;
+        sender.SendTo("new", 3, "127.0.0.1", closer.LocalPort());
+        ASSERT_TRUE(tests::RunUntil([&] { return closer.calls == c.closeAt + 1; }));
+        EXPECT_EQ(closer.last, "new");
+    }
 }

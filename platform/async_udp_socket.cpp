@@ -21,7 +21,7 @@ namespace {
 // still get their turn during a long burst.
 constexpr int kBatch = 64;
 // Room a socket may hold for datagrams taken but not yet handed out; a socket
-// starts with a few slotCount and grows only when bursts fill them.
+// starts with a few slots and grows only when bursts fill them.
 constexpr std::size_t kQueueBytes = 256 * 1024;
 constexpr int kFirstSlots = 3;
 

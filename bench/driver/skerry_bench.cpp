@@ -137,7 +137,7 @@ int Report(const Options& o, BenchApplication& app, const CTransferSocket& t, co
                       (o.put ? t.lastBlockSent == 1 : status.find(" - Done") != std::string::npos);
     const double seconds = std::chrono::duration<double>((done ? app.ended : Clock::now()) - start).count();
     std::printf("elapsed %.6f\nbytes %lld\nblocksize %d\nwindowsize %d\nstatus %s\n", seconds,
-                static_cast<long long>(o.put ? t.bytesSent : t.bytesReceived), t.blockSize, t.windowSize,
+                static_cast<long long>(o.put ? t.bytesSent : t.bytesReceived), t.blockSize, t.Window(),
                 status.c_str());
     PrintPrompts(prompts, stdout);
     return done ? 0 : 1;

@@ -271,6 +271,7 @@ def main():
         return 0 if path and not ctx.failures else 1
 
     ping, single, windowed, conc, idle, lossy, soak_rec = {}, [], [], [], [], [], None
+    window_room = {}
     window_profile = dict(window.QUICK if args.quick else window.FULL)
     if args.windows:
         window_profile["windows"] = [int(w) for w in args.windows.split(",")]
@@ -302,7 +303,7 @@ def main():
                 print("== windowed transfers (windowsize %s, block sizes %s)" % (
                     ",".join(map(str, window_profile["windows"])), ",".join(map(str, window_profile["blocks"]))),
                     flush=True)
-                windowed = window.run(ctx, window_profile, profile["runs"])
+                windowed, window_room = window.run(ctx, window_profile, profile["runs"])
             if "idle" not in skip:
                 print("== idle costs", flush=True)
                 idle = measure.idle_servers(ctx, ctx.servers)
@@ -353,7 +354,7 @@ def main():
         failures=ctx.failures + (["%d case group(s) skipped: the time budget ran out" % ctx.skipped]
                                  if ctx.skipped else []),
         notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients,
-        loss=loss.describe(loss_profile))
+        loss=loss.describe(loss_profile), window_room=window_room)
     text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients, lossy,
                                windowed)
     soak_text, soak_lines = soak.render(soak_rec)

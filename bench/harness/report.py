@@ -175,7 +175,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
     md.append("")
 
     # ---- windows
-    window_md, window_lines = window.render(windowed, single)
+    window_md, window_lines = window.render(windowed, single, meta.get("window_room"))
     md += window_md
     lines += window_lines
 

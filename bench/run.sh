@@ -6,13 +6,16 @@
 # (bench/results/quick.md with --quick).
 #
 #   bench/run.sh [--quick] [--ours auto|yes|no] [--engine] [--skerry-window] [--runs N] [--size-mib N] [--blocks B,..]
-#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,conc,idle,loss,soak] [--halting-idle]
-#                [--loss-runs N] [--loss-impairments loss0.5,loss2,loss5,dup5,reorder1]
-#   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE [--size-mib N]
+#                [--build-dir DIR] [--wait-load SECONDS] [--skip ping,single,window,conc,idle,loss,soak]
+#                [--halting-idle] [--windows 1,4,16,64] [--window-blocks 512,1428,8192]
+#                [--loss-runs N] [--loss-impairments loss0.5,loss2,loss5,dup5,reorder1,loss2-w16]
+#   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE[,WINDOW] [--size-mib N]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
 # checkout builds them; --engine adds the server engine without its window,
-# --skerry-window transfers of the whole Skerry program. While it measures,
+# --skerry-window transfers of the whole Skerry program. The window section
+# asks for the windowsize option (atftp and Skerry's engine against Vantrel
+# and atftpd; --windows and --window-blocks choose its cases). While it measures,
 # idle CPUs are kept polling (PM QoS, /dev/cpu_dma_latency; --halting-idle
 # leaves them alone): a virtual machine's halted CPU is slow to wake.
 # A full run first waits (at most --wait-load seconds, default 600) for the
@@ -20,10 +23,13 @@
 # through impair_relay (random loss, duplication, reordering). The exit status
 # is not 0 only when the harness breaks or a transferred file does not verify
 # (in the loss section: a whole file that differs; a transfer that does not
-# complete under loss is reported, not failed); the throughput never fails it. --profile writes bench/results/profile-SERVER-DIR-BS.txt instead:
+# complete under loss is reported, not failed; in the window section a peer
+# pair that does not complete is reported, Vantrel or Skerry not completing
+# where atftp and atftpd did fails); the throughput never fails it.
+# --profile writes bench/results/profile-SERVER-DIR-BS[-wWINDOW].txt instead:
 # CPU and system calls per block and a perf profile of one transfer (a
-# client is profiled against tftpd-hpa). Needs
-# root (or sudo) for the namespace.
+# client is profiled against tftpd-hpa, or atftpd with a window above 1).
+# Needs root (or sudo) for the namespace.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 cd "$top"
@@ -39,8 +45,8 @@ while [ $# -gt 0 ]; do
     --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments) harness_args+=("$1=$2"); shift ;;
-    -h|--help) sed -n '2,26p' "$0"; exit 0 ;;
+    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments|--windows|--window-blocks) harness_args+=("$1=$2"); shift ;;
+    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift

@@ -9,9 +9,13 @@
 //
 //   bench_skerry --host A.B.C.D --port P --blksize B (--get|--put) REMOTE
 //                --local PATH [--timeout SECONDS] [--deadline SECONDS] [--window]
+//                [--windowsize BLOCKS]
 //
-// Prints "elapsed SECONDS" (from the start to the moment the transfer ended),
-// "bytes N" and the last status text; exit status 0 when it completed.
+// --windowsize above 1 asks the server for that many blocks per ACK (the
+// windowsize option); the engine falls back to lock-step when the server's
+// answer lacks it. Prints "elapsed SECONDS" (from the start to the moment the
+// transfer ended), "bytes N", the block and window sizes in use at the end
+// and the last status text; exit status 0 when it completed.
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/engine/client_context.h"
@@ -54,6 +58,7 @@ struct Options {
     std::string host, remote, local;
     int port = 69;
     int blockSize = 512;
+    int windowSize = 1;
     bool put = false;
     bool window = false;
     int timeoutSecs = 30;
@@ -73,6 +78,7 @@ bool Parse(int argc, char** argv, Options& o) {
         if (k == "--host") o.host = v;
         else if (k == "--port") o.port = std::atoi(v.c_str());
         else if (k == "--blksize") o.blockSize = std::atoi(v.c_str());
+        else if (k == "--windowsize") o.windowSize = std::atoi(v.c_str());
         else if (k == "--get" || k == "--put") {
             o.put = k == "--put";
             o.remote = v;
@@ -82,7 +88,8 @@ bool Parse(int argc, char** argv, Options& o) {
         else if (k == "--deadline") o.deadlineSecs = std::atoi(v.c_str());
         else return false;
     }
-    return direction && !o.host.empty() && !o.local.empty() && o.port > 0 && o.blockSize >= 8 &&
+    return direction && !o.host.empty() && !o.local.empty() && o.port > 0 && o.blockSize >= 8 && o.windowSize >= 1 &&
+           o.windowSize <= 65535 &&
            o.timeoutSecs > 0 && o.deadlineSecs > 0;
 }
 
@@ -129,8 +136,9 @@ int Report(const Options& o, BenchApplication& app, const CTransferSocket& t, co
     const bool done = t.busy == 0 && app.ended != Clock::time_point{} && !failed &&
                       (o.put ? t.lastBlockSent == 1 : status.find(" - Done") != std::string::npos);
     const double seconds = std::chrono::duration<double>((done ? app.ended : Clock::now()) - start).count();
-    std::printf("elapsed %.6f\nbytes %lld\nblocksize %d\nstatus %s\n", seconds,
-                static_cast<long long>(o.put ? t.bytesSent : t.bytesReceived), t.blockSize, status.c_str());
+    std::printf("elapsed %.6f\nbytes %lld\nblocksize %d\nwindowsize %d\nstatus %s\n", seconds,
+                static_cast<long long>(o.put ? t.bytesSent : t.bytesReceived), t.blockSize, t.Window(),
+                status.c_str());
     PrintPrompts(prompts, stdout);
     return done ? 0 : 1;
 }
@@ -150,6 +158,7 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     CTransferSocket transfer(context);
     transfer.owner = &owner;
     transfer.blockSize = o.blockSize;
+    transfer.windowSize = o.windowSize;
     transfer.timeoutSecs = o.timeoutSecs;
     transfer.sending = o.put ? 1 : 0;
     if (!transfer.OpenLocalPort()) {
@@ -216,6 +225,7 @@ int RunWindow(const Options& o, BenchApplication& app, const std::string& folder
     skerry.inboundPath = folder;
     skerry.outboundPath = folder;
     skerry.overwrite = 1;
+    skerry.windowSize = o.windowSize;  // the Setup sheet's "Window size"
     QWidget* frame = skerry.MainFrame();
     using platform::FindControl;
     auto* match = FindControl<QCheckBox>(frame, skerry::IDC_MATCH_FILES);
@@ -262,7 +272,7 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: bench_skerry --host ADDR --port P --blksize B (--get|--put) REMOTE --local PATH "
-                     "[--timeout S] [--deadline S] [--window]\n");
+                     "[--timeout S] [--deadline S] [--window] [--windowsize N]\n");
         return 2;
     }
     const std::size_t slash = o.local.rfind('/');

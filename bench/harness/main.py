@@ -21,6 +21,7 @@ import measure  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
 import soak  # noqa: E402
+import window  # noqa: E402
 from procs import stop_all  # noqa: E402
 
 MIB = 2 ** 20
@@ -162,9 +163,13 @@ def main():
                     help="options for bench_vantrel_engine (--gui, --idle), space-separated")
     ap.add_argument("--skerry-window", action="store_true",
                     help="also measure transfers of the whole Skerry program (its window scripted)")
-    ap.add_argument("--profile", metavar="SERVER,DIR,BS",
+    ap.add_argument("--profile", metavar="SERVER,DIR,BS[,WINDOW]",
                     help="instead of the benchmarks: profile one server (or one client, against "
-                    "tftpd-hpa) during one transfer")
+                    "tftpd-hpa; with a window above 1 against atftpd) during one transfer; a window above 1 "
+                    "asks for the windowsize option")
+    ap.add_argument("--windows", help="comma list of the window section's windows (default 1,4,16,64; quick 16)")
+    ap.add_argument("--window-blocks", help="comma list of the window section's block sizes "
+                    "(default 512,1428,8192; quick 1428)")
     ap.add_argument("--build-dir", required=True)
     ap.add_argument("--peers-dir", required=True)
     ap.add_argument("--work", required=True, help="an empty folder on a tmpfs")
@@ -177,7 +182,7 @@ def main():
     ap.add_argument("--loss-impairments", help="comma list of the loss section's impairments (default all: %s)"
                     % ",".join(loss.IMPAIRMENTS))
     ap.add_argument("--skip", default="", help="comma list of sections to leave out: "
-                    "ping,single,conc,idle,loss,soak")
+                    "ping,single,window,conc,idle,loss,soak")
     args = ap.parse_args()
 
     # Our programs run headless, their windows live on the offscreen platform.
@@ -253,9 +258,11 @@ def main():
 
     if args.profile:
         try:
-            server, direction, bs = args.profile.split(",")
+            fields = args.profile.split(",")
+            server, direction, bs = fields[:3]
+            win = int(fields[3]) if len(fields) > 3 else 1
             what = measure.profile_client if server in peers.CLIENT_BLOCKS else measure.profile_server
-            path = what(ctx, server, direction, int(bs), start, args.results)
+            path = what(ctx, server, direction, int(bs), start, args.results, win)
         finally:
             stop_all()
             watch.done.set()
@@ -263,7 +270,13 @@ def main():
         print("== profile in %s" % path)
         return 0 if path and not ctx.failures else 1
 
-    ping, single, conc, idle, lossy, soak_rec = {}, [], [], [], [], None
+    ping, single, windowed, conc, idle, lossy, soak_rec = {}, [], [], [], [], [], None
+    window_room = {}
+    window_profile = dict(window.QUICK if args.quick else window.FULL)
+    if args.windows:
+        window_profile["windows"] = [int(w) for w in args.windows.split(",")]
+    if args.window_blocks:
+        window_profile["blocks"] = [int(b) for b in args.window_blocks.split(",")]
     loss_profile = dict(loss.QUICK if args.quick else loss.FULL)
     if args.loss_runs:
         loss_profile["runs"] = args.loss_runs
@@ -276,7 +289,7 @@ def main():
             for size in sorted(ping):
                 print("  %5d bytes: %s" % (size, ", ".join("%s %.1f us" % kv for kv in ping[size].items())))
         ctx.servers = {}
-        if "single" not in skip or "idle" not in skip:
+        if "single" not in skip or "idle" not in skip or "window" not in skip:
             print("== single transfers (%s, %d run(s))" % (_size_text(profile["size"]), profile["runs"]),
                   flush=True)
             for name in servers:
@@ -286,6 +299,14 @@ def main():
             measure.warm_up(ctx, list(ctx.servers))
             if "single" not in skip:
                 single = measure.single_transfers(ctx, [s for s in servers if s in ctx.servers])
+            if "window" not in skip:
+                print("== windowed transfers (windowsize %s, block sizes %s)" % (
+                    ",".join(map(str, window_profile["windows"])), ",".join(map(str, window_profile["blocks"]))),
+                    flush=True)
+                started = time.monotonic()
+                windowed, window_room = window.run(ctx, window_profile, profile["runs"])
+                # The section has a budget of its own: the others keep theirs.
+                ctx.deadline += time.monotonic() - started
             if "idle" not in skip:
                 print("== idle costs", flush=True)
                 idle = measure.idle_servers(ctx, ctx.servers)
@@ -336,8 +357,9 @@ def main():
         failures=ctx.failures + (["%d case group(s) skipped: the time budget ran out" % ctx.skipped]
                                  if ctx.skipped else []),
         notes=notes, wall=wall, servers=servers, server_clients=profile["server_clients"], clients=clients,
-        loss=loss.describe(loss_profile))
-    text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients, lossy)
+        loss=loss.describe(loss_profile), window_room=window_room)
+    text, lines = report.build(meta, ping, single, conc, idle, servers, profile["server_clients"], clients, lossy,
+                               windowed)
     soak_text, soak_lines = soak.render(soak_rec)
     text, lines = text + soak_text, lines + soak_lines
     os.makedirs(args.results, exist_ok=True)
@@ -345,7 +367,7 @@ def main():
     with open(os.path.join(args.results, name + ".md"), "w") as f:
         f.write(text)
     with open(os.path.join(args.results, name + ".json"), "w") as f:
-        json.dump(dict(meta=meta, ping=ping, single=single, concurrency=conc, idle=idle, loss=lossy, soak=soak_rec),
+        json.dump(dict(meta=meta, ping=ping, single=single, window=windowed, concurrency=conc, idle=idle, loss=lossy, soak=soak_rec),
                   f, indent=1)
     print("== results in %s" % os.path.join(args.results, name + ".md"))
     for line in lines:
@@ -366,7 +388,7 @@ def rerender(path):
     meta = d["meta"]
     ping = {int(k): v for k, v in d["ping"].items()}
     text, lines = report.build(meta, ping, d["single"], d["concurrency"], d["idle"], meta["servers"],
-                               meta["server_clients"], meta["clients"], d.get("loss", []))
+                               meta["server_clients"], meta["clients"], d.get("loss", []), d.get("window", []))
     soak_text, soak_lines = soak.render(d.get("soak"))
     text, lines = text + soak_text, lines + soak_lines
     out = os.path.splitext(path)[0] + ".md"

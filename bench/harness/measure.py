@@ -85,18 +85,36 @@ def _same(a, b):
         return False
 
 
-def one_transfer(ctx, server, client, direction, bs, run, source="big.bin"):
-    """One timed transfer, verified. Returns its record."""
+def udp_counters():
+    """The namespace's UDP counters (/proc/net/snmp): datagrams dropped
+    because a socket's receive or send buffer was full."""
+    try:
+        with open("/proc/net/snmp") as f:
+            rows = [line.split() for line in f if line.startswith("Udp:")]
+        named = dict(zip(rows[0][1:], (int(x) for x in rows[1][1:])))
+    except (OSError, IndexError, ValueError):
+        return {}
+    return {k: named.get(k, 0) for k in ("RcvbufErrors", "SndbufErrors", "InDatagrams")}
+
+
+def one_transfer(ctx, server, client, direction, bs, run, source="big.bin", window=1, strict=True, cap=None):
+    """One timed transfer, verified. Returns its record. A window above 1 asks
+    for the windowsize option. Not strict: a transfer that does not complete
+    is only recorded (rec["completed"] False); a received file of the whole
+    size that differs from the source still fails the run."""
     src = os.path.join(ctx.root, source)
     size = os.path.getsize(src)
-    tag = "%s %s %s bs %d run %d" % (direction, client, server, bs, run + 1)
+    tag = "%s %s %s bs %d%s run %d" % (direction, client, server, bs,
+                                        " window %d" % window if window > 1 else "", run + 1)
     rec = dict(server=server, client=client, dir=direction, bs=bs, run=run, bytes=size, ok=False)
+    if window > 1 or not strict:
+        rec["window"] = window
     if direction == "get":
         remote = source
         local = os.path.join(ctx.downloads, "%s-%s-%d.bin" % (client, server, bs))
         received = local
     else:
-        remote = "u%d-%d-%s-%s.bin" % (run, bs, client[:3], server[:3])
+        remote = "u%d-%d-%d-%s-%s.bin" % (run, bs, window, client[:3], server[:3])
         local = src
         received = os.path.join(ctx.root, remote)
     for f in (received,):
@@ -104,8 +122,9 @@ def one_transfer(ctx, server, client, direction, bs, run, source="big.bin"):
             os.remove(f)
     srv = ctx.servers.get(server)
     cpu0 = srv.cpu_seconds() if srv else 0.0
-    argv = peers.client_argv(client, direction, bs, PORTS[server], remote, local, ctx.tools)
-    timeout = max(30.0, size / 2e6)
+    argv = peers.client_argv(client, direction, bs, PORTS[server], remote, local, ctx.tools, window)
+    timeout = cap or max(30.0, size / 2e6)
+    udp0 = udp_counters()
     r = run_client(argv, timeout, os.path.join(ctx.logs, "client.log"), cwd=ctx.downloads)
     seconds = r.seconds
     if client.startswith("skerry"):
@@ -114,19 +133,51 @@ def one_transfer(ctx, server, client, direction, bs, run, source="big.bin"):
             rec["process_seconds"] = seconds
             seconds = float(m.group(1))
     rec.update(seconds=seconds, client_cpu=r.cpu, server_cpu=(srv.cpu_seconds() - cpu0) if srv else None)
+    if "window" in rec:
+        udp1 = udp_counters()
+        rec["rcvbuf_drops"] = udp1.get("RcvbufErrors", 0) - udp0.get("RcvbufErrors", 0)
+        rec["sndbuf_drops"] = udp1.get("SndbufErrors", 0) - udp0.get("SndbufErrors", 0)
+        rec["datagrams"] = udp1.get("InDatagrams", 0) - udp0.get("InDatagrams", 0)
+        rec["window_used"] = _window_used(client, r.output)
+        rec["status"] = r.status
     # Several clients (tftp-hpa) exit 0 after a server's ERROR: the file decides.
-    if direction == "put":
+    if direction == "put" and (strict or r.ok):
         _wait_for_size(received, size)
     verified = _same(received, src)
+    whole = _size_of(received) >= size
     if os.path.exists(received) and received != src:
         os.remove(received)
-    if not r.ok or not verified:
+    if not strict:
+        rec["completed"] = r.ok and verified
+        rec["corrupt"] = whole and not verified
+        if rec["corrupt"]:
+            ctx.fail("%s: the received file has the whole size but differs from the source" % tag)
+        if not rec["completed"]:
+            return rec
+    elif not r.ok or not verified:
         why = "exit %s" % r.status if not r.ok else "received file differs from the source"
         ctx.fail("%s: %s %s" % (tag, why, r.output.strip().replace("\n", " | ")[:300]))
         return rec
     rec["ok"] = True
     rec["mbps"] = size / seconds / 1e6
     return rec
+
+
+def _size_of(path):
+    try:
+        return os.path.getsize(path)
+    except OSError:
+        return -1
+
+
+def _window_used(client, output):
+    """The window in use at the end, as Skerry's engine tells it (1: the
+    server's answer had no windowsize); None for a client that does not say
+    (atftp prints the options it asked for, not those granted)."""
+    if client.startswith("skerry"):
+        m = re.search(r"^windowsize (\d+)", output, re.M)
+        return int(m.group(1)) if m else None
+    return None
 
 
 def single_transfers(ctx, servers):
@@ -292,42 +343,59 @@ def stalled_client(ctx, client):
 
 # ---- profile of one server -------------------------------------------------------
 
-def _transfer_watched(ctx, tool_argv, tool_log, server, direction, bs, run):
+def _transfer_watched(ctx, tool_argv, tool_log, server, direction, bs, run, window=1):
     """One transfer with atftp while a tool (strace, perf) watches from the
     side; the tool is started first and interrupted after."""
     tool = start_transfer_client(tool_argv, os.path.join(ctx.logs, tool_log))
     time.sleep(0.5)
-    rec = one_transfer(ctx, server, "atftp", direction, bs, run)
+    rec = one_transfer(ctx, server, "atftp", direction, bs, run, window=window)
     tool.interrupt()
     return rec
 
 
-def profile_server(ctx, server, direction, bs, start, out_dir):
+def _profile_name(who, direction, bs, window):
+    return "profile-%s-%s-%d%s.txt" % (who, direction, bs, "-w%d" % window if window > 1 else "")
+
+
+def _window_text(rec, window):
+    """What the plain run says about the window: asked for, and granted."""
+    if window <= 1:
+        return ""
+    used = rec.get("window_used")
+    n = rec.get("datagrams")
+    blocks = rec["bytes"] // rec["bs"] + 1
+    return ", window %d asked for%s%s" % (window, "" if used is None else ", %d in use at the end" % used,
+                                          ", %.2f datagrams per block" % (n / blocks) if n else "")
+
+
+def profile_server(ctx, server, direction, bs, start, out_dir, window=1):
     """Where one server's time goes during one transfer: CPU per block, the
-    system calls it makes per block (strace -c), and a perf profile. Writes
-    out_dir/profile-SERVER-DIR-BS.txt; returns its path."""
+    system calls it makes per block (strace -c), and a perf profile. A window
+    above 1: atftp asks for the windowsize option. Writes
+    out_dir/profile-SERVER-DIR-BS[-wWINDOW].txt; returns its path."""
     srv = start(server)
     if srv is None:
         return None
     ctx.servers = {server: srv}
-    path = os.path.join(out_dir, "profile-%s-%s-%d.txt" % (server, direction, bs))
+    path = os.path.join(out_dir, _profile_name(server, direction, bs, window))
     size = os.path.getsize(os.path.join(ctx.root, "big.bin"))
     blocks = size // bs + 1
-    report = ["# Profile of %s, %s at block size %d, %d bytes (%d blocks), client atftp" % (
-        server, direction, bs, size, blocks), ""]
+    report = ["# Profile of %s, %s at block size %d%s, %d bytes (%d blocks), client atftp" % (
+        server, direction, bs, ", window %d" % window if window > 1 else "", size, blocks), ""]
     try:
         one_transfer(ctx, server, "atftp", "get", 1428, 0, source="warm.bin")
-        rec = one_transfer(ctx, server, "atftp", direction, bs, 0)
+        rec = one_transfer(ctx, server, "atftp", direction, bs, 0, window=window)
         if rec["ok"]:
-            report.append("Plain run: %.1f MB/s, server CPU %.3f s = %.2f us per block, client CPU %.3f s" % (
-                rec["mbps"], rec["server_cpu"], 1e6 * rec["server_cpu"] / blocks, rec["client_cpu"]))
+            report.append("Plain run: %.1f MB/s, server CPU %.3f s = %.2f us per block, client CPU %.3f s%s" % (
+                rec["mbps"], rec["server_cpu"], 1e6 * rec["server_cpu"] / blocks, rec["client_cpu"],
+                _window_text(rec, window)))
         # Scheduler events per block on the whole machine (server, client
         # and anything else): a lock-step transfer pays for every switch and
         # migration in latency.
         stat_out = os.path.join(ctx.logs, "perf-stat.txt")
         rec = _transfer_watched(ctx, ["perf", "stat", "-a", "-x", ",", "-o", stat_out,
                                       "-e", "context-switches,cpu-migrations"],
-                                "perf-stat.log", server, direction, bs, 3)
+                                "perf-stat.log", server, direction, bs, 3, window)
         report += ["", "## Scheduler events on the whole machine during one transfer (perf stat, %s)" % (
             "%.1f MB/s" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
         report += _perf_stat_table(stat_out, blocks)
@@ -337,14 +405,14 @@ def profile_server(ctx, server, direction, bs, start, out_dir):
         argv = ["strace", "-c", "-f", "-o", trace_out]
         for pid in pids:
             argv += ["-p", str(pid)]
-        rec = _transfer_watched(ctx, argv, "strace.log", server, direction, bs, 1)
+        rec = _transfer_watched(ctx, argv, "strace.log", server, direction, bs, 1, window)
         report += ["", "## System calls during one transfer under strace (%s)" % (
             "%.1f MB/s under the tracer" % rec["mbps"] if rec["ok"] else "transfer failed"), ""]
         report += _per_block_table(trace_out, blocks)
         # Where the CPU time goes.
         data = os.path.join(ctx.work, "perf.data")
         rec = _transfer_watched(ctx, ["perf", "record", "-F", "999", "--call-graph", "dwarf,16384", "-o", data,
-                                      "-p", str(srv.proc.pid)], "perf.log", server, direction, bs, 2)
+                                      "-p", str(srv.proc.pid)], "perf.log", server, direction, bs, 2, window)
         report += _perf_sections(ctx, data)
         if os.path.exists(data):
             os.remove(data)
@@ -410,29 +478,32 @@ def _per_block_table(trace_out, blocks):
     return lines
 
 
-def profile_client(ctx, client, direction, bs, start, out_dir):
-    """The same for a client against tftpd-hpa: the client runs under strace
-    and then under perf."""
-    srv = start("tftpd-hpa")
+def profile_client(ctx, client, direction, bs, start, out_dir, window=1):
+    """The same for a client against tftpd-hpa (against atftpd when it asks
+    for a window above 1: tftpd-hpa has no windowsize): the client runs under
+    strace and then under perf."""
+    server = "atftpd" if window > 1 else "tftpd-hpa"
+    srv = start(server)
     if srv is None:
         return None
-    ctx.servers = {"tftpd-hpa": srv}
-    path = os.path.join(out_dir, "profile-%s-%s-%d.txt" % (client, direction, bs))
+    ctx.servers = {server: srv}
+    path = os.path.join(out_dir, _profile_name(client, direction, bs, window))
     src = os.path.join(ctx.root, "big.bin")
     size = os.path.getsize(src)
     blocks = size // bs + 1
-    report = ["# Profile of %s, %s at block size %d against tftpd-hpa, %d bytes (%d blocks)" % (
-        client, direction, bs, size, blocks), ""]
+    report = ["# Profile of %s, %s at block size %d%s against %s, %d bytes (%d blocks)" % (
+        client, direction, bs, ", window %d" % window if window > 1 else "", server, size, blocks), ""]
     if direction == "get":
         remote, local = "big.bin", os.path.join(ctx.downloads, "profiled.bin")
     else:
         remote, local = "profiled.bin", src
-    argv = peers.client_argv(client, direction, bs, PORTS["tftpd-hpa"], remote, local, ctx.tools)
+    argv = peers.client_argv(client, direction, bs, PORTS[server], remote, local, ctx.tools, window)
     try:
-        rec = one_transfer(ctx, "tftpd-hpa", client, direction, bs, 0)
+        rec = one_transfer(ctx, server, client, direction, bs, 0, window=window)
         if rec["ok"]:
-            report.append("Plain run: %.1f MB/s, client CPU %.3f s = %.2f us per block, server CPU %.3f s" % (
-                rec["mbps"], rec["client_cpu"], 1e6 * rec["client_cpu"] / blocks, rec["server_cpu"]))
+            report.append("Plain run: %.1f MB/s, client CPU %.3f s = %.2f us per block, server CPU %.3f s%s" % (
+                rec["mbps"], rec["client_cpu"], 1e6 * rec["client_cpu"] / blocks, rec["server_cpu"],
+                _window_text(rec, window)))
         # Scheduler events per block on the whole machine.
         stat_out = os.path.join(ctx.logs, "perf-stat.txt")
         r = run_client(["perf", "stat", "-a", "-x", ",", "-o", stat_out,

@@ -120,13 +120,24 @@ def client_supports(client, bs):
     return sizes is None or bs in sizes
 
 
-def client_argv(client, direction, bs, port, remote, local, tools):
-    """The command that moves remote <-> local at block size bs."""
+# Clients that can ask for the windowsize option (RFC 7440), and servers that answer it.
+WINDOW_CLIENTS = ["atftp", "skerry"]
+WINDOW_SERVERS = ["vantrel", "atftpd"]
+
+
+def client_argv(client, direction, bs, port, remote, local, tools, window=1):
+    """The command that moves remote <-> local at block size bs; a window
+    above 1 asks for the windowsize option (atftp and Skerry's engine only),
+    1 sends no such option (lock-step)."""
     get = direction == "get"
+    if window > 1 and client not in WINDOW_CLIENTS:
+        raise ValueError("%s cannot ask for a window" % client)
     if client == "atftp":
         argv = ["atftp", "-g" if get else "-p", "-r", remote, "-l", local]
         if bs != 512:
             argv += ["--option", "blksize %d" % bs]
+        if window > 1:
+            argv += ["--option", "windowsize %d" % window]
         return argv + [HOST, str(port)]
     if client == "curl":
         url = "tftp://%s:%d/%s" % (HOST, port, remote)
@@ -143,5 +154,6 @@ def client_argv(client, direction, bs, port, remote, local, tools):
     if client in ("skerry", "skerry-window"):
         return [tools.skerry, "--host", HOST, "--port", str(port), "--blksize", str(bs),
                 "--get" if get else "--put", remote, "--local", local] + (
-                    ["--window"] if client == "skerry-window" else [])
+                    ["--window"] if client == "skerry-window" else []) + (
+                    ["--windowsize", str(window)] if window > 1 else [])
     raise ValueError(client)

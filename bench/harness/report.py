@@ -3,6 +3,7 @@
 
 import statistics
 
+import window
 from peers import OURS, PEER_SERVERS
 
 MIB = 2 ** 20
@@ -56,7 +57,7 @@ def _ratio(a, b):
     return a / b if a and b else None
 
 
-def build(meta, ping, single, conc, idle, servers, server_clients, clients, lossy=()):
+def build(meta, ping, single, conc, idle, servers, server_clients, clients, lossy=(), windowed=()):
     """Returns (markdown text, headline lines)."""
     md, lines = [], []
     lim = limits(ping)
@@ -173,6 +174,11 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
                                                                                    m / best_peer))
     md.append("")
 
+    # ---- windows
+    window_md, window_lines = window.render(windowed, single, meta.get("window_room"))
+    md += window_md
+    lines += window_lines
+
     # ---- concurrency
     if conc:
         md.append("## Concurrency: simultaneous downloads\n")
@@ -233,7 +239,7 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
     if lossy:
         _loss_section(md, lines, meta.get("loss", {}), lossy)
 
-    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle, lossy)
+    md[targets_at:targets_at] = _targets(s, servers, server_clients, clients, conc, idle, lossy, windowed, single)
 
     if meta.get("failures"):
         md.append("## Failures\n")
@@ -244,9 +250,9 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
     return "\n".join(md), lines
 
 
-def _targets(s, servers, server_clients, clients, conc, idle, lossy=()):
+def _targets(s, servers, server_clients, clients, conc, idle, lossy=(), windowed=(), single=()):
     """The issue's targets against this run's medians."""
-    rows = _loss_targets(lossy)
+    rows = _loss_targets(lossy) + window.targets(windowed, single)
 
     def verdict(ok):
         return "met" if ok else "**missed**"
@@ -357,19 +363,31 @@ def _loss_section(md, lines, setup, records):
         name = "loss-%s-%s-%d-%s-%s" % (imp, direction, bs, client, server)
         lines.append("figure %s-success %.0f %%" % (name, 100.0 * len(good) / len(rs)))
         # Time ratios: the reference's median time over ours, so that above 1 is better.
-        if server == "vantrel":
+        if imp in WINDOWED_LOSS:
+            # Only atftpd answers windowsize among the peers.
+            base = median_time((imp, bs, direction, client, "atftpd"))
+            if server == "vantrel" and m and base:
+                lines.append("ratio loss-%s-%s-%d-%s-vantrel-vs-atftpd %.2f" % (imp, direction, bs, client, base / m))
+            base = median_time((imp, bs, direction, "atftp", server))
+            if client == "skerry" and m and base:
+                lines.append("ratio loss-%s-%s-%d-%s-skerry-vs-atftp %.2f" % (imp, direction, bs, server, base / m))
+        elif server == "vantrel":
             base = median_time((imp, bs, direction, client, "tftpd-hpa"))
             if m and base:
                 lines.append("ratio loss-%s-%s-%d-%s-vantrel-vs-tftpd-hpa %.2f" % (imp, direction, bs, client,
                                                                                   base / m))
-        if client == "skerry":
+        if client == "skerry" and imp not in WINDOWED_LOSS:
             base = median_time((imp, bs, direction, "tftp", server))
             if m and base:
                 lines.append("ratio loss-%s-%s-%d-%s-skerry-vs-tftp-hpa %.2f" % (imp, direction, bs, server, base / m))
     md.append("\nRatios printed for scripts (`ratio loss-...`) are time ratios turned round: tftpd-hpa's median "
               "time / Vantrel's with the same client, tftp-hpa's / Skerry's with the same server (512 only: "
-              "tftp-hpa sends no options), so that above 1 means ours was faster. A case without a completed run "
+              "tftp-hpa sends no options), so that above 1 means ours was faster; with a window, atftpd's / "
+              "Vantrel's and atftp's / Skerry's (the only peers that speak windowsize). A case without a completed run "
               "has no ratio; its `figure ...-success` line says 0 %.\n")
+
+
+WINDOWED_LOSS = ("loss2-w16",)
 
 
 def _size(n):
@@ -396,6 +414,12 @@ def _loss_targets(records):
     def rate(rs):
         return sum(1 for r in rs if _success(r)) / len(rs) if rs else None
 
+    win = [r for r in records if r["imp"] in WINDOWED_LOSS and ours(r)]
+    if win:
+        good = sum(1 for r in win if _success(r))
+        rows.append(("2 % loss, window 16: every run of Vantrel and Skerry completes", "%d of %d runs" % (
+            good, len(win)), verdict(good == len(win))))
+
     heavy = [r for r in records if r["imp"] == "loss5" and r["client"] != "skerry"]
     v = rate([r for r in heavy if r["server"] == "vantrel"])
     h = rate([r for r in heavy if r["server"] == "tftpd-hpa"])
@@ -414,7 +438,7 @@ def _loss_targets(records):
         imp, bs, direction, client, server = key
         if server != "vantrel" or not imp.startswith("loss"):
             continue
-        base = median_time((imp, bs, direction, client, "tftpd-hpa"))
+        base = median_time((imp, bs, direction, client, "atftpd" if imp in WINDOWED_LOSS else "tftpd-hpa"))
         if base is None:
             continue
         compared += 1
@@ -422,7 +446,8 @@ def _loss_targets(records):
         if m is None or m > base:
             slower.append("%s %d %s %s" % (imp, bs, direction, client))
     if compared:
-        rows.append(("Loss: Vantrel's median time no worse than tftpd-hpa's with the same client",
+        rows.append(("Loss: Vantrel's median time no worse than tftpd-hpa's with the same client (atftpd's with a "
+                     "window)",
                      "%d of %d cases%s" % (compared - len(slower), compared,
                                            "; not: " + ", ".join(slower[:6]) + (" …" if len(slower) > 6 else "")
                                            if slower else ""), verdict(not slower)))

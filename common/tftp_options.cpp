@@ -68,6 +68,17 @@ ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                 std::min<std::uint64_t>(option.value, static_cast<std::uint64_t>(kMaxBlockSize)));
             choice.echo.Set(OptionName::Blksize, static_cast<std::uint64_t>(choice.blockSize));
             break;
+        case OptionName::Windowsize: {
+            // No window holds no block: 0 counts as not offered. Above the
+            // maximum (the 16-bit limit included) the server's answer is the
+            // maximum, which a client must accept as a smaller window.
+            if (!rules.allowWindow || option.value < static_cast<std::uint64_t>(kMinWindow)) break;
+            const int largest = std::clamp(rules.maxWindow, kMinWindow, kMaxWindow);
+            choice.window = static_cast<int>(
+                std::min<std::uint64_t>(option.value, static_cast<std::uint64_t>(largest)));
+            choice.echo.Set(OptionName::Windowsize, static_cast<std::uint64_t>(choice.window));
+            break;
+        }
         case OptionName::Other:
             break;
         }

@@ -5,6 +5,8 @@
 //   tsize     read requests ("0")             read requests: the file's length
 //   timeout   when "Send timeout" is checked  read and write requests
 //   blksize   when the block size is not 512  read and write requests
+//   windowsize  when the window is above 1    read and write requests, when
+//                                             the server allows it
 #pragma once
 
 #include <array>
@@ -15,7 +17,7 @@
 
 namespace tftp {
 
-enum class OptionName { Tsize, Timeout, Blksize, Other };
+enum class OptionName { Tsize, Timeout, Blksize, Windowsize, Other };
 
 struct OptionInfo {
     OptionName id;
@@ -24,10 +26,11 @@ struct OptionInfo {
     bool echoForWrite;      // ... and for a write request
 };
 
-inline constexpr std::array<OptionInfo, 3> kKnownOptions = {{
+inline constexpr std::array<OptionInfo, 4> kKnownOptions = {{
     {OptionName::Tsize, "tsize", true, false},
     {OptionName::Timeout, "timeout", true, true},
     {OptionName::Blksize, "blksize", true, true},
+    {OptionName::Windowsize, "windowsize", true, true},
 }};
 
 // A client's timeout outside these seconds counts as not offered.
@@ -64,12 +67,15 @@ struct ServerOptionRules {
     bool allowTsize = true;    // echo tsize
     bool allowTimeout = true;  // echo timeout
     bool readRequest = true;
+    bool allowWindow = false;  // take windowsize
+    int maxWindow = 1;         // the largest window taken
 };
 struct ServerOptionChoice {
     OptionValues echo;            // what the OACK carries, blksize as asked (the transfer
                                   // puts in the size it can use); tsize marked with 0
     int timeoutSecs = 0;          // the client's time-out in range; 0: the server's own
     int blockSize = 0;            // the block size asked for, capped at the largest; 0: none
+    int window = 1;               // blocks per ACK: the client's, capped at the largest
     bool blockSizeRefused = false;  // a block size no transfer can use: option failure
 };
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,

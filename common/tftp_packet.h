@@ -40,6 +40,9 @@ inline constexpr int kDefaultBlockSize = 512;
 // progress; above the maximum a DATA packet no longer fits a UDP datagram.
 inline constexpr int kMinBlockSize = 8;
 inline constexpr int kMaxBlockSize = 65464;
+// Blocks per ACK the windowsize option can ask for.
+inline constexpr int kMinWindow = 1;
+inline constexpr int kMaxWindow = 65535;
 // A transfer's packet buffer holds the block plus this much.
 inline constexpr int kBufferSlack = 20;
 inline constexpr int kHeaderLength = 4;
@@ -107,13 +110,14 @@ struct RequestOffer {
     bool offerTimeout = false;
     std::uint32_t timeoutSecs = 0;
     std::uint32_t blockSize = kDefaultBlockSize;
+    std::uint32_t window = 1;  // windowsize offered when above 1
     bool noOptions = false;  // none at all, not even tsize
 };
 
 // A request as the client builds it: opcode, remote name unchanged, mode,
 // then the options in the order of the option table: "tsize" "0" for a read
-// request only, "timeout" when offered, and "blksize" when the block size is
-// not 512.
+// request only, "timeout" when offered, "blksize" when the block size is
+// not 512, and "windowsize" when the window is above 1.
 std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
                          std::string_view remoteName, std::string_view mode,
                          const RequestOffer& offer);

@@ -2,11 +2,17 @@
 
 #include "common/tftp_packet.h"
 
+#include <algorithm>
+
 namespace tftp {
 
-void TransferReceiver::Begin(int blockSize) {
+void TransferReceiver::Begin(int blockSize, int window) {
     blockSize_ = blockSize;
-    lastBlock_ = 0;
+    window_ = std::clamp(window, kMinWindow, kMaxWindow);
+    lastBlock_ = ackedBlock_ = 0;
+    gapReported_ = false;
+    aheadSeen_ = 0;
+    lastAckAtMs_ = -kDuplicateGuardMs;
     bytesWritten_ = blocks_ = 0;
     finished_ = false;
     requestAnswer_.clear();
@@ -22,6 +28,8 @@ void TransferReceiver::AnswerRequest(const std::uint8_t* packet, int length, std
 void TransferReceiver::SendAck(std::uint64_t block, std::int64_t nowMs, bool again) {
     std::uint8_t ack[kHeaderLength];
     out_.SendPacket(ack, static_cast<int>(BuildAck(ack, sizeof ack, WireBlock(block))));
+    ackedBlock_ = block;
+    lastAckAtMs_ = nowMs;
     timer_.Sent(nowMs, again);
 }
 
@@ -29,13 +37,21 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
                                                 std::int64_t nowMs) {
     if (length < kHeaderLength) return Step::Ignored;
     const std::uint16_t block = GetU16(packet + 2);
-    if (!finished_ && SameBlock(block, lastBlock_ + 1)) {
+    // How far the block lies ahead of the next one expected, and behind it.
+    // A window as wide as the block numbers splits them half and half.
+    const int ahead = static_cast<std::uint16_t>(block - WireBlock(lastBlock_ + 1));
+    const int behind = static_cast<std::uint16_t>(WireBlock(lastBlock_ + 1) - block);
+    const int reach = std::min(window_, 32768);
+    if (!finished_ && ahead == 0) {
         timer_.Answered(nowMs);
+        gapReported_ = false;
+        aheadSeen_ = 0;
         const bool last = length < blockSize_ + kHeaderLength;
-        // A full block is acknowledged before it is written, so that the
-        // sender reads its next block meanwhile; a failed write then ends the
-        // transfer with an ERROR instead.
-        if (!last) SendAck(lastBlock_ + 1, nowMs, false);
+        // The full block that ends a window is acknowledged before it is
+        // written, so that the sender reads its next blocks meanwhile; a
+        // failed write then ends the transfer with an ERROR instead.
+        if (!last && lastBlock_ + 1 - ackedBlock_ >= static_cast<std::uint64_t>(window_))
+            SendAck(lastBlock_ + 1, nowMs, false);
         const std::int64_t written = file_.Write(packet + kHeaderLength, length - kHeaderLength);
         if (written < 0) return Step::WriteFailed;
         bytesWritten_ += written;
@@ -48,9 +64,24 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
         SendAck(lastBlock_, nowMs, false);
         return Step::Done;
     }
-    if (lastBlock_ > 0 && SameBlock(block, lastBlock_)) {
-        if (nowMs - timer_.SentAt() < kDuplicateGuardMs) return Step::Ignored;
+    // A repeat of a block already acknowledged: our ACK was lost. (A repeat
+    // of one not yet acknowledged is the sender starting again after a gap
+    // we reported, or after its time-out; the window's ACK answers it.)
+    const bool acknowledged = static_cast<std::uint64_t>(behind) >= lastBlock_ + 1 - ackedBlock_;
+    if (behind >= 1 && behind <= reach && static_cast<std::uint64_t>(behind) <= lastBlock_ && acknowledged) {
+        if (nowMs - lastAckAtMs_ < kDuplicateGuardMs) return Step::Ignored;
         SendAck(lastBlock_, nowMs, true);
+        return Step::Reacknowledged;
+    }
+    // A later block of the window: the one expected was lost. Reported once,
+    // and again when the sender's next try skips it as well (a block no
+    // further ahead than one seen since the report).
+    if (!finished_ && ahead >= 1 && ahead < std::min(window_, 32767)) {
+        const bool newTry = ahead < aheadSeen_;
+        aheadSeen_ = ahead;
+        if (gapReported_ && !newTry) return Step::Ignored;
+        gapReported_ = true;
+        SendAck(lastBlock_, nowMs, false);
         return Step::Reacknowledged;
     }
     return Step::Ignored;

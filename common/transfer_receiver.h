@@ -1,6 +1,7 @@
 // The receiving side of a transfer (the server taking a write request, the
-// client fetching a file): acknowledges and writes each block in order, and
-// answers a repeat of the block it last acknowledged with that ACK again.
+// client fetching a file): writes each block in order and acknowledges once
+// per window (every block in lock-step), and answers a repeat of a block it
+// already has with its last ACK again.
 //
 // Resending is the sender's job: the receiver sends its last answer again
 // only once per silence, after the round trip, for the case where that
@@ -9,15 +10,19 @@
 // on every datagram) would never resend at all. Its owner may still send the
 // last answer again after a long silence (Resend).
 //
-//   DATA of the next block   a full block is acknowledged, then written (the
-//                            sender reads its next block meanwhile); the
-//                            short last block is written and the file made
-//                            final before its ACK says it arrived whole
-//   DATA of the block last   the sender did not hear our ACK: send it again
-//   acknowledged             (not for a copy the network made within a few
-//                            milliseconds, which the sender would answer
-//                            with a second copy of its next block)
-//   anything else            ignored
+//   DATA of the next block    written; the window's last full block is
+//                             acknowledged before it is written (the sender
+//                             reads its next blocks meanwhile); the short
+//                             last block is written and the file made final
+//                             before its ACK says it arrived whole
+//   DATA of a block already   the sender did not hear our ACK: send the last
+//   acknowledged              one again (not for a copy the network made
+//                             within a few milliseconds, nor for each block
+//                             of a window sent again)
+//   DATA of a later block of  a block was lost: acknowledge the last block in
+//   the window                order at once, once, so that the sender starts
+//                             again after it; the later blocks are dropped
+//   anything else             ignored
 //
 // After the last block the receiver still answers a repeat of it, for as
 // long as its owner keeps the socket open.
@@ -40,16 +45,17 @@ public:
 
     TransferReceiver(LocalFileWriter& file, PacketSink& out) : file_(file), out_(out) {}
 
-    // Expects block 1 next, in blocks of blockSize bytes.
-    void Begin(int blockSize);
+    // Expects block 1 next, in blocks of blockSize bytes, window blocks per
+    // ACK (1 to 65535).
+    void Begin(int blockSize, int window = 1);
     // Sends the answer to the request (ACK 0, or an OACK) and keeps it to send
     // again until block 1 comes.
     void AnswerRequest(const std::uint8_t* packet, int length, std::int64_t nowMs);
 
     enum class Step {
         Ignored,          // nothing changed
-        Reacknowledged,   // a repeat: its ACK went out again
-        Written,          // a full block was acknowledged and written
+        Reacknowledged,   // a repeat or a gap: the last ACK went out again
+        Written,          // a full block was written (and acknowledged when it ended a window)
         Done,             // the last block was written and acknowledged
         WriteFailed,      // the file took fewer bytes than it was given (no ACK for a last block)
         FinishFailed,     // all written, but the file could not be made final (no last ACK)
@@ -66,9 +72,10 @@ public:
 
     std::int64_t BytesWritten() const { return bytesWritten_; }
     std::int64_t Blocks() const { return blocks_; }
-    std::uint64_t LastBlock() const { return lastBlock_; }  // counter of the block last acknowledged
+    std::uint64_t LastBlock() const { return lastBlock_; }  // counter of the block last written
     bool Finished() const { return finished_; }
     int BlockSize() const { return blockSize_; }
+    int Window() const { return window_; }
     int Retransmissions() const { return timer_.Resends(); }
 
 private:
@@ -77,7 +84,12 @@ private:
     LocalFileWriter& file_;
     PacketSink& out_;
     int blockSize_ = 512;
+    int window_ = 1;
     std::uint64_t lastBlock_ = 0;
+    std::uint64_t ackedBlock_ = 0;  // counter of the block last acknowledged: a window starts after it
+    bool gapReported_ = false;      // a gap was acknowledged; the next block in order ends it
+    int aheadSeen_ = 0;             // how far ahead the last block past a gap lay
+    std::int64_t lastAckAtMs_ = 0;
     std::int64_t bytesWritten_ = 0;
     std::int64_t blocks_ = 0;
     bool finished_ = false;

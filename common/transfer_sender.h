@@ -1,18 +1,23 @@
 // The sending side of a transfer (the server answering a read request, the
-// client sending a file): reads the file block by block, one block ahead of
-// the one in flight, keeps every block in flight for a retransmission, and
-// decides what an ACK means.
+// client sending a file): reads the file block by block, ahead of the blocks
+// in flight, keeps every block in flight for a retransmission, and decides
+// what an ACK means. A window of blocks goes out back to back; lock-step TFTP
+// is a window of one.
 //
-//   ACK of a block in flight    those blocks are done; the next ones go out
-//   ACK of the block before     the receiver asks again: resend at once, but
-//                               not for a copy the network made of an ACK
-//                               already seen, nor for the extra ACKs our own
+//   ACK of the window's last    those blocks are done; the next window goes
+//   block                       out
+//   ACK of a block inside the   the receiver lost the block after it and
+//   window                      dropped the rest: the window slides to that
+//                               block and goes out again from there
+//   ACK of the block before     the receiver asks again: resend the window at
+//   the window                  once, but not for the extra ACKs our own
 //                               resends draw (else every later block would go
-//                               out twice: the Sorcerer's Apprentice)
+//                               out twice: the Sorcerer's Apprentice), in
+//                               lock-step not for a copy the network made of
+//                               an ACK already seen, and with a window only
+//                               once per block (a block lost again waits
+//                               for the time-out)
 //   anything else               ignored
-//
-// The window is the number of blocks in flight; lock-step TFTP is a window
-// of one.
 #pragma once
 
 #include "common/local_file.h"
@@ -26,14 +31,17 @@ namespace tftp {
 
 class TransferSender {
 public:
-    // An ACK of the block before the window that comes this soon after the
-    // window went out is a copy the network made, not a receiver asking again.
+    // In lock-step, an ACK of the block before the one in flight that comes
+    // this soon after that block went out is a copy the network made, not a
+    // receiver asking again. With a window the same ACK also says that the
+    // window's first block was lost, which cannot wait for the time-out.
     static constexpr int kDuplicateGuardMs = 20;
 
     TransferSender(LocalFileReader& file, PacketSink& out) : file_(file), out_(out) {}
 
     // Prepares blocks of blockSize bytes, at most limit bytes in all (-1: up
-    // to the end of the file). False when the buffers cannot be had.
+    // to the end of the file), window blocks per ACK (1 to 65535). False when
+    // the buffers cannot be had.
     bool Begin(int blockSize, std::int64_t limit, int window = 1);
 
     enum class Step {
@@ -67,7 +75,10 @@ private:
     Slot& SlotOf(std::uint64_t block) { return slots_[block % slots_.size()]; }
     Step FillWindow(std::int64_t nowMs);
     bool ReadAhead();
-    void ResendWindow(std::int64_t nowMs);
+    // Sends the blocks in flight again. Unless the receiver reported a gap,
+    // the next wait is longer and no round trip is sampled from the answer.
+    void ResendWindow(std::int64_t nowMs, bool again);
+    void Flush();
 
     LocalFileReader& file_;
     PacketSink& out_;
@@ -85,7 +96,9 @@ private:
     std::vector<std::uint8_t> ahead_;
     int aheadCount_ = -1;  // data bytes in ahead_; -1: nothing read
     bool readFailed_ = false;
+    // One slot per block of the window; a slot's buffer is had when first used.
     std::vector<Slot> slots_;
+    std::vector<PacketView> batch_;  // the datagrams going out together
     // ACKs of the block before the window still to come for the extra copies
     // of it that were sent.
     int extraAcksExpected_ = 0;

@@ -68,6 +68,7 @@ void CTransferSocket::Begin(const std::string& hostAddress, int port) {
     busy = 1;
     blockCounter = 1;
     exchanging_ = false;
+    window_ = 1;  // until the server's OACK agrees to more
     retransmissions_ = 0;
     lingerUntilMs_ = 0;
     requestTimer_ = tftp::RetransmitTimer{};
@@ -162,6 +163,7 @@ std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::strin
     offer.offerTimeout = offerTimeout == 1;
     offer.timeoutSecs = timeoutSecs < 0 ? 0u : static_cast<std::uint32_t>(timeoutSecs);
     offer.blockSize = static_cast<std::uint32_t>(blockSize);
+    offer.window = static_cast<std::uint32_t>(std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow));
     // The request gets a buffer of its own: a long name does not fit a packet
     // buffer sized for a small block.
     request_.resize(remoteName.size() + mode.size() + 64);
@@ -170,7 +172,7 @@ std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::strin
                                                   mode, offer);
     request_.resize(length);
     offeredOptions_ = !optionsRefused_ && (opcode == tftp::kRrq || offerTimeout == 1 ||
-                                           blockSize != tftp::kDefaultBlockSize);
+                                           blockSize != tftp::kDefaultBlockSize || offer.window > 1);
     return length;
 }
 
@@ -202,7 +204,8 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
     }
     int readBack = 0;
     const bool read = sendBuffer ? GetSendBufferSize(readBack) : GetReceiveBufferSize(readBack);
-    const int request = tftp::SocketBufferRequest(blockSize, read ? GrantedBufferSize(readBack) : 0);
+    const int request = tftp::SocketBufferRequest(blockSize, read ? GrantedBufferSize(readBack) : 0,
+                                                  std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow));
     if (!SetSocketBuffer(sendBuffer, request, readBack)) {
         Message("Block size settings not valid for sockets");
         return 0;
@@ -285,6 +288,11 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
             total = static_cast<std::int64_t>(
                 std::min<std::uint64_t>(option.value, std::numeric_limits<std::int64_t>::max()));
             Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
+        } else if (option.name == tftp::OptionName::Windowsize) {
+            // A server may agree to a smaller window than asked, never a
+            // larger one; nothing at all means lock-step.
+            window_ = static_cast<int>(std::clamp<std::uint64_t>(
+                option.value, 1, static_cast<std::uint64_t>(std::max(windowSize, 1))));
         } else if (option.name == tftp::OptionName::Blksize &&
                    option.value != static_cast<std::uint64_t>(blockSize)) {
             // A size no DATA packet can carry, or one our socket cannot take
@@ -337,7 +345,7 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             return;
         }
         if (!TakeOptions(0)) return;
-        receiver_.Begin(blockSize);
+        receiver_.Begin(blockSize, window_);
         exchanging_ = true;
         std::uint8_t ack[4];
         receiver_.AnswerRequest(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, 0)), nowMs);
@@ -428,7 +436,7 @@ void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
 }
 
 void CTransferSocket::StartSending() {
-    if (!sender_.Begin(blockSize, -1)) {
+    if (!sender_.Begin(blockSize, -1, window_)) {
         Status("Unable to allocate buffers for transfer");
         Abort(tftp::kErrUndefined);
         return;
@@ -490,6 +498,12 @@ void CTransferSocket::RequestWithoutOptions() {
 
 void CTransferSocket::SendPacket(const std::uint8_t* data, int length) {
     SendTo(data, length, server);
+}
+
+void CTransferSocket::SendPackets(const tftp::PacketView* packets, int count) {
+    batch_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) batch_[static_cast<std::size_t>(i)] = {packets[i].data, packets[i].length};
+    SendBatch(batch_.data(), count, server);
 }
 
 void CTransferSocket::SendRequest(bool again) {

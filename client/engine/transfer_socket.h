@@ -89,6 +89,8 @@ public:
     bool FileOpen() const { return reader_.IsOpen() || writer_.IsOpen(); }
     // Datagrams sent again since the transfer started.
     int Retransmissions() const { return retransmissions_; }
+    // Blocks per ACK in use: what the server agreed to, else 1.
+    int Window() const { return window_; }
 
     // How much of a socket buffer the system grants, from the size it reports
     // back (Linux reports double what it grants).
@@ -109,6 +111,7 @@ private:
     bool ResizeBuffer(std::size_t size);
 
     void SendPacket(const std::uint8_t* data, int length) override;
+    void SendPackets(const tftp::PacketView* packets, int count) override;
     void SendRequest(bool again);
     void RequestWithoutOptions();
     void OnSendPacket(std::uint16_t opcode);
@@ -117,7 +120,7 @@ private:
     void OnLingering();
     void StartSending();
     void OnSenderStep(tftp::TransferSender::Step step);
-    // The OACK's blksize and tsize; false when the transfer has ended.
+    // The OACK's blksize, tsize and windowsize; false when the transfer has ended.
     bool TakeOptions(int sendBuffer);
 
     bool FromTransferPeer(const platform::PeerAddress& from) const;
@@ -143,6 +146,8 @@ private:
     tftp::TransferSender sender_{reader_, *this};
     tftp::TransferReceiver receiver_{writer_, *this};
     bool exchanging_ = false;  // the sender or receiver has begun
+    int window_ = 1;           // blocks per ACK agreed with the server
+    std::vector<platform::DatagramView> batch_;
     int retransmissions_ = 0;
     std::int64_t lingerUntilMs_ = 0;
 };

@@ -53,6 +53,12 @@ void CTftpTransfer::SendPacket(const std::uint8_t* data, int length) {
     if (length > 0) SendTo(data, length, peer);
 }
 
+void CTftpTransfer::SendPackets(const PacketView* packets, int count) {
+    batch_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) batch_[static_cast<std::size_t>(i)] = {packets[i].data, packets[i].length};
+    SendBatch(batch_.data(), count, peer);
+}
+
 void CTftpTransfer::HandleRequest() {
     struct Handled {
         bool& flag;
@@ -98,17 +104,18 @@ void CTftpTransfer::HandleRequest() {
 
     const ServerOptionChoice options = ChooseServerOptions(
         request.options, ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
-                                           opcode == kRrq});
+                                           opcode == kRrq, settings.bAllowWindowsize != 0,
+                                           settings.nMaxWindowsize});
     if (options.blockSizeRefused) {
         SendError(kErrOptionNegotiation);
         return;
     }
     timeoutOption = options.timeoutSecs;
     oack_ = options.echo;
-    if (options.blockSize != 0 && options.blockSize != blockSize_) {
-        blockSize_ = options.blockSize;
-        if (!ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
-    }
+    window_ = options.window;
+    const bool newBlockSize = options.blockSize != 0 && options.blockSize != blockSize_;
+    if (newBlockSize) blockSize_ = options.blockSize;
+    if ((newBlockSize || window_ > 1) && !ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
     if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
 
     // The client's name never leads out of the folder, nor does a link in
@@ -122,7 +129,7 @@ void CTftpTransfer::HandleRequest() {
             return;
         }
         total_ = reader_.Size();
-        if (!sender_.Begin(blockSize_, total_)) {
+        if (!sender_.Begin(blockSize_, total_, window_)) {
             SendError(kErrDiskFull);  // no memory for the blocks
             return;
         }
@@ -144,7 +151,7 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
     total_ = 0;
-    receiver_.Begin(blockSize_);
+    receiver_.Begin(blockSize_, window_);
     // With nothing to echo the answer is a plain ACK 0.
     std::uint8_t answer[kSmallPacket];
     const std::size_t length =
@@ -389,7 +396,7 @@ int CTftpTransfer::ResizeBuffers(int sending) {
     // Linux reports twice what it grants (the rest is its own bookkeeping).
     int readBack = 0;
     const bool read = sending ? GetSendBufferSize(readBack) : GetReceiveBufferSize(readBack);
-    const int request = SocketBufferRequest(blockSize_, read ? readBack / 2 : 0);
+    const int request = SocketBufferRequest(blockSize_, read ? readBack / 2 : 0, window_);
     const bool ok = sending ? SetSendBufferSize(request) && GetSendBufferSize(readBack)
                             : SetReceiveBufferSize(request) && GetReceiveBufferSize(readBack);
     if (!ok) {

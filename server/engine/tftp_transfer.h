@@ -81,6 +81,7 @@ public:
     // check must leave this transfer alone.
     bool Handling() const { return handling_; }
     int BlockSize() const { return blockSize_; }
+    int Window() const { return window_; }
     const std::string& Path() const { return path_; }
     std::int64_t Total() const { return total_; }
     std::int64_t BytesSent() const { return sender_.BytesSent(); }
@@ -90,6 +91,7 @@ protected:
 
 private:
     void SendPacket(const std::uint8_t* data, int length) override;
+    void SendPackets(const tftp::PacketView* packets, int count) override;
     void OnAck(int length);
     void OnData(int length);
     void OnSenderStep(tftp::TransferSender::Step step);
@@ -104,6 +106,7 @@ private:
 
     ServerContext& app_;
     int blockSize_ = tftp::kDefaultBlockSize;
+    int window_ = 1;  // blocks per ACK
     std::string path_;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;
@@ -124,5 +127,6 @@ private:
     bool awaitingAck0_ = false;
     tftp::OptionValues oack_;
     tftp::RetransmitTimer oackTimer_;
+    std::vector<platform::DatagramView> batch_;
     bool handling_ = true;
 };

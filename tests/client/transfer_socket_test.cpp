@@ -501,6 +501,43 @@ TEST_F(TransferTest, OackOnASendIsTakenAsAckZero) {
     EXPECT_EQ(t->blockSize, 1024);
 }
 
+TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
+    const std::string body = tests::PatternBytes(5 * 512 + 10);
+    tests::WriteFile(dir.File("a.txt"), body);
+    using Options = std::vector<std::pair<std::string, std::string>>;
+    // A send asks for 4; the server may agree to less, or to nothing.
+    const struct {
+        Options oack;
+        int window;
+    } answers[] = {{{{"windowsize", "2"}}, 2}, {{{"windowsize", "9"}}, 4}, {{{"blksize", "512"}}, 1}};
+    for (const auto& answer : answers) {
+        SCOPED_TRACE(answer.window);
+        auto t = NewTransfer(512, 1);
+        t->windowSize = 4;
+        ASSERT_EQ(Send(*t), 1);
+        EXPECT_EQ(TakeRequest().options, (Options{{"windowsize", "4"}}));
+        port.Send(tests::Oack(answer.oack), client);
+        for (int block = 1; block <= answer.window; ++block) EXPECT_EQ(tests::Block(Next()), block);
+        EXPECT_TRUE(port.Silent(100));
+        EXPECT_EQ(t->Window(), answer.window);
+        t->Abort(-1);
+    }
+    // A fetch acknowledges once per window.
+    auto t = NewTransfer(512, 0);
+    t->windowSize = 3;
+    ASSERT_EQ(Fetch(*t, "b.txt"), 1);
+    EXPECT_EQ(TakeRequest().options, (Options{{"tsize", "0"}, {"windowsize", "3"}}));
+    port.Send(tests::Oack({{"windowsize", "3"}}), client);
+    EXPECT_EQ(tests::Block(Next()), 0);
+    for (int block = 1; block <= 6; ++block) {
+        port.Send(tests::Data(static_cast<std::uint16_t>(block), body.substr(static_cast<std::size_t>(block - 1) * 512, 512)), client);
+        if (block % 3 != 0 && block != 6) continue;
+        EXPECT_EQ(tests::Block(Next()), block);
+    }
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_TRUE(tests::ReadFile(dir.File("b.txt")) == body);
+}
+
 TEST_F(TransferTest, EmptyFileIsOneEmptyDataBlock) {
     tests::WriteFile(dir.File("a.txt"), "");
     auto t = NewTransfer(512, 1);

@@ -33,12 +33,13 @@ TEST(BuildRequest, WriteRequestNeverCarriesTsizeAnd512IsNeverOffered) {
     EXPECT_EQ(Bytes(buf, n), S("\0\2boot.img\0netascii\0"));
 }
 
-TEST(BuildRequest, OtherBlockSizeIsOfferedLast) {
+TEST(BuildRequest, OtherBlockSizeIsOfferedAfterTimeoutAndAWindowLast) {
     std::uint8_t buf[600];
-    const std::size_t n = BuildRequest(buf, sizeof buf, kRrq, "x", "octet",
-                                       RequestOffer{true, 10, 1428});
+    std::size_t n = BuildRequest(buf, sizeof buf, kRrq, "x", "octet", RequestOffer{true, 10, 1428});
     EXPECT_EQ(Bytes(buf, n),
               S("\0\1x\0octet\0tsize\0" "0\0timeout\0" "10\0blksize\0" "1428\0"));
+    n = BuildRequest(buf, sizeof buf, kWrq, "x", "octet", RequestOffer{false, 0, 1428, 16});
+    EXPECT_EQ(Bytes(buf, n), S("\0\2x\0octet\0blksize\0" "1428\0windowsize\0" "16\0"));
 }
 
 TEST(BuildRequest, RemoteNameIsKeptAsGiven) {
@@ -52,16 +53,20 @@ TEST(BuildRequest, TooSmallBufferGivesZero) {
     EXPECT_EQ(BuildRequest(buf, sizeof buf, kRrq, "a.txt", "octet", {}), 0u);
 }
 
-TEST(BuildOack, ReadRequestOrderIsTsizeTimeoutBlksize) {
+TEST(BuildOack, ReadRequestOrderIsTsizeTimeoutBlksizeThenWindowsize) {
     std::uint8_t buf[100];
     OptionValues v;
     v.Set(OptionName::Blksize, 1024);  // set in a different order than the wire order
     v.Set(OptionName::Timeout, 3);
     v.Set(OptionName::Tsize, 2000);
-    const std::size_t n = BuildOack(buf, sizeof buf, v);
+    std::size_t n = BuildOack(buf, sizeof buf, v);
     ASSERT_EQ(n, 36u);
     EXPECT_EQ(Bytes(buf, n),
               S("\0\6tsize\0" "2000\0timeout\0" "3\0blksize\0" "1024\0"));
+    v.Set(OptionName::Windowsize, 64);
+    n = BuildOack(buf, sizeof buf, v);
+    EXPECT_EQ(Bytes(buf, n),
+              S("\0\6tsize\0" "2000\0timeout\0" "3\0blksize\0" "1024\0windowsize\0" "64\0"));
 }
 
 TEST(BuildOack, OnlyThePresentOptionsAppear) {

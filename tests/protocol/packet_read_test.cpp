@@ -61,7 +61,7 @@ TEST(ParseRequest, RepeatedOptionsAreKeptInOrder) {
 }
 
 TEST(ParseRequest, UnknownOptionsAreReadAndMarkedOther) {
-    const Request r = Parse(S("\0\1f\0octet\0windowsize\0" "4\0blksize\0" "1024\0"));
+    const Request r = Parse(S("\0\1f\0octet\0rollover\0" "4\0blksize\0" "1024\0"));
     ASSERT_EQ(r.options.size(), 2u);
     EXPECT_EQ(r.options[0].name, OptionName::Other);
     EXPECT_EQ(r.options[1].name, OptionName::Blksize);

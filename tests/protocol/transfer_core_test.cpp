@@ -13,6 +13,7 @@
 
 #include <deque>
 #include <functional>
+#include <set>
 #include <string>
 
 namespace {
@@ -22,14 +23,15 @@ enum class Fate { Pass, Drop, Duplicate, Hold };
 // One direction of the link: numbers its datagrams from 1 and applies fate.
 class Direction final : public tftp::PacketSink {
 public:
-    std::function<Fate(int nth)> fate = [](int) { return Fate::Pass; };
+    // nth: the datagram's number on this direction; block: its block number.
+    std::function<Fate(int nth, std::uint16_t block)> fate = [](int, std::uint16_t) { return Fate::Pass; };
     std::deque<std::string> queue;
     int sent = 0;
 
     void SendPacket(const std::uint8_t* data, int length) override {
         ++sent;
         std::string d(reinterpret_cast<const char*>(data), static_cast<std::size_t>(length));
-        switch (fate(sent)) {
+        switch (fate(sent, tftp::GetU16(data + 2))) {
         case Fate::Drop: return;
         case Fate::Duplicate: queue.push_back(d); queue.push_back(d); break;
         case Fate::Hold: held_ = d; return;  // goes out after the next one
@@ -53,7 +55,8 @@ struct Outcome {
 };
 
 // Sends content block by block from a sender to a receiver.
-Outcome Transfer(const std::string& content, int blockSize, Direction& toReceiver, Direction& toSender) {
+Outcome Transfer(const std::string& content, int blockSize, Direction& toReceiver, Direction& toSender,
+                 int window = 1) {
     tests::TempDir dir;
     tests::WriteFile(dir.File("in"), content);
     tftp::LocalFileReader reader;
@@ -63,8 +66,8 @@ Outcome Transfer(const std::string& content, int blockSize, Direction& toReceive
     tftp::TransferSender sender(reader, toReceiver);
     tftp::TransferReceiver receiver(writer, toSender);
     std::int64_t now = 0;
-    EXPECT_TRUE(sender.Begin(blockSize, static_cast<std::int64_t>(content.size())));
-    receiver.Begin(blockSize);
+    EXPECT_TRUE(sender.Begin(blockSize, static_cast<std::int64_t>(content.size()), window));
+    receiver.Begin(blockSize, window);
     sender.SendFirst(now);
     // Bounded: a transfer that stops making progress ends the loop.
     for (int step = 0; step < 2'000'000 && now < 600'000; ++step) {
@@ -123,7 +126,7 @@ TEST(TransferCore, EveryLossDuplicateAndReorderEndsWithTheWholeFile) {
         SCOPED_TRACE(c.name);
         Direction toReceiver, toSender;
         Direction& impaired = c.towardReceiver ? toReceiver : toSender;
-        impaired.fate = [&c](int nth) {
+        impaired.fate = [&c](int nth, std::uint16_t) {
             const bool hit = c.nth == 0 ? nth % 7 == 0 : nth == c.nth;
             return hit ? c.fate : Fate::Pass;
         };
@@ -141,6 +144,62 @@ TEST(TransferCore, EveryLossDuplicateAndReorderEndsWithTheWholeFile) {
         } else {
             // A copy the link made is never answered with a copy of our own.
             EXPECT_EQ(o.dataSent, blocks);
+        }
+    }
+}
+
+TEST(TransferCore, WindowsRecoverFromEveryLossAndOnlyALostWindowEndWaits) {
+    const std::string content = tests::PatternBytes(40 * 512 + 100);
+    const int blocks = 41;  // the last window is shorter than any window below 41
+    struct Case {
+        const char* name;
+        bool towardReceiver;  // DATA; else ACK
+        Fate fate;
+        int nth;              // which datagram of that direction (1-based); 0: every 7th
+        bool waits;           // only a time-out can tell of it
+    };
+    // With window 8, DATA 9 to 16 is the second window and ACK 1 ends the first.
+    const Case cases[] = {
+        {"first block of a window lost", true, Fate::Drop, 9, false},
+        {"middle block of a window lost", true, Fate::Drop, 12, false},
+        {"last block of a window lost", true, Fate::Drop, 16, true},
+        {"a window's ACK lost", false, Fate::Drop, 1, true},
+        {"two blocks of a window reordered", true, Fate::Hold, 10, false},
+        {"a block duplicated", true, Fate::Duplicate, 11, false},
+        {"a window's ACK duplicated", false, Fate::Duplicate, 1, false},
+        {"the first copy of every 7th block lost", true, Fate::Drop, 0, true},
+        {"every 7th ACK lost", false, Fate::Drop, 0, true},
+    };
+    for (const int window : {2, 8, 64, 65535}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", window " + std::to_string(window));
+            Direction toReceiver, toSender;
+            Direction& impaired = c.towardReceiver ? toReceiver : toSender;
+            std::set<std::uint16_t> blocksSeen;
+            impaired.fate = [&](int nth, std::uint16_t block) {
+                const bool first = blocksSeen.insert(block).second;
+                bool hit = c.nth == 0 ? nth % 7 == 0 : nth == c.nth;
+                if (c.nth == 0 && c.towardReceiver) hit = first && block % 7 == 0;
+                return hit ? c.fate : Fate::Pass;
+            };
+            const Outcome o = Transfer(content, 512, toReceiver, toSender, window);
+            EXPECT_TRUE(o.finished);
+            EXPECT_TRUE(o.received == content) << "the file arrived changed";
+            const int hits = c.nth == 0 ? (blocks + 6) / 7 : 1;
+            // Each loss sends at most one window again; a reordered block
+            // looks like two losses.
+            const int misses = c.fate == Fate::Hold ? 2 : hits;
+            EXPECT_LE(o.dataSent, blocks + misses * std::min(window, blocks));
+            // A gap the receiver sees is answered at once: no time passes. (In
+            // a window of 2 every block is its window's first or last.)
+            if (!c.waits && window > 2) {
+                EXPECT_EQ(o.elapsedMs, 0);
+            } else {
+                EXPECT_LE(o.elapsedMs, hits * (tftp::RetransmitTimer::kInitialMs + 100));
+            }
+            if (c.fate == Fate::Duplicate && c.towardReceiver) {
+                EXPECT_EQ(o.dataSent, blocks);
+            }
         }
     }
 }
@@ -172,13 +231,58 @@ TEST(TransferCore, AReceiverAskingAgainAfterItsTimeOutGetsTheBlockAtOnce) {
 TEST(TransferCore, BlockNumbersWrapAfter65535) {
     // 65,540 blocks of 8 bytes: past block 65535 comes block 0, then 1.
     const std::string content = tests::PatternBytes(65540 * 8 + 3, 7);
-    Direction toReceiver, toSender;
-    std::vector<std::uint16_t> numbers;
-    toReceiver.fate = [&](int) { return Fate::Pass; };
-    const Outcome o = Transfer(content, 8, toReceiver, toSender);
-    EXPECT_TRUE(o.finished);
-    EXPECT_EQ(o.received, content);
-    EXPECT_EQ(o.dataSent, 65541);
+    for (const int window : {1, 7}) {
+        SCOPED_TRACE(window);
+        Direction toReceiver, toSender;
+        // With a window of 7 one window spans 65535 and 0; the first copy of
+        // block 0 is lost in it.
+        bool lost = false;
+        if (window > 1) {
+            toReceiver.fate = [&lost](int, std::uint16_t block) {
+                if (block != 0 || lost) return Fate::Pass;
+                lost = true;
+                return Fate::Drop;
+            };
+        }
+        const Outcome o = Transfer(content, 8, toReceiver, toSender, window);
+        EXPECT_TRUE(o.finished);
+        EXPECT_TRUE(o.received == content) << "the file arrived changed";
+        EXPECT_EQ(lost, window > 1);
+        EXPECT_LE(o.dataSent, 65541 + window);
+        EXPECT_EQ(o.elapsedMs, 0);
+    }
+}
+
+TEST(ServerOptions, WindowsizeIsTakenWhenAllowedAndCappedAtTheMaximum) {
+    struct Case {
+        std::uint64_t offered;
+        bool allowed;
+        int maximum;
+        int window;  // 1 and not echoed when the option is not taken
+        bool echoed;
+    };
+    const Case cases[] = {
+        {0, true, 64, 1, false},      // no window holds no block
+        {1, true, 64, 1, true},
+        {16, true, 64, 16, true},
+        {64, true, 64, 64, true},
+        {70000, true, 64, 64, true},  // past the 16-bit range: the maximum
+        {70000, true, 65535, 65535, true},
+        {16, false, 64, 1, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.offered);
+        tftp::ServerOptionRules rules;
+        rules.allowWindow = c.allowed;
+        rules.maxWindow = c.maximum;
+        const tftp::ServerOptionChoice choice =
+            tftp::ChooseServerOptions({tftp::Option{tftp::OptionName::Windowsize, c.offered}}, rules);
+        EXPECT_EQ(choice.window, c.window);
+        EXPECT_EQ(choice.echo.Get(tftp::OptionName::Windowsize).has_value(), c.echoed);
+        if (c.echoed) {
+            EXPECT_EQ(*choice.echo.Get(tftp::OptionName::Windowsize), static_cast<std::uint64_t>(c.window));
+        }
+    }
 }
 
 TEST(RetransmitTimer, WaitsASecondFirstThenFollowsTheRoundTripWithinBoundsAndBacksOff) {

@@ -272,6 +272,64 @@ TEST_F(TransferTest, OackCarriesOptionsInFixedOrderAndBlockOneWaitsForAckZero) {
     EXPECT_EQ(d.bytes.substr(4), tests::PatternBytes(2000, 3).substr(1024));
 }
 
+TEST_F(TransferTest, AWindowGoesOutBackToBackAndAnAckInsideItResendsFromThere) {
+    const std::string content = tests::PatternBytes(9 * 512 + 100, 5);
+    tests::WriteFile(h.OutFile("w"), content);
+    const Datagram oack = Ask(tests::Request(tftp::kRrq, "w", "octet", {{"windowsize", "4"}, {"tsize", "0"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("tsize") + Z("4708") + Z("windowsize") + Z("4"));
+    // Each ACK is answered by the window that follows the block it names.
+    const struct {
+        int ack;
+        std::vector<int> blocks;
+    } steps[] = {{0, {1, 2, 3, 4}}, {2, {3, 4, 5, 6}}, {6, {7, 8, 9, 10}}};
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.ack);
+        client.Send(tests::Ack(static_cast<std::uint16_t>(step.ack)), oack.from);
+        for (const int block : step.blocks) {
+            Datagram d;
+            ASSERT_TRUE(client.Next(d));
+            EXPECT_EQ(d.Block(), block);
+            EXPECT_EQ(d.bytes.substr(4), content.substr(static_cast<std::size_t>(block - 1) * 512, 512));
+        }
+        EXPECT_TRUE(client.Quiet(100));
+    }
+    client.Send(tests::Ack(10), oack.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    EXPECT_EQ(h.view.seen.back().text, "Finished : Sending");
+}
+
+TEST_F(TransferTest, AnUploadWithAWindowIsAcknowledgedPerWindowAndAtAGapAtOnce) {
+    h.settings.nMaxWindowsize = 3;
+    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "w0", "octet", {{"windowsize", "0"}})).bytes, tests::Ack(0));
+    const std::string content = tests::PatternBytes(6 * 512 + 7, 6);
+    const auto block = [&](int n) {
+        return tests::Data(static_cast<std::uint16_t>(n), content.substr(static_cast<std::size_t>(n - 1) * 512, 512));
+    };
+    // Past the 16-bit range the maximum is the answer.
+    const Datagram oack = Ask(tests::Request(tftp::kWrq, "w", "octet", {{"windowsize", "70000"}}));
+    EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("windowsize") + Z("3"));
+    const struct {
+        std::vector<int> sent;
+        int ack;  // -1: no answer
+    } steps[] = {
+        {{1, 2}, -1}, {{3}, 3},      // one ACK per window
+        {{5}, 3}, {{6}, -1},         // block 4 lost: reported once, later blocks dropped
+        {{4, 5, 6}, 6}, {{7}, 7},    // the last block ends the upload
+    };
+    for (const auto& step : steps) {
+        for (const int n : step.sent) client.Send(block(n), oack.from);
+        if (step.ack < 0) {
+            EXPECT_TRUE(client.Quiet(100));
+            continue;
+        }
+        Datagram d;
+        ASSERT_TRUE(client.Next(d));
+        EXPECT_EQ(d.bytes, tests::Ack(static_cast<std::uint16_t>(step.ack)));
+    }
+    ASSERT_TRUE(h.WaitReported(2));
+    EXPECT_TRUE(tests::ReadFile(h.InFile("w")) == content);
+}
+
 TEST_F(TransferTest, SwitchesDecideWhatIsEchoed) {
     tests::WriteFile(h.OutFile("f"), "abc");
     h.settings.bAllowTsize = 0;
@@ -285,7 +343,10 @@ TEST_F(TransferTest, SwitchesDecideWhatIsEchoed) {
     h.settings.bAllowTimeout = 0;
     oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"TIMEOUT", "4"}, {"TSize", "0"}}));
     EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("tsize") + Z("3"));
-    // Unknown options are skipped.
+    // Unknown options are skipped, and so is windowsize when switched off.
+    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "f", "octet", {{"rollover", "0"}})).bytes,
+              tests::Data(1, "abc"));
+    h.settings.bAllowWindowsize = 0;
     EXPECT_EQ(Ask(tests::Request(tftp::kRrq, "f", "octet", {{"windowsize", "8"}})).bytes,
               tests::Data(1, "abc"));
 }

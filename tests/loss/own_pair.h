@@ -38,7 +38,7 @@ public:
 
     // One transfer: Skerry fetches (or sends) name through the relay, asking
     // for a window of `window` blocks when it is above 1.
-    Result Run(bool sending, const std::string& name, int blockSize, int window = 1) {
+    Result Run(bool sending, const std::string& name, int blockSize, int window = 1, bool octet = true) {
         if (!h.Start()) return {};
         platform::ScriptedPromptService prompts;
         tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
@@ -51,8 +51,9 @@ public:
         t.timeoutSecs = 30;
         if (!t.OpenLocalPort()) return {};
         const platform::PeerAddress front = relay_.Front();
-        const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, 1, {})
-                                    : t.StartFetch(name, name, front.AddressText(), front.port, 1);
+        const int mode = octet ? 1 : 0;
+        const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, mode, {})
+                                    : t.StartFetch(name, name, front.AddressText(), front.port, mode);
         if (!started) return {};
         auto done = [&] { return t.busy == 0 && h.view.Reported(1); };
         // Bounded: at most 600 s of the manual clock, and 180 s of real time

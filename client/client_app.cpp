@@ -80,11 +80,13 @@ void CClientApp::OnSetup() {
     sheet.incomingPage.switchOn = overwrite;
     sheet.outgoingPage.folder = QString::fromStdString(outboundPath);
     sheet.outgoingPage.switchOn = truncate;
+    sheet.transferPage.windowSize = windowSize;
     if (sheet.DoModal() != IDOK) return;
     inboundPath = sheet.incomingPage.folder.toStdString();
     overwrite = sheet.incomingPage.switchOn;
     outboundPath = sheet.outgoingPage.folder.toStdString();
     truncate = sheet.outgoingPage.switchOn;
+    windowSize = sheet.transferPage.windowSize;
     for (std::string* path : {&inboundPath, &outboundPath})
         if (!path->empty() && path->back() != '/') *path += '/';
     SaveOptions(profile_, *this);

@@ -45,11 +45,13 @@ inline constexpr int IDC_BLOCK_SIZE = 1019;
 inline constexpr int IDC_SEND_TIMEOUT = 1035;
 inline constexpr int IDB_DECORATION = 135;
 
-// ---- options pages (templates 111 and 112) ----
+// ---- options pages (templates 111, 112 and 113) ----
 inline constexpr int IDD_INCOMING = 111;
 inline constexpr int IDD_OUTGOING = 112;
 inline constexpr int IDC_FOLDER = 1005;
 inline constexpr int IDC_SWITCH = 1007;
+inline constexpr int IDD_TRANSFER = 113;  // the Transfer page
+inline constexpr int IDC_WINDOW_SIZE = 1010;
 
 // ---- dialogs ----
 inline constexpr int IDD_BLOCK_SIZE = 136;

@@ -8,6 +8,14 @@ namespace skerry {
 namespace {
 constexpr char kOptions[] = "Options";
 constexpr char kStartup[] = "Startup";
+constexpr char kWindowSize[] = "Window Size";
+constexpr int kMaxWindowSize = 65535;  // the largest window a server may be asked for
+
+// Absent, not a number or outside 1..65535: lock-step.
+int WindowSizeFrom(const std::string& text) {
+    const int size = tftp::LeadingDigits(text);
+    return size >= 1 && size <= kMaxWindowSize ? size : 1;
+}
 }  // namespace
 
 bool IsYes(const std::string& value) {
@@ -24,6 +32,7 @@ void LoadSettings(const platform::ProfileFile& profile, ClientSettings& s) {
     s.defaultIp = tftp::LeadingDigits(profile.GetProfileString(kOptions, "Default IP"));
     s.inboundPath = profile.GetProfileString(kOptions, "Inbound");
     s.outboundPath = profile.GetProfileString(kOptions, "Outbound");
+    s.windowSize = WindowSizeFrom(profile.GetProfileString(kOptions, kWindowSize));
     s.host = profile.GetProfileString(kStartup, "Host");
     s.localFile = profile.GetProfileString(kStartup, "Local");
     s.remoteFile = profile.GetProfileString(kStartup, "Remote");
@@ -41,6 +50,10 @@ void SaveOptions(platform::ProfileFile& profile, const ClientSettings& s) {
     profile.WriteProfileString(kOptions, "OverWrite", YesNo(s.overwrite));
     profile.WriteProfileString(kOptions, "Truncate", YesNo(s.truncate));
     profile.WriteProfileString(kOptions, "Default IP", std::to_string(s.defaultIp));
+    // Lock-step needs no line of its own: a file that never had one keeps
+    // none, one that had one gets the 1 back.
+    if (s.windowSize != 1 || !profile.GetProfileString(kOptions, kWindowSize).empty())
+        profile.WriteProfileString(kOptions, kWindowSize, std::to_string(s.windowSize));
 }
 
 void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& s) {

@@ -7,9 +7,11 @@
 //   Default IP=<number>
 //   Inbound=<folder>/
 //   Outbound=<folder>/
+//   Window Size=<1..65535>
 //
 // A switch is on only when its value is "Yes" in any case; "Default IP" is
-// read as its leading digits. Missing values read as empty (off, 0).
+// read as its leading digits. Missing values read as empty (off, 0); a
+// missing or out-of-range "Window Size" reads as 1 (lock-step).
 #pragma once
 
 #include "client/engine/client_settings.h"
@@ -21,7 +23,8 @@ void LoadSettings(const platform::ProfileFile& profile, ClientSettings& settings
 // "Startup": Host, Local, Remote.
 void SaveStartup(platform::ProfileFile& profile, const ClientSettings& settings);
 // "Options" after Setup, in this order: Inbound, Outbound, OverWrite,
-// Truncate, Default IP.
+// Truncate, Default IP, then Window Size unless it is 1 and the file has
+// no such line.
 void SaveOptions(platform::ProfileFile& profile, const ClientSettings& settings);
 void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& settings);
 

@@ -242,6 +242,7 @@ void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     transfer->timeoutSecs = timeoutSecs;
     transfer->blockSize = blockSize;
     transfer->offerTimeout = offerTimeout;
+    transfer->windowSize = app_.windowSize;
     // A new transfer starts from an empty bar, not where the last one ended.
     progress->setValue(0);
 }

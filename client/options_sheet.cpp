@@ -5,9 +5,13 @@
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
+#include <QFormLayout>
 #include <QGroupBox>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -47,6 +51,40 @@ CIncomingPage::CIncomingPage()
 COutgoingPage::COutgoingPage()
     : CFolderPage(skerry::IDD_OUTGOING, tr("Outbound"), tr("Truncate long filenames")) {}
 
+CTransferPage::CTransferPage() {
+    setObjectName(QStringLiteral("page%1").arg(skerry::IDD_TRANSFER));
+    auto* layout = new QVBoxLayout(this);
+    auto* form = new QFormLayout;
+    form->setFieldGrowthPolicy(QFormLayout::FieldsStayAtSizeHint);
+    windowSize_ = new QSpinBox(this);
+    platform::SetControlId(windowSize_, skerry::IDC_WINDOW_SIZE);
+    windowSize_->setRange(1, 65535);
+    // A typed number outside the range becomes the nearest end of it.
+    windowSize_->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    const QString label = tr("Window size");
+    windowSize_->setAccessibleName(label);
+    form->addRow(label, windowSize_);  // the label is the spin box's buddy
+    layout->addLayout(form);
+    auto* hint = new QLabel(tr("Blocks per acknowledgement. 1 is plain lock-step TFTP; a larger "
+                               "window needs a server that takes the windowsize option, and with "
+                               "any other server the transfer stays lock-step."),
+                            this);
+    hint->setWordWrap(true);
+    layout->addWidget(hint);
+    layout->addStretch(1);
+    connect(windowSize_, &QSpinBox::valueChanged, this, &CTransferPage::Modified);
+}
+
+void CTransferPage::DoDataExchange(bool save) {
+    if (save) {
+        windowSize_->interpretText();  // a number still being typed counts
+        windowSize = windowSize_->value();
+    } else {
+        const QSignalBlocker quiet(windowSize_);  // filling is not a change
+        windowSize_->setValue(windowSize);
+    }
+}
+
 COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     setWindowTitle(skerry::kOptionsCaption);
     auto* layout = new QVBoxLayout(this);
@@ -70,24 +108,29 @@ COptionsSheet::COptionsSheet(QWidget* parent) : QDialog(parent) {
     for (CFolderPage* page : {static_cast<CFolderPage*>(&incomingPage),
                               static_cast<CFolderPage*>(&outgoingPage)})
         connect(page, &CFolderPage::Modified, apply, [apply] { apply->setEnabled(true); });
+    connect(&transferPage, &CTransferPage::Modified, apply, [apply] { apply->setEnabled(true); });
 }
 
 int COptionsSheet::DoModal() {
     // The pages are members; the tab widget borrows them while the sheet shows.
     incomingPage.DoDataExchange(false);
     outgoingPage.DoDataExchange(false);
+    transferPage.DoDataExchange(false);
     tabs_->addTab(&incomingPage, incomingPage.Title());
     tabs_->addTab(&outgoingPage, outgoingPage.Title());
+    tabs_->addTab(&transferPage, transferPage.Title());
     tabs_->setCurrentIndex(0);
     const int result = exec() == QDialog::Accepted ? skerry::IDOK : skerry::IDCANCEL;
     tabs_->clear();
     incomingPage.setParent(nullptr);
     outgoingPage.setParent(nullptr);
+    transferPage.setParent(nullptr);
     return result;
 }
 
 void COptionsSheet::Apply() {
     incomingPage.DoDataExchange(true);
     outgoingPage.DoDataExchange(true);
+    transferPage.DoDataExchange(true);
     buttons_->button(QDialogButtonBox::Apply)->setEnabled(false);
 }

@@ -1,5 +1,6 @@
 // "File Locations & Options": the folders fetched files go to and files to
-// send come from, the overwrite switch and the name-shortening switch. The
+// send come from, the overwrite switch, the name-shortening switch and the
+// window of blocks a transfer asks the server for. The
 // sheet reads and writes no settings itself: the application fills the pages
 // before showing it and takes the values back after OK.
 #pragma once
@@ -11,6 +12,7 @@
 class QCheckBox;
 class QDialogButtonBox;
 class QLineEdit;
+class QSpinBox;
 class QTabWidget;
 
 // One page: a folder in a "File Path" group and a switch below it.
@@ -48,6 +50,24 @@ public:
     COutgoingPage();
 };
 
+// The "Transfer" page: how many blocks go per acknowledgement.
+class CTransferPage : public QWidget {
+    Q_OBJECT
+public:
+    CTransferPage();
+
+    int windowSize = 1;  // spin box 1010: 1..65535; 1 is lock-step
+
+    void DoDataExchange(bool save);
+    QString Title() const { return tr("Transfer"); }
+
+signals:
+    void Modified();
+
+private:
+    QSpinBox* windowSize_ = nullptr;
+};
+
 class COptionsSheet : public QDialog {
     Q_OBJECT
 public:
@@ -57,6 +77,7 @@ public:
 
     CIncomingPage incomingPage;
     COutgoingPage outgoingPage;
+    CTransferPage transferPage;
 
 private:
     void Apply();

@@ -40,6 +40,8 @@ struct ServerSettings {
     // capped at the maximum (1..65535 blocks). Stored as values of their own.
     int bAllowWindowsize = 1;
     int nMaxWindowsize = 64;
+    static constexpr int kWindowsizeLimit = 65535;  // the largest window a client may ask for
+    static constexpr int kDefaultMaxWindowsize = 64;
 
     // True when the dotted address matches a pattern of the list, tried in
     // slot order.

@@ -140,6 +140,18 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
 
     // Written as "LogFile"; names match without regard to case.
     ReadText(store, key, "Logfile", s.LogFile);
+
+    // Values of their own, so that a store written before they existed loads
+    // as it always did: the option on, a window of at most 64 blocks.
+    word = 1;
+    ReadDword(store, key, "bAllowWindowsize", word);
+    s.bAllowWindowsize = word != 0 ? 1 : 0;
+    // Absent, 0 or beyond the largest window: the default cap.
+    constexpr auto kDefaultCap = static_cast<std::uint32_t>(ServerSettings::kDefaultMaxWindowsize);
+    word = kDefaultCap;
+    ReadDword(store, key, "nMaxWindowsize", word);
+    if (word < 1 || word > static_cast<std::uint32_t>(ServerSettings::kWindowsizeLimit)) word = kDefaultCap;
+    s.nMaxWindowsize = static_cast<int>(word);
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -180,6 +192,8 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
                    static_cast<std::uint32_t>(s.nMaxClients) + 16u * static_cast<std::uint32_t>(s.nMaxDisplay));
     store.SetDword(key, "nPriority", static_cast<std::uint32_t>(s.nPriority));
     WriteText(store, key, "LogFile", s.LogFile);
+    store.SetDword(key, "bAllowWindowsize", s.bAllowWindowsize != 0 ? 1u : 0u);
+    store.SetDword(key, "nMaxWindowsize", static_cast<std::uint32_t>(s.nMaxWindowsize));
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

@@ -40,6 +40,7 @@
 #include <QTextBrowser>
 #include <QTextDocument>
 #include <QScreen>
+#include <QSpinBox>
 #include <QtMath>
 #include <QUrl>
 #include <QWhatsThis>
@@ -556,6 +557,11 @@ TEST_F(SkerryGui, SetupEndedWithCancelWritesNothingEvenAfterApply) {
         ASSERT_NE(sheet, nullptr);
         QTest::mouseClick(FindControl<QCheckBox>(&sheet->incomingPage, IDC_SWITCH), Qt::LeftButton);
         QTest::keyClicks(FindControl<QLineEdit>(&sheet->incomingPage, IDC_FOLDER), "/in");
+        sheet->findChild<QTabWidget*>()->setCurrentIndex(2);
+        auto* window = FindControl<QSpinBox>(&sheet->transferPage, IDC_WINDOW_SIZE);
+        ASSERT_NE(window, nullptr);
+        window->selectAll();
+        QTest::keyClicks(window, "8");
         QPushButton* apply = nullptr;
         for (QPushButton* b : sheet->findChildren<QPushButton*>())
             if (b->text().contains("Apply")) apply = b;
@@ -568,7 +574,46 @@ TEST_F(SkerryGui, SetupEndedWithCancelWritesNothingEvenAfterApply) {
     EXPECT_TRUE(*seen);
     EXPECT_EQ(app->overwrite, 1);
     EXPECT_EQ(app->inboundPath, "");
+    EXPECT_EQ(app->windowSize, 1);
     EXPECT_EQ(Profile(), "[Options]\nOverWrite=Yes\n");
+}
+
+TEST_F(SkerryGui, SetupWindowSizeIsStoredAndGivenToTheNextTransfer) {
+    Put(profilePath, "[Options]\nWindow Size=4\n");
+    Start();
+    EXPECT_EQ(app->windowSize, 4);
+    auto seen = tests::OnNextModal([](QWidget* w) {
+        auto* sheet = qobject_cast<COptionsSheet*>(w);
+        ASSERT_NE(sheet, nullptr);
+        QTabWidget* tabs = sheet->findChild<QTabWidget*>();
+        ASSERT_EQ(tabs->count(), 3);
+        EXPECT_EQ(tabs->tabText(2), "Transfer");
+        tabs->setCurrentIndex(2);
+        auto* window = FindControl<QSpinBox>(&sheet->transferPage, IDC_WINDOW_SIZE);
+        ASSERT_NE(window, nullptr);
+        EXPECT_EQ(window->value(), 4);
+        EXPECT_EQ(window->accessibleName(), "Window size");
+        window->setFocus();
+        window->selectAll();
+        QTest::keyClicks(window, "16");
+        FindControl<QPushButton>(sheet, IDOK)->click();
+    });
+    FindCommand(frame, ID_OPTIONS_SETUP)->trigger();
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(app->windowSize, 16);
+    EXPECT_EQ(Profile(), "[Options]\nWindow Size=16\nInbound=\nOutbound=\nOverWrite=No\nTruncate=No\n"
+                         "Default IP=0\n");
+
+    Put(dir.File("a.txt"), "hello");
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    Click(IDC_SEND);
+    Bytes request;
+    ASSERT_TRUE(server.Receive(request));
+    ASSERT_NE(view->transfer, nullptr);
+    EXPECT_EQ(view->transfer->windowSize, 16);
+    FindCommand(frame, ID_TRANSFER_ABORT)->trigger();
+    EXPECT_EQ(view->transfer->busy, 0);
 }
 
 TEST_F(SkerryGui, AboutTwiceGivesOneWindowOkClosesItAndAboutOpensANewOne) {

@@ -186,4 +186,51 @@ TEST(ClientProfile, OptionsAreWrittenInTheirOrderAndForm) {
               "[Options]\nInbound=/in/\nOutbound=\nOverWrite=Yes\nTruncate=No\nDefault IP=3\n");
 }
 
+TEST(ClientProfile, WindowSizeReadsAsOneWhenAbsentOrOutOfRange) {
+    const std::pair<const char*, int> cases[] = {
+        {"", 1},        {"Window Size=16\n", 16}, {"window size=65535\n", 65535},
+        {"Window Size=8 blocks\n", 8}, {"Window Size=0\n", 1},   {"Window Size=65536\n", 1},
+        {"Window Size=-4\n", 1},       {"Window Size=\n", 1},    {"Window Size=99999999999\n", 1}};
+    tests::TempDir dir;
+    for (const auto& [line, expected] : cases) {
+        tests::WriteFile(dir.File("Skerry.INI"), std::string("[Options]\nOverWrite=Yes\n") + line);
+        ClientSettings s;
+        s.windowSize = 7;
+        skerry::LoadSettings(ProfileFile(dir.File("Skerry.INI")), s);
+        EXPECT_EQ(s.windowSize, expected) << line;
+    }
+}
+
+// A user who never set a window gets the file the other options make; once
+// the line exists it follows the setting, back to 1 included.
+TEST(ClientProfile, WindowSizeIsWrittenOnlyWhenSetOrAlreadyThere) {
+    const struct {
+        const char* before;
+        int windowSize;
+        const char* after;
+    } cases[] = {
+        {"", 1, ""},
+        {"", 16, "Window Size=16\n"},
+        {"Window Size=16\n", 1, "Window Size=1\n"},
+        {"Window Size=4\n", 65535, "Window Size=65535\n"},
+    };
+    const std::string others = "Inbound=/in/\nOutbound=\nOverWrite=No\nTruncate=No\nDefault IP=0\n";
+    for (const auto& c : cases) {
+        tests::TempDir dir;
+        const std::string path = dir.File("Skerry.INI");
+        if (*c.before) tests::WriteFile(path, std::string("[Options]\n") + c.before);
+        ProfileFile p(path);
+        ClientSettings s;
+        s.inboundPath = "/in/";
+        s.windowSize = c.windowSize;
+        skerry::SaveOptions(p, s);
+        const std::string expected =
+            *c.before ? std::string("[Options]\n") + c.after + others : "[Options]\n" + others + c.after;
+        EXPECT_EQ(tests::ReadFile(path), expected) << c.before << c.windowSize;
+        ClientSettings back;
+        skerry::LoadSettings(p, back);
+        EXPECT_EQ(back.windowSize, c.windowSize);
+    }
+}
+
 }  // namespace

@@ -45,6 +45,8 @@ std::string Describe(const ServerSettings& s) {
     num("bAllow", s.bAllow);
     num("bDeny", s.bDeny);
     num("bDisplay", s.bDisplay);
+    num("bAllowWindowsize", s.bAllowWindowsize);
+    num("nMaxWindowsize", s.nMaxWindowsize);
     for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
     for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
     return d;
@@ -110,6 +112,8 @@ TEST_F(SettingsStoreTest, KeyPresentWithValuesAbsentGivesTheAbsentValueRules) {
     s.Allow[2] = "10.0.0.*";
     s.LogFile = "mine.log";
     s.bForce = 1;
+    s.bAllowWindowsize = 0;
+    s.nMaxWindowsize = 8;
     LoadSettings(store, s);
     // Sliders read as 0xFF: both positions 15 (one client at a time).
     EXPECT_EQ(s.nMaxClients, 15);
@@ -128,6 +132,9 @@ TEST_F(SettingsStoreTest, KeyPresentWithValuesAbsentGivesTheAbsentValueRules) {
     // Switches stored as words read as 0 when absent, bDisplay included.
     EXPECT_EQ(s.bForce, 0);
     EXPECT_EQ(s.bDisplay, 0);
+    // A store older than the windowsize values: the option on, capped at 64.
+    EXPECT_EQ(s.bAllowWindowsize, 1);
+    EXPECT_EQ(s.nMaxWindowsize, 64);
     // Texts keep what they held.
     EXPECT_EQ(s.InPath, "/in/");
     EXPECT_EQ(s.Allow[2], "10.0.0.*");
@@ -200,7 +207,9 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"nDefAddress\"=dword:000000ff\n"
         "\"nSliders\"=dword:00000025\n"
         "\"nPriority\"=dword:00000003\n"
-        "\"LogFile\"=\"Orvane.log\"\n\n";
+        "\"LogFile\"=\"Orvane.log\"\n"
+        "\"bAllowWindowsize\"=dword:00000001\n"
+        "\"nMaxWindowsize\"=dword:00000040\n\n";
     EXPECT_EQ(Stored(), expected);
 }
 
@@ -226,6 +235,8 @@ TEST_F(SettingsStoreTest, AStoreWrittenByTheProgramReadsBackTheSame) {
     s.bDisplay = 0;
     for (int i = 0; i < 10; ++i) s.Allow[i] = "10.0." + std::to_string(i) + ".*";
     s.Deny[4] = "*.*.*.*";
+    s.bAllowWindowsize = 0;
+    s.nMaxWindowsize = 65535;
     Save(s);
     ServerSettings loaded = Load();
     EXPECT_EQ(Describe(loaded), Describe(s));
@@ -291,6 +302,31 @@ TEST_F(SettingsStoreTest, ValuesOfTheWrongTypeCountAsAbsent) {
     EXPECT_EQ(s.Port, "69");
     EXPECT_EQ(s.bForce, 0);
     EXPECT_EQ(s.nPriority, 255);
+}
+
+TEST_F(SettingsStoreTest, WindowsizeValuesOutsideTheirRangeLoadAsTheDefaults) {
+    const struct {
+        const char* stored;
+        int allow;
+        int maxWindow;
+    } cases[] = {
+        {"\"nMaxWindowsize\"=dword:00000001\n", 1, 1},
+        {"\"nMaxWindowsize\"=dword:0000ffff\n", 1, 65535},
+        {"\"nMaxWindowsize\"=dword:00000000\n", 1, 64},
+        {"\"nMaxWindowsize\"=dword:00010000\n", 1, 64},
+        {"\"nMaxWindowsize\"=dword:ffffffff\n", 1, 64},
+        {"\"nMaxWindowsize\"=\"16\"\n", 1, 64},
+        {"\"bAllowWindowsize\"=dword:00000000\n", 0, 64},
+        {"\"bAllowWindowsize\"=dword:00000007\n", 1, 64},
+        // The switch has a value of its own: "bDelete" does not touch it.
+        {"\"bDelete\"=dword:00000000\n", 1, 64},
+    };
+    for (const auto& c : cases) {
+        Prewrite(StoreWith(c.stored));
+        const ServerSettings s = Load();
+        EXPECT_EQ(s.bAllowWindowsize, c.allow) << c.stored;
+        EXPECT_EQ(s.nMaxWindowsize, c.maxWindow) << c.stored;
+    }
 }
 
 TEST_F(SettingsStoreTest, WindowPlacementRoundTripsAndMissingPartsKeepThePreviousRead) {

@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QSpinBox>
 
 #include <gtest/gtest.h>
 
@@ -217,6 +218,7 @@ TEST_F(OptionsSheet, OptionsPageStoresItsSwitches) {
                  {COther::IDC_ALERT_MINIMISED, "Show alert box when minimised"},
                  {COther::IDC_ALLOW_TSIZE, "Allow tSize option request"},
                  {COther::IDC_ALLOW_TIMEOUT, "Allow timeout option request"},
+                 {COther::IDC_ALLOW_WINDOWSIZE, "Allow windowsize option request"},
                  {COther::IDC_NO_SPLASH, "Disable splash at startup"},
                  {COther::IDC_MINIMISE_AT_START, "Minimize at startup"}};
     for (const auto& b : boxes) {
@@ -235,6 +237,36 @@ TEST_F(OptionsSheet, OptionsPageStoresItsSwitches) {
     EXPECT_EQ(settings.bNoSplash, 1);
     EXPECT_EQ(settings.bMinimiseAtStart, 0);
     EXPECT_EQ(settings.Timeout, "7200");
+}
+
+TEST_F(OptionsSheet, WindowsizeSwitchAndLargestWindowAreStoredOnOkAndKeptOnCancel) {
+    const struct {
+        const char* typed;
+        int stored;  // after OK; Cancel keeps the 64 the sheet opened with
+    } cases[] = {{"16", 16}, {"65535", 65535}, {"0", 1}, {"", 1}, {"70000", 7000}};
+    for (const auto& c : cases) {
+        for (const int button : {COptions::IDOK_BUTTON, COptions::IDCANCEL_BUTTON}) {
+            settings.bAllowWindowsize = 1;
+            settings.nMaxWindowsize = 64;
+            Open();
+            QWidget* page = Visit(kOptions);
+            auto* spin = Control<QSpinBox>(page, COther::IDC_MAX_WINDOWSIZE);
+            ASSERT_NE(spin, nullptr);
+            EXPECT_EQ(spin->value(), 64);
+            EXPECT_EQ(spin->accessibleName(), "Maximum window size (blocks)");
+            EXPECT_TRUE(Control<QCheckBox>(page, COther::IDC_ALLOW_WINDOWSIZE)->isChecked());
+            Click(page, COther::IDC_ALLOW_WINDOWSIZE);
+            spin->setFocus();
+            spin->selectAll();
+            QTest::keyClick(spin, Qt::Key_Delete);
+            QTest::keyClicks(spin, c.typed);
+            EXPECT_TRUE(ApplyEnabled()) << c.typed;
+            Press(button);
+            const bool ok = button == COptions::IDOK_BUTTON;
+            EXPECT_EQ(settings.bAllowWindowsize, ok ? 0 : 1) << c.typed;
+            EXPECT_EQ(settings.nMaxWindowsize, ok ? c.stored : 64) << c.typed;
+        }
+    }
 }
 
 TEST_F(OptionsSheet, MinimizeAtStartupAlsoStoresNoSplash) {

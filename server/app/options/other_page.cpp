@@ -9,7 +9,10 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
+#include <QSignalBlocker>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 using platform::SetControlId;
@@ -44,6 +47,8 @@ COther::COther(ServerSettings& settings, COptionsHost& host)
     alertMinimised_ = AddCheckBox(tr("Show alert box when minimised"), IDC_ALERT_MINIMISED);
     allowTsize_ = AddCheckBox(tr("Allow tSize option request"), IDC_ALLOW_TSIZE);
     allowTimeout_ = AddCheckBox(tr("Allow timeout option request"), IDC_ALLOW_TIMEOUT);
+    allowWindowsize_ = AddCheckBox(tr("Allow windowsize option request"), IDC_ALLOW_WINDOWSIZE);
+    maxWindowsize_ = AddBlockCount(tr("Maximum window size (blocks)"), IDC_MAX_WINDOWSIZE, layout);
     noSplash_ = AddCheckBox(tr("Disable splash at startup"), IDC_NO_SPLASH);
     minimiseAtStart_ = AddCheckBox(tr("Minimize at startup"), IDC_MINIMISE_AT_START);
     layout->addStretch(1);
@@ -57,6 +62,24 @@ QCheckBox* COther::AddCheckBox(const QString& text, int id) {
     return box;
 }
 
+QSpinBox* COther::AddBlockCount(const QString& text, int id, QBoxLayout* into) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(text, this);
+    auto* spin = new QSpinBox(this);
+    SetControlId(spin, id);
+    spin->setRange(1, ServerSettings::kWindowsizeLimit);
+    // A typed number outside the range becomes the nearest end of it.
+    spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
+    spin->setAccessibleName(text);
+    label->setBuddy(spin);
+    connect(spin, &QSpinBox::valueChanged, this, [this] { SetModified(); });
+    row->addWidget(label);
+    row->addWidget(spin);
+    row->addStretch(1);
+    into->addLayout(row);
+    return spin;
+}
+
 void COther::ReadSettings(bool multihomedHost) {
     m_Port = settings_.Port;
     m_Timeout = settings_.Timeout;
@@ -67,6 +90,8 @@ void COther::ReadSettings(bool multihomedHost) {
     m_bAllowTimeout = settings_.bAllowTimeout;
     m_bNoSplash = settings_.bNoSplash;
     m_bMinimiseAtStart = settings_.bMinimiseAtStart;
+    m_bAllowWindowsize = settings_.bAllowWindowsize;
+    m_nMaxWindowsize = settings_.nMaxWindowsize;
 }
 
 void COther::FocusPort() {
@@ -89,6 +114,9 @@ void COther::DoDataExchange(bool save) {
         m_bAllowTimeout = Checked(allowTimeout_);
         m_bNoSplash = Checked(noSplash_);
         m_bMinimiseAtStart = Checked(minimiseAtStart_);
+        m_bAllowWindowsize = Checked(allowWindowsize_);
+        maxWindowsize_->interpretText();  // a number still being typed counts
+        m_nMaxWindowsize = maxWindowsize_->value();
         return;
     }
     using options::CutToSetting;
@@ -101,6 +129,9 @@ void COther::DoDataExchange(bool save) {
     allowTimeout_->setChecked(m_bAllowTimeout != 0);
     noSplash_->setChecked(m_bNoSplash != 0);
     minimiseAtStart_->setChecked(m_bMinimiseAtStart != 0);
+    allowWindowsize_->setChecked(m_bAllowWindowsize != 0);
+    const QSignalBlocker quiet(maxWindowsize_);  // filling is not a change
+    maxWindowsize_->setValue(m_nMaxWindowsize);  // out of range: the nearest end
 }
 
 void COther::OnOK() {
@@ -115,6 +146,8 @@ void COther::OnOK() {
     settings_.bAlertMinimised = m_bAlertMinimised;
     settings_.bAllowTsize = m_bAllowTsize;
     settings_.bAllowTimeout = m_bAllowTimeout;
+    settings_.bAllowWindowsize = m_bAllowWindowsize;
+    settings_.nMaxWindowsize = m_nMaxWindowsize;
     // Starting minimised always means starting without the splash window.
     if (m_bMinimiseAtStart) m_bNoSplash = 1;
     settings_.bNoSplash = m_bNoSplash;

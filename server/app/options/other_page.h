@@ -1,5 +1,5 @@
-// The "Options" page: the listening port, the transfer time-out and the
-// start-up and option switches.
+// The "Options" page: the listening port, the transfer time-out, the
+// start-up and option switches, and the largest window a client may use.
 #pragma once
 
 #include "options_page.h"
@@ -8,8 +8,10 @@
 
 struct ServerSettings;
 class COptionsHost;
+class QBoxLayout;
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 
 class COther : public COptionsPage {
     Q_OBJECT
@@ -23,6 +25,8 @@ public:
     static constexpr int IDC_ALLOW_TIMEOUT = 1038;
     static constexpr int IDC_NO_SPLASH = 1039;
     static constexpr int IDC_MINIMISE_AT_START = 1040;
+    static constexpr int IDC_ALLOW_WINDOWSIZE = 1041;
+    static constexpr int IDC_MAX_WINDOWSIZE = 1049;
 
     COther(ServerSettings& settings, COptionsHost& host);
     // multihomedHost: the listener found two or more local addresses; only
@@ -40,6 +44,8 @@ public:
     int m_bAllowTimeout = 0;
     int m_bNoSplash = 0;
     int m_bMinimiseAtStart = 0;
+    int m_bAllowWindowsize = 0;
+    int m_nMaxWindowsize = 1;  // 1..65535 blocks
 
 protected:
     void OnInitDialog() override;
@@ -48,6 +54,8 @@ protected:
 
 private:
     QCheckBox* AddCheckBox(const QString& text, int id);
+    // A labelled spin box of 1..65535 blocks on a row of its own.
+    QSpinBox* AddBlockCount(const QString& text, int id, QBoxLayout* into);
 
     ServerSettings& settings_;
     COptionsHost& host_;
@@ -59,4 +67,6 @@ private:
     QCheckBox* allowTimeout_ = nullptr;
     QCheckBox* noSplash_ = nullptr;
     QCheckBox* minimiseAtStart_ = nullptr;
+    QCheckBox* allowWindowsize_ = nullptr;
+    QSpinBox* maxWindowsize_ = nullptr;
 };

@@ -1,7 +1,7 @@
 // Skerry against real TFTP servers, in the test's own network namespace:
 // tftpd-hpa, atftpd and the project's own server engine, in octet and
-// netascii, at several block sizes, both ways, files compared byte for byte;
-// driven through the real form wherever the form allows.
+// netascii, at several block sizes and windows, both ways, files compared
+// byte for byte; driven through the real form wherever the form allows.
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/engine/transfer_socket.h"
@@ -347,6 +347,72 @@ TEST_F(Interop, AskingALargerBlockOfAServerRefusingOptionsFallsBackToFiveTwelve)
     PutLocal("fallback-up.bin", body);
     ASSERT_TRUE(Send(kHpaNoOptionsPort, "fallback-up.bin", 8192, true));
     EXPECT_EQ(tests::ReadFile(root->File("fallback-up.bin")), body);
+}
+
+// ---- windows of blocks ---------------------------------------------------------------
+
+namespace {
+// atftpd's log lines for the OACKs it sent that grant a window of `window`.
+int OacksGranting(const std::string& log, int window) {
+    const std::string granted = "windowsize: " + std::to_string(window) + ">";
+    int n = 0;
+    std::size_t at = 0;
+    while ((at = log.find("sent OACK <", at)) != std::string::npos) {
+        const std::string line = log.substr(at, log.find('\n', at) - at);
+        n += line.find(granted) != std::string::npos;
+        at += line.size();
+    }
+    return n;
+}
+}  // namespace
+
+TEST_F(Interop, TheWindowSizeOfTheSetupReachesEveryServerByteForByte) {
+    // tftpd-hpa knows no windowsize: the transfer stays lock-step.
+    struct Row {
+        Server server;
+        int window;
+        bool octet;
+        int block;
+    };
+    const Row rows[] = {{Server::Atftpd, 16, true, 1428}, {Server::Atftpd, 64, false, 512},
+                        {Server::Vantrel, 64, true, 1428}, {Server::Vantrel, 16, false, 512},
+                        {Server::TftpdHpa, 16, true, 512}};
+    for (const Row& row : rows) {
+        const std::string tag = std::string(Name(row.server)) + "-w" + std::to_string(row.window) +
+                                (row.octet ? "-octet" : "-netascii");
+        SCOPED_TRACE(tag);
+        if (row.server == Server::Atftpd && !atftpd) {
+            ADD_FAILURE() << "atftpd not found at " << tests::PeerServer::AtftpdPath()
+                          << " (scripts/setup.sh --test unpacks it into .peers)";
+            continue;
+        }
+        const int port = row.server == Server::TftpdHpa ? kHpaPort
+                       : row.server == Server::Atftpd   ? kAtftpdPort
+                                                        : kVantrelPort;
+        const int grantedBefore = atftpd ? OacksGranting(atftpd->Output(), row.window) : 0;
+        app->windowSize = row.window;  // as the Setup's Transfer page leaves it
+        const std::size_t size = static_cast<std::size_t>(row.block) * 150 + 17;  // over two windows of 64
+
+        const std::string fetchName = "wget-" + tag;
+        const std::string onServer = row.octet ? tests::PatternBytes(size, row.window) : LfText(size, row.window);
+        PutOnServer(row.server, fetchName, onServer);
+        ASSERT_TRUE(Fetch(port, fetchName, row.block, row.octet)) << Status().toStdString();
+        EXPECT_TRUE(Fetched(fetchName) == (row.octet ? onServer : CrLf(onServer))) << Status().toStdString();
+
+        const std::string sendName = "wput-" + tag;
+        const std::string text = LfText(size, row.window + 1);
+        const std::string mine = row.octet ? tests::PatternBytes(size + 100, row.window + 1) : CrLf(text);
+        PutLocal(sendName, mine);
+        ASSERT_TRUE(Send(port, sendName, row.block, row.octet)) << Status().toStdString();
+        const std::string stored = ServerFile(row.server, sendName, true);
+        const std::string expected = row.octet ? mine : (row.server == Server::Vantrel ? CrLf(text) : text);
+        EXPECT_TRUE(tests::WaitFor([&] { return tests::ReadFile(stored) == expected; }, 10000));
+
+        if (row.server == Server::Atftpd) {
+            EXPECT_EQ(OacksGranting(atftpd->Output(), row.window) - grantedBefore, 2) << atftpd->Output();
+        }
+    }
+    app->windowSize = 1;
 }
 
 // ---- status texts, errors, abort, time-out -------------------------------------------

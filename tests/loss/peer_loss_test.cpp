@@ -284,7 +284,9 @@ TEST_F(Peers, AtftpAsksVantrelForWindowsBothWays) {
             ASSERT_TRUE(h.WaitReported(1, 10000));
             EXPECT_EQ(h.view.ResultOf(1), download ? "Finished : Sending" : "Finished : Receiving");
             ExpectWindow(relay, download, row.granted, row.impaired ? 8 : 3);
-            if (row.impaired) EXPECT_EQ(relay.Dropped(Toward::Client) + relay.Dropped(Toward::Server), 3);
+            if (row.impaired) {
+                EXPECT_EQ(relay.Dropped(Toward::Client) + relay.Dropped(Toward::Server), 3);
+            }
         }
     }
 }
@@ -360,7 +362,9 @@ TEST_F(Peers, SkerryWindowsWithAtftpdAndLockStepWithTftpdHpa) {
                       std::string::npos);
             if (row.atftpd) {
                 ExpectWindow(relay, !sending, row.window, row.impaired ? 8 : 3);
-                if (row.impaired) EXPECT_EQ(relay.Dropped(Toward::Client) + relay.Dropped(Toward::Server), 3);
+                if (row.impaired) {
+                    EXPECT_EQ(relay.Dropped(Toward::Client) + relay.Dropped(Toward::Server), 3);
+                }
             } else {
                 // No windowsize in the answer: one ACK a block.
                 EXPECT_EQ(FirstText(relay, tftp::kOack).find("windowsize"), std::string::npos);

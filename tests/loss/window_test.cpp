@@ -114,13 +114,6 @@ std::vector<Param> AllParams() {
     return params;
 }
 
-// The first request the client sent, and the first OACK the server sent.
-std::string FirstText(const tests::ImpairmentRelay& relay, std::uint16_t opcode) {
-    for (const auto& d : relay.Log())
-        if (d.opcode == opcode) return d.text;
-    return {};
-}
-
 std::string LfText(std::size_t atLeast) {
     std::string text;
     for (int line = 0; text.size() < atLeast; ++line)
@@ -169,8 +162,8 @@ TEST_P(Windows, TheWholeFileArrivesWithOneAckAWindow) {
     EXPECT_TRUE(pair.h.prompts.MessageTexts().empty());
 
     // Asked for only above 1, and granted as the server's maximum allows.
-    const std::string request = FirstText(pair.relay(), sending ? tftp::kWrq : tftp::kRrq);
-    const std::string oack = FirstText(pair.relay(), tftp::kOack);
+    const std::string request = pair.relay().FirstText(sending ? tftp::kWrq : tftp::kRrq);
+    const std::string oack = pair.relay().FirstText(tftp::kOack);
     if (c.window == 1) {
         EXPECT_EQ(request.find("windowsize"), std::string::npos) << request;
     } else {

@@ -98,6 +98,12 @@ int ImpairmentRelay::Count(Toward toward, std::optional<std::uint16_t> opcode) c
 
 std::int64_t ImpairmentRelay::DataBytes(Toward toward) const { return Side(toward).dataBytes; }
 
+std::string ImpairmentRelay::FirstText(std::uint16_t opcode) const {
+    for (const Seen& d : log_)
+        if (d.opcode == opcode) return d.text;
+    return {};
+}
+
 std::shared_ptr<RelaySocket> ImpairmentRelay::NewSocket(std::uint16_t port) {
     auto socket = std::make_shared<RelaySocket>();
     if (!socket->Create(address_, port, true)) return nullptr;

@@ -101,6 +101,8 @@ public:
     };
     // Every datagram that reached the relay, in order of arrival.
     const std::vector<Seen>& Log() const { return log_; }
+    // The text of the first datagram of that opcode in the log ("" if none).
+    std::string FirstText(std::uint16_t opcode) const;
 
     // Datagrams that arrived from the sending side (before impairment).
     int Count(Toward toward, std::optional<std::uint16_t> opcode = {}) const;

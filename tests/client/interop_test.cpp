@@ -1,7 +1,7 @@
 // Skerry against real TFTP servers, in the test's own network namespace:
 // tftpd-hpa, atftpd and the project's own server engine, in octet and
-// netascii, at several block sizes, both ways, files compared byte for byte;
-// driven through the real form wherever the form allows.
+// netascii, at several block sizes and windows, both ways, files compared
+// byte for byte; driven through the real form wherever the form allows.
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/engine/transfer_socket.h"
@@ -247,12 +247,28 @@ protected:
     std::unique_ptr<CTransferSocket> engine;
 };
 
-// ---- the matrix: server x mode x block size, both ways ------------------------------
+// ---- the matrix: server x mode x block size (x window), both ways -------------------
+
+namespace {
+// atftpd's log lines for the OACKs it sent that grant a window of `window`.
+int OacksGranting(const std::string& log, int window) {
+    const std::string granted = "windowsize: " + std::to_string(window) + ">";
+    int n = 0;
+    std::size_t at = 0;
+    while ((at = log.find("sent OACK <", at)) != std::string::npos) {
+        const std::string line = log.substr(at, log.find('\n', at) - at);
+        n += line.find(granted) != std::string::npos;
+        at += line.size();
+    }
+    return n;
+}
+}  // namespace
 
 struct Case {
     Server server;
     bool octet;
     int block;
+    int window = 1;  // the Setup's window size; tftpd-hpa knows none: lock-step
 };
 
 class Matrix : public Interop, public ::testing::WithParamInterface<Case> {};
@@ -263,14 +279,17 @@ TEST_P(Matrix, FetchAndSendAreByteForByte) {
         GTEST_SKIP() << "atftpd not found at " << tests::PeerServer::AtftpdPath()
                      << " (scripts/setup.sh --test unpacks it into .peers)";
     const std::string tag = std::string(Name(c.server)) + (c.octet ? "-octet-" : "-netascii-") +
-                            std::to_string(c.block);
+                            std::to_string(c.block) + "-w" + std::to_string(c.window);
     int port = c.server == Server::TftpdHpa ? kHpaPort
              : c.server == Server::Atftpd   ? kAtftpdPort
                                             : kVantrelPort;
     // tftpd-hpa refuses tsize in netascii, and every fetch asks for it: its
     // netascii fetches go to the copy that ignores tsize.
     const int fetchPort = (c.server == Server::TftpdHpa && !c.octet) ? kHpaNoTsizePort : port;
-    const std::size_t size = static_cast<std::size_t>(c.block) * 3 + 17;
+    // With a window: more than two windows of 64.
+    const std::size_t size = static_cast<std::size_t>(c.block) * (c.window > 1 ? 150 : 3) + 17;
+    app->windowSize = c.window;  // as the Setup's Transfer page leaves it
+    const int grantedBefore = atftpd ? OacksGranting(atftpd->Output(), c.window) : 0;
 
     // Fetch.
     const std::string fetchName = "get-" + tag;
@@ -292,6 +311,9 @@ TEST_P(Matrix, FetchAndSendAreByteForByte) {
     const std::string expected =
         c.octet ? mine : (c.server == Server::Vantrel ? CrLf(text) : text);
     EXPECT_EQ(tests::ReadFile(stored), expected) << tag;
+    if (c.server == Server::Atftpd && c.window > 1) {
+        EXPECT_EQ(OacksGranting(atftpd->Output(), c.window) - grantedBefore, 2) << atftpd->Output();
+    }
 }
 
 std::vector<Case> AllCases() {
@@ -299,6 +321,10 @@ std::vector<Case> AllCases() {
     for (Server s : {Server::TftpdHpa, Server::Atftpd, Server::Vantrel})
         for (bool octet : {true, false})
             for (int block : {512, 1428, 8192, 65420, 65464}) cases.push_back({s, octet, block});
+    for (const Case& c : {Case{Server::Atftpd, true, 1428, 16}, Case{Server::Atftpd, false, 512, 64},
+                          Case{Server::Vantrel, true, 1428, 64}, Case{Server::Vantrel, false, 512, 16},
+                          Case{Server::TftpdHpa, true, 512, 16}})
+        cases.push_back(c);
     return cases;
 }
 
@@ -306,7 +332,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, Matrix, ::testing::ValuesIn(AllCases()),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::string(Name(info.param.server)) +
                                     (info.param.octet ? "_Octet_" : "_Netascii_") +
-                                    std::to_string(info.param.block);
+                                    std::to_string(info.param.block) +
+                                    (info.param.window > 1 ? "_Window" + std::to_string(info.param.window) : "");
                          });
 
 // ---- netascii and options -----------------------------------------------------------

@@ -3,22 +3,16 @@
 // wire: every kind of datagram lost, duplicated or reordered, in both
 // directions, must still give the whole file, and a copy the link made
 // must not make the sender double what follows.
-#include "client/engine/transfer_socket.h"
 #include "common/tftp_packet.h"
-#include "platform/scripted_prompt_service.h"
-#include "tests/loss/status_log.h"
-#include "tests/server_engine/engine_harness.h"
-#include "tests/support/event_loop.h"
-#include "tests/support/impairment_relay.h"
-#include "tests/support/temp_dir.h"
+#include "tests/loss/own_pair.h"
 
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <optional>
 
 using tests::Fate;
 using tests::Match;
+using tests::OwnPair;
 using tests::Rule;
 using tests::Toward;
 
@@ -26,70 +20,6 @@ namespace {
 
 constexpr std::uint16_t kRrq = tftp::kRrq, kWrq = tftp::kWrq, kData = tftp::kData,
                         kAck = tftp::kAck, kOack = tftp::kOack;
-
-class OwnPair {
-public:
-    OwnPair() : relay_("127.0.0.1", h.listenAt) {
-        h.settings.nMaxClients = 0;  // one client at a time: a repeat must not count twice
-        client.inboundPath = local.Path() + "/";
-        client.outboundPath = local.Path() + "/";
-        client.overwrite = 1;
-    }
-
-    tests::EngineHarness h;
-    tests::ImpairmentRelay& relay() { return relay_; }
-    ClientSettings client;
-    tests::TempDir local;
-
-    struct Result {
-        bool done = false;
-        std::string serverResult;
-        std::string clientStatus;
-    };
-
-    // One transfer: Skerry fetches (or sends) name through the relay.
-    Result Run(bool sending, const std::string& name, int blockSize) {
-        if (!h.Start()) return {};
-        platform::ScriptedPromptService prompts;
-        tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
-        tests::StatusLog status;
-        ClientContext context{client, h.clock, prompts, addresses, status};
-        CTransferSocket t(context);
-        t.blockSize = blockSize;
-        t.sending = sending ? 1 : 0;
-        t.timeoutSecs = 30;
-        if (!t.OpenLocalPort()) return {};
-        const platform::PeerAddress front = relay_.Front();
-        const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, 1, {})
-                                    : t.StartFetch(name, name, front.AddressText(), front.port, 1);
-        if (!started) return {};
-        auto done = [&] { return t.busy == 0 && h.view.Reported(1); };
-        // Bounded: at most 600 s of the manual clock.
-        std::int64_t lastSweep = h.clock.Now();
-        for (int step = 0; step < 6000 && !done(); ++step) {
-            const int moved = relay_.Count(Toward::Server) + relay_.Count(Toward::Client);
-            tests::RunFor(5);
-            if (relay_.Count(Toward::Server) + relay_.Count(Toward::Client) != moved) continue;
-            // Quiet: time passes, and what waits for it happens.
-            relay_.ReleaseHeld();
-            h.clock.AdvanceMs(100);
-            h.listener->ResendSilent();
-            t.CheckTimeout();
-            if (h.clock.Now() - lastSweep >= 5) {
-                lastSweep = h.clock.Now();
-                h.listener->SweepTransfers();
-            }
-        }
-        Result r;
-        r.done = done();
-        r.serverResult = h.view.ResultOf(1);
-        r.clientStatus = status.Last();
-        return r;
-    }
-
-private:
-    tests::ImpairmentRelay relay_;
-};
 
 struct Case {
     const char* name;

@@ -2,7 +2,8 @@
 # End to end, in a network namespace of its own: the README's run command
 # (scripts/run.sh vantrel) starts the server with a store written beforehand
 # (port 6969, the two folders, the client limit at its last position); tftp,
-# curl and atftp each fetch and send a file; SIGTERM to the run command ends
+# curl and atftp each fetch and send a file, atftp once more asking for a
+# window of 16 blocks, which the server grants; SIGTERM to the run command ends
 # the server as File > Exit does: the rows are in the log, the settings and
 # the window's rectangle in the store.
 set -euo pipefail
@@ -59,8 +60,15 @@ timeout 60 curl -sS -o "$c/curl.bin" "tftp://$host:$port/down.bin" || fail "curl
 timeout 60 curl -sS -T "$c/up.bin" "tftp://$host:$port/up-curl.bin" || fail "curl put"
 timeout 60 atftp -g -r down.bin -l "$c/atftp.bin" "$host" "$port" || fail "atftp get"
 timeout 60 atftp -p -l "$c/up.bin" -r up-atftp.bin "$host" "$port" || fail "atftp put"
+w=(--trace --option "windowsize 16")
+timeout 60 atftp "${w[@]}" -g -r down.bin -l "$c/atftpw.bin" "$host" "$port" > "$work/atftpw.out" 2>&1 \
+  || { cat "$work/atftpw.out" >&2; fail "atftp get with a window"; }
+grep -q "received OACK <windowsize: 16" "$work/atftpw.out" || fail "no window granted to atftp's get"
+timeout 60 atftp "${w[@]}" -p -l "$c/up.bin" -r up-atftpw.bin "$host" "$port" > "$work/atftpw.out" 2>&1 \
+  || { cat "$work/atftpw.out" >&2; fail "atftp put with a window"; }
+grep -q "received OACK <windowsize: 16" "$work/atftpw.out" || fail "no window granted to atftp's put"
 
-for f in tftp curl atftp; do
+for f in tftp curl atftp atftpw; do
   cmp "$work/out/down.bin" "$c/$f.bin" || fail "$f fetched a different file"
   cmp "$c/up.bin" "$work/in/up-$f.bin" || fail "$f sent a different file"
 done
@@ -81,7 +89,7 @@ runpid=
 [ "$status" = 0 ] || { cat "$work/run.out" >&2; fail "exit status $status"; }
 ss -Hlun "sport = :$port" | grep -q . && fail "the port is still open"
 
-# The log: the Ready row and six finished transfers, one line each, CR LF.
+# The log: the Ready row and eight finished transfers, one line each, CR LF.
 log=$work/Orvane.log
 [ -f "$log" ] || fail "no log in the folder the server was started from"
 time='[0-9]{2} [A-Z][a-z]{2}, [0-9]{2}:[0-9]{2}'
@@ -94,6 +102,8 @@ expected=(
   "^$host $work/in/up-curl.bin $time $time Finished : Receiving${cr}\$"
   "^$host $work/out/down.bin $time $time Finished : Sending${cr}\$"
   "^$host $work/in/up-atftp.bin $time $time Finished : Receiving${cr}\$"
+  "^$host $work/out/down.bin $time $time Finished : Sending${cr}\$"
+  "^$host $work/in/up-atftpw.bin $time $time Finished : Receiving${cr}\$"
 )
 mapfile -t lines < "$log"
 [ "${#lines[@]}" = "${#expected[@]}" ] || { cat -A "$log" >&2; fail "${#lines[@]} log lines"; }
@@ -113,4 +123,4 @@ need '"LogFile"="Orvane.log"'
 need '"WinLeft"=dword:'
 need '"WinBottom"=dword:'
 grep -qE '^"Location"=".*/vantrel"$' <<<"$store" || fail "store lacks the program's location"
-echo "PASS: vantrel served tftp, curl and atftp and ended cleanly on SIGTERM"
+echo "PASS: vantrel served tftp, curl and atftp (also with a window) and ended cleanly on SIGTERM"

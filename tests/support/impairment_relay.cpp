@@ -17,10 +17,18 @@ namespace {
 // A reordered datagram waits at most this long for a successor.
 constexpr int kReorderHoldMs = 50;
 constexpr int kMaxDatagram = 65536;
-constexpr std::uint16_t kData = 3;
+constexpr std::uint16_t kRrq = 1, kWrq = 2, kData = 3, kOack = 6;
 
 std::uint16_t Field(const std::vector<unsigned char>& b, std::size_t at) {
     return b.size() >= at + 2 ? static_cast<std::uint16_t>(b[at] << 8 | b[at + 1]) : 0;
+}
+
+// The NUL-ended strings of a request or an OACK, joined by spaces.
+std::string Strings(const std::vector<unsigned char>& b) {
+    std::string text;
+    for (std::size_t i = 2; i < b.size(); ++i) text += b[i] == 0 ? ' ' : static_cast<char>(b[i]);
+    if (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
 }
 
 }  // namespace
@@ -90,9 +98,16 @@ int ImpairmentRelay::Count(Toward toward, std::optional<std::uint16_t> opcode) c
 
 std::int64_t ImpairmentRelay::DataBytes(Toward toward) const { return Side(toward).dataBytes; }
 
+std::string ImpairmentRelay::FirstText(std::uint16_t opcode) const {
+    for (const Seen& d : log_)
+        if (d.opcode == opcode) return d.text;
+    return {};
+}
+
 std::shared_ptr<RelaySocket> ImpairmentRelay::NewSocket(std::uint16_t port) {
     auto socket = std::make_shared<RelaySocket>();
     if (!socket->Create(address_, port, true)) return nullptr;
+    socket->SetReceiveBufferSize(kReceiveBuffer);  // the system may grant less
     return socket;
 }
 
@@ -178,7 +193,10 @@ void ImpairmentRelay::Handle(Toward toward, Outgoing out) {
     if (opcode == kData && length >= 4) d.dataBytes += length - 4;
     int delayMs = 0;
     const Fate fate = Decide(toward, opcode, block, delayMs);
-    if (keepLog_) log_.push_back(Seen{toward, opcode, block, length, fate});
+    if (keepLog_) {
+        const bool strings = opcode == kRrq || opcode == kWrq || opcode == kOack;
+        log_.push_back(Seen{toward, opcode, block, length, fate, strings ? Strings(out.bytes) : std::string()});
+    }
     switch (fate) {
     case Fate::Forward:
         Send(out);

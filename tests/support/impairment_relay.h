@@ -63,8 +63,12 @@ struct RandomImpairment {
 
 class ImpairmentRelay {
 public:
+    static constexpr int kReceiveBuffer = 4 * 1024 * 1024;
+
     // Binds the front socket on frontAddress:frontPort (0: the system's
     // choice); the relay's other sockets use frontAddress with system ports.
+    // Every socket asks for a receive buffer of kReceiveBuffer bytes, so a
+    // window of blocks sent back to back is not lost inside the relay.
     ImpairmentRelay(const std::string& frontAddress, const platform::PeerAddress& server,
                     std::uint16_t frontPort = 0);
     ~ImpairmentRelay();
@@ -91,9 +95,14 @@ public:
         std::uint16_t opcode, block;  // 0 where the datagram is too short
         int length;
         Fate fate;
+        // A request's or an OACK's strings after the opcode, NULs as spaces
+        // ("f.bin octet blksize 8", "blksize 8 windowsize 4"); else empty.
+        std::string text;
     };
     // Every datagram that reached the relay, in order of arrival.
     const std::vector<Seen>& Log() const { return log_; }
+    // The text of the first datagram of that opcode in the log ("" if none).
+    std::string FirstText(std::uint16_t opcode) const;
 
     // Datagrams that arrived from the sending side (before impairment).
     int Count(Toward toward, std::optional<std::uint16_t> opcode = {}) const;

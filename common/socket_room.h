@@ -13,12 +13,31 @@ namespace tftp {
 inline constexpr int kBlocksOfRoom = 8;
 inline constexpr long long kLargestBufferRequest = 8 << 20;
 
+// What the system counts against a socket's buffer for one datagram of a
+// block: the data and its bookkeeping; past a page the data's room is had in
+// powers of two (an 8192-byte block costs about 17.7 KB).
+inline long long DatagramCost(int blockSize) {
+    const long long data = blockSize + kHeaderLength;
+    if (data <= 3072) return data + 1024;
+    long long room = 4096;
+    while (room < data + 320) room *= 2;
+    return room + 1536;
+}
+
 // The size to ask for, given the block size, what the socket holds now and
-// the blocks per ACK.
+// the blocks per ACK. A window asks for room for every datagram of it.
 inline int SocketBufferRequest(int blockSize, int grantedNow, int window = 1) {
-    const long long blocks = std::max(kBlocksOfRoom, window);
-    const long long wanted = std::min(kLargestBufferRequest, blocks * (blockSize + kBufferSlack));
-    return std::max(grantedNow, static_cast<int>(wanted));
+    long long wanted = static_cast<long long>(kBlocksOfRoom) * (blockSize + kBufferSlack);
+    if (window > 1) wanted = std::max(wanted, window * DatagramCost(blockSize));
+    return std::max(grantedNow, static_cast<int>(std::min(kLargestBufferRequest, wanted)));
+}
+
+// The largest window, at most window, whose datagrams all fit a receive
+// buffer the socket reports as readBack (on Linux twice the size asked for,
+// which is what it counts datagrams against).
+inline int WindowThatFits(int window, int blockSize, int readBack) {
+    const long long fits = readBack / DatagramCost(blockSize);
+    return static_cast<int>(std::clamp<long long>(fits, 1, window));
 }
 
 }  // namespace tftp

@@ -47,6 +47,17 @@ inline constexpr int kMaxWindow = 65535;
 inline constexpr int kBufferSlack = 20;
 inline constexpr int kHeaderLength = 4;
 
+// How much of a datagram a transfer reads: a block with its header, and never
+// less than a 512-byte block's, so that an OACK or an ERROR still fits when
+// the blocks are tiny. A DATA packet longer than a block is still dropped.
+inline int ReadCapacity(int blockSize) {
+    return blockSize < kDefaultBlockSize ? kDefaultBlockSize + kHeaderLength : blockSize + kHeaderLength;
+}
+// The packet buffer for that: what is read, and the slack.
+inline int PacketBufferSize(int blockSize) {
+    return ReadCapacity(blockSize) + kBufferSlack - kHeaderLength;
+}
+
 // A request must arrive whole in this many bytes.
 inline constexpr int kMaxRequestLength = 100;
 // A requested file name must be shorter than this.

@@ -44,6 +44,7 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
     const int reach = std::min(window_, 32768);
     if (!finished_ && ahead == 0) {
         timer_.Answered(nowMs);
+        lastHeardMs_ = nowMs;
         gapReported_ = false;
         aheadSeen_ = 0;
         const bool last = length < blockSize_ + kHeaderLength;
@@ -88,13 +89,24 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
 }
 
 bool TransferReceiver::ResendDue(std::int64_t nowMs) const {
-    if (finished_ || timer_.Resends() > 0) return false;
+    if (finished_) return false;
+    // Blocks of a window came and then nothing: the rest of it was lost.
+    // The sender's time-out comes first and sends the window again; this is
+    // for when the same blocks are lost again (a buffer on the way that
+    // holds only part of a window).
+    if (lastBlock_ > ackedBlock_) return nowMs - lastHeardMs_ >= 2 * timer_.IntervalMs();
+    if (timer_.Resends() > 0) return false;
     if (lastBlock_ == 0 && requestAnswer_.empty()) return false;
     return timer_.Due(nowMs);
 }
 
 bool TransferReceiver::Resend(std::int64_t nowMs) {
     if (finished_) return false;
+    if (lastBlock_ > ackedBlock_) {
+        // What did come is acknowledged: the sender goes on after it.
+        SendAck(lastBlock_, nowMs, false);
+        return true;
+    }
     if (lastBlock_ > 0) {
         SendAck(lastBlock_, nowMs, true);
         return true;

@@ -5,7 +5,8 @@
 //
 // Resending is the sender's job: the receiver sends its last answer again
 // only once per silence, after the round trip, for the case where that
-// answer was lost. More would not bring a lost block back, and a sender that
+// answer was lost. Part of a window followed by silence is acknowledged
+// then too, so that the sender goes on from the block after it. More would not bring a lost block back, and a sender that
 // waits for silence before it resends (tftp-hpa's client restarts its wait
 // on every datagram) would never resend at all. Its owner may still send the
 // last answer again after a long silence (Resend).
@@ -64,7 +65,8 @@ public:
     Step OnData(const std::uint8_t* packet, int length, std::int64_t nowMs);
 
     // Nothing has come for longer than the round trip allows, and the last
-    // answer has not been sent again since the last block.
+    // answer has not been sent again since the last block (or blocks of a
+    // window have come unacknowledged).
     bool ResendDue(std::int64_t nowMs) const;
     // Sends the last answer again (the last ACK, or the answer to the
     // request). False when there is none.
@@ -90,6 +92,7 @@ private:
     bool gapReported_ = false;      // a gap was acknowledged; the next block in order ends it
     int aheadSeen_ = 0;             // how far ahead the last block past a gap lay
     std::int64_t lastAckAtMs_ = 0;
+    std::int64_t lastHeardMs_ = 0;   // when the last block in order came
     std::int64_t bytesWritten_ = 0;
     std::int64_t blocks_ = 0;
     bool finished_ = false;

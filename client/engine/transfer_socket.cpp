@@ -163,7 +163,7 @@ std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::strin
     offer.offerTimeout = offerTimeout == 1;
     offer.timeoutSecs = timeoutSecs < 0 ? 0u : static_cast<std::uint32_t>(timeoutSecs);
     offer.blockSize = static_cast<std::uint32_t>(blockSize);
-    offer.window = static_cast<std::uint32_t>(std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow));
+    offer.window = static_cast<std::uint32_t>(askedWindow_);
     // The request gets a buffer of its own: a long name does not fit a packet
     // buffer sized for a small block.
     request_.resize(remoteName.size() + mode.size() + 64);
@@ -198,7 +198,7 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         return 0;
     }
     const int size = blockSize + tftp::kBufferSlack;
-    if (!ResizeBuffer(static_cast<std::size_t>(size))) {
+    if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
         Message("Unable to allocate buffers for transfer");
         return 0;
     }
@@ -210,19 +210,25 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         Message("Block size settings not valid for sockets");
         return 0;
     }
+    // A fetch asks only for a window its receive buffer holds whole.
+    askedWindow_ = std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow);
     // The block size in use must fit the buffer the socket grants.
     const int granted = GrantedBufferSize(readBack);
-    if (granted >= size) return 1;
+    if (granted >= size) {
+        if (!sendBuffer) askedWindow_ = tftp::WindowThatFits(askedWindow_, blockSize, readBack);
+        return 1;
+    }
     if (granted - tftp::kBufferSlack < tftp::kMinBlockSize) {
         Message("Block size settings not valid for sockets");
         return 0;
     }
     blockSize = granted - tftp::kBufferSlack;
-    if (!ResizeBuffer(static_cast<std::size_t>(granted))) {
+    if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
         Message("Unable to allocate buffers for transfer");
         return 0;
     }
     Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
+    if (!sendBuffer) askedWindow_ = tftp::WindowThatFits(askedWindow_, blockSize, readBack);
     return 1;
 }
 
@@ -250,7 +256,7 @@ void CTransferSocket::OnReceive(int error) {
         return;
     }
     platform::PeerAddress from;
-    const int capacity = blockSize + tftp::kHeaderLength;
+    const int capacity = tftp::ReadCapacity(blockSize);
     const int n = ReceiveFrom(buffer.data(), capacity, from);
     if (n == kWouldBlock) return;
     if (!FromTransferPeer(from)) {
@@ -274,6 +280,8 @@ void CTransferSocket::OnReceive(int error) {
             Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
         }
     }
+    // A block longer than the block size agreed is no block of ours.
+    if (opcode == tftp::kData && lastLength > blockSize + tftp::kHeaderLength) return;
     lastActivity = app_.clock.Now();
     if (sending == 1) OnSendPacket(opcode);
     else OnFetchPacket(opcode);
@@ -292,7 +300,7 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
             // A server may agree to a smaller window than asked, never a
             // larger one; nothing at all means lock-step.
             window_ = static_cast<int>(std::clamp<std::uint64_t>(
-                option.value, 1, static_cast<std::uint64_t>(std::max(windowSize, 1))));
+                option.value, 1, static_cast<std::uint64_t>(askedWindow_)));
         } else if (option.name == tftp::OptionName::Blksize &&
                    option.value != static_cast<std::uint64_t>(blockSize)) {
             // A size no DATA packet can carry, or one our socket cannot take
@@ -519,8 +527,8 @@ void CTransferSocket::OnLingering() {
         return;
     }
     platform::PeerAddress from;
-    const int n = ReceiveFrom(buffer.data(), blockSize + tftp::kHeaderLength, from);
-    if (n < tftp::kHeaderLength || !(from == server)) return;
+    const int n = ReceiveFrom(buffer.data(), tftp::ReadCapacity(blockSize), from);
+    if (n < tftp::kHeaderLength || n > blockSize + tftp::kHeaderLength || !(from == server)) return;
     if (tftp::GetU16(buffer.data()) == tftp::kData) receiver_.OnData(buffer.data(), n, nowMs);
 }
 

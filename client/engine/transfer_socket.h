@@ -147,6 +147,7 @@ private:
     tftp::TransferReceiver receiver_{writer_, *this};
     bool exchanging_ = false;  // the sender or receiver has begun
     int window_ = 1;           // blocks per ACK agreed with the server
+    int askedWindow_ = 1;      // windowSize, or the part of it the receive buffer holds
     std::vector<platform::DatagramView> batch_;
     int retransmissions_ = 0;
     std::int64_t lingerUntilMs_ = 0;

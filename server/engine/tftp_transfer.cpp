@@ -117,6 +117,7 @@ void CTftpTransfer::HandleRequest() {
     if (newBlockSize) blockSize_ = options.blockSize;
     if ((newBlockSize || window_ > 1) && !ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
     if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
+    if (oack_.Get(OptionName::Windowsize)) oack_.Set(OptionName::Windowsize, static_cast<std::uint64_t>(window_));
 
     // The client's name never leads out of the folder, nor does a link in
     // it; the forced file is the administrator's own choice.
@@ -220,7 +221,7 @@ void CTftpTransfer::OnReceive(int error) {
     const bool lingering = !active && opcode == kWrq && receiver_.Finished();
     if (!active && !lingering) return;
     platform::PeerAddress from;
-    const int length = ReceiveFrom(buffer_.data(), blockSize_ + kHeaderLength, from);
+    const int length = ReceiveFrom(buffer_.data(), ReadCapacity(blockSize_), from);
     if (length == kWouldBlock) return;
     if (!(from == peer)) {
         if (active) AnswerStranger(from, length);
@@ -229,6 +230,7 @@ void CTftpTransfer::OnReceive(int error) {
     // Too long for the block size, or too short for an opcode and a block
     // number: dropped.
     if (length == kTooLong || length < kHeaderLength) return;
+    if (GetU16(buffer_.data()) == kData && length > blockSize_ + kHeaderLength) return;
     if (lingering) {
         if (GetU16(buffer_.data()) == kData) receiver_.OnData(buffer_.data(), length, app_.clock.NowMs());
         return;
@@ -386,7 +388,7 @@ void CTftpTransfer::SendError(int code) {
 int CTftpTransfer::ResizeBuffers(int sending) {
     const int size = blockSize_ + kBufferSlack;
     try {
-        buffer_.resize(static_cast<std::size_t>(size));
+        buffer_.resize(static_cast<std::size_t>(PacketBufferSize(blockSize_)));
     } catch (const std::bad_alloc&) {
         app_.prompts.MessageBox("Unable to allocate buffers for transfer", platform::PromptIcon::Error,
                                 platform::PromptButtons::Ok);
@@ -404,12 +406,16 @@ int CTftpTransfer::ResizeBuffers(int sending) {
         return 0;
     }
     const int granted = readBack / 2;
-    if (granted >= size) return 1;
-    blockSize_ = granted - kBufferSlack;
-    if (blockSize_ < kMinBlockSize) {
-        SendError(kErrOptionNegotiation);
-        return 0;
+    if (granted < size) {
+        blockSize_ = granted - kBufferSlack;
+        if (blockSize_ < kMinBlockSize) {
+            SendError(kErrOptionNegotiation);
+            return 0;
+        }
+        buffer_.resize(static_cast<std::size_t>(PacketBufferSize(blockSize_)));
     }
-    buffer_.resize(static_cast<std::size_t>(blockSize_ + kBufferSlack));
+    // A window the receive buffer cannot hold would lose its last blocks
+    // every time: offer the one it holds.
+    if (!sending) window_ = WindowThatFits(window_, blockSize_, readBack);
     return 1;
 }

@@ -538,6 +538,22 @@ TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
     EXPECT_TRUE(tests::ReadFile(dir.File("b.txt")) == body);
 }
 
+TEST_F(TransferTest, TheSmallestBlocksStillHearTheOackAndAServersErrorWhole) {
+    auto t = NewTransfer(8, 0);
+    ASSERT_EQ(Fetch(*t), 1);
+    TakeRequest();
+    // 25 bytes: far more than a block of 8 with its header.
+    port.Send(tests::Oack({{"tsize", "524579"}, {"blksize", "8"}}), client);
+    EXPECT_EQ(tests::Block(Next()), 0);
+    // A DATA longer than the block agreed is still no block.
+    port.Send(tests::Data(1, "nine byte"), client);
+    EXPECT_TRUE(port.Silent(100));
+    port.Send(tests::Error(1, "File not found"), client);
+    tests::RunFor(50);
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(status.Last(), "Msg from Server > File not found");
+}
+
 TEST_F(TransferTest, EmptyFileIsOneEmptyDataBlock) {
     tests::WriteFile(dir.File("a.txt"), "");
     auto t = NewTransfer(512, 1);

@@ -3,6 +3,7 @@
 // only while the link is quiet: every file must arrive whole, and a copy
 // made by the link must not double the blocks that follow it.
 #include "common/retransmit_timer.h"
+#include "common/socket_room.h"
 #include "common/tftp_options.h"
 #include "common/tftp_packet.h"
 #include "common/transfer_receiver.h"
@@ -250,6 +251,25 @@ TEST(TransferCore, BlockNumbersWrapAfter65535) {
         EXPECT_EQ(lost, window > 1);
         EXPECT_LE(o.dataSent, 65541 + window);
         EXPECT_EQ(o.elapsedMs, 0);
+    }
+}
+
+TEST(SocketRoom, AWindowIsSizedForWhatTheSystemCountsAndCappedToWhatFits) {
+    // Lock-step keeps its room for eight blocks.
+    EXPECT_EQ(tftp::SocketBufferRequest(512, 0), 8 * 532);
+    const struct {
+        int window, blockSize, readBack, fits;
+    } cases[] = {
+        {16, 512, 425984, 16},     // the usual doubled default holds it
+        {64, 1428, 425984, 64},
+        {64, 8192, 425984, 23},    // large blocks cost twice their size
+        {16, 8192, 2 * tftp::SocketBufferRequest(8192, 212992, 16), 16},
+        {65535, 512, 8 << 20, (8 << 20) / 1540},
+        {4, 65464, 1000, 1},       // never below one block
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.window) + " x " + std::to_string(c.blockSize));
+        EXPECT_EQ(tftp::WindowThatFits(c.window, c.blockSize, c.readBack), c.fits);
     }
 }
 

@@ -1,5 +1,7 @@
 // The server engine without its window: the listener and its transfers on an
-// event loop, swept every 5 seconds as the transfer list's timer does. The
+// event loop, swept every 5 seconds as the transfer list's timer does, and
+// asked every few milliseconds to resend what went unanswered (the program
+// does that in its idle processing). The
 // benchmarks run it beside the real program (--engine) to tell the cost of
 // the display apart from the engine's own.
 //
@@ -75,8 +77,18 @@ int main(int argc, char** argv) {
     QTimer sweep;
     QObject::connect(&sweep, &QTimer::timeout, [&] { listener.SweepTransfers(); });
     sweep.start(5000);
-    platform::IdleDriver idle([&](long) { return listener.TransferCount() > 0; }, idlePaceMs);
+    // Without the idle processing a timer resends what went unanswered.
+    QTimer resend;
+    QObject::connect(&resend, &QTimer::timeout, [&] {
+        if (listener.TransferCount() > 0) listener.ResendSilent();
+    });
+    platform::IdleDriver idle([&](long) {
+        if (listener.TransferCount() == 0) return false;
+        listener.ResendSilent();
+        return true;
+    }, idlePaceMs);
     if (idleWork) idle.Start();
+    else resend.start(5);
     std::printf("listening on %s\n", context.listenLabel.c_str());
     std::fflush(stdout);
     return app->exec();

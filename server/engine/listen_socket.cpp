@@ -10,6 +10,7 @@
 #ifdef __GLIBC__
 #include <malloc.h>
 #endif
+#include <algorithm>
 #include <iterator>
 #include <new>
 
@@ -20,6 +21,11 @@ constexpr int kMaxPort = 65535;
 constexpr int kMinTimeout = 1;
 constexpr int kMaxTimeout = 7200;
 constexpr int kLastTransferNumber = 501;
+// How long a client waits before it sends its last block again when it did
+// not ask for a time-out of its own (atftp and tftp-hpa: 5 seconds), and the
+// margin on top of that for the way there and back.
+constexpr int kClientRetrySecs = 5;
+constexpr int kLingerMarginMs = 1000;
 
 // Running transfers at which a new request is refused, by slider position;
 // -1: no limit. Ended transfers waiting to be reported do not count.
@@ -42,6 +48,18 @@ CListenSocket::~CListenSocket() {
     // The threads end first; each manager then deletes its transfer.
     for (auto& manager : transfers_) manager->TerminateThread();
     transfers_.clear();
+    EndLingering(0, true);
+}
+
+void CListenSocket::EndLingering(std::int64_t nowMs, bool all) {
+    for (auto it = lingering_.begin(); it != lingering_.end();) {
+        if (all || nowMs >= it->untilMs) {
+            it->manager->TerminateThread();
+            it = lingering_.erase(it);
+        } else {
+            ++it;
+        }
+    }
 }
 
 bool CListenSocket::StartListening() {
@@ -182,6 +200,7 @@ void CListenSocket::SweepTransfers() {
         settings.Timeout.assign(1, '1');  // not = "1": GCC 12 warns falsely (-Wrestrict)
         limitSetting = 1;
     }
+    EndLingering(app_.clock.NowMs(), false);
     if (transfers_.empty()) {
         // May replace (delete) this listener: nothing of it is touched after.
         app_.EndPendingDecision();
@@ -223,8 +242,14 @@ void CListenSocket::SweepTransfers() {
             app_.NotifyView(timedOut ? 5 : 4, number);
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
-            manager->TerminateThread();
-            manager->transfer.reset();
+            if (x->AnswersRepeats()) {
+                const int waitSecs = std::max(x->timeoutOption, kClientRetrySecs);
+                lingering_.push_back(Lingering{std::move(manager),
+                                               app_.clock.NowMs() + waitSecs * 1000LL + kLingerMarginMs});
+            } else {
+                manager->TerminateThread();
+                manager->transfer.reset();
+            }
         }
         it = next;
     }

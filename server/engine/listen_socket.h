@@ -43,7 +43,11 @@ public:
     void ResendSilent();
 
     // Entries in the transfer list: running, and ended but not yet reported.
+    // Finished uploads still answering a repeat of their last block are not
+    // counted: to the view and the user they have ended.
     int TransferCount() const;
+    // Finished uploads whose socket still answers a repeat of the last block.
+    int LingeringCount() const { return static_cast<int>(lingering_.size()); }
     // Kernel thread ids of the transfers' worker threads, in list order.
     std::vector<pid_t> WorkerThreadIds() const;
 
@@ -64,6 +68,14 @@ private:
     std::uint8_t request_[100] = {};
     int requestLength_ = 0;
     std::list<std::unique_ptr<CManager>> transfers_;
+    // Reported uploads kept a while after their last ACK: a client that did
+    // not hear it sends its last block again after its own time-out, and is
+    // answered instead of giving up on a file that arrived whole.
+    struct Lingering {
+        std::unique_ptr<CManager> manager;
+        std::int64_t untilMs = 0;
+    };
+    std::vector<Lingering> lingering_;
     // A view that runs a nested event loop must not start a second pass
     // over the list while the first one holds a place in it.
     bool sweeping_ = false;
@@ -71,4 +83,6 @@ private:
     void Refuse(std::string_view text);
     void RefuseWith(std::string_view text, const platform::PeerAddress& to);
     int RunningCount() const;
+    // Ends the lingering uploads whose time is up (all of them: every one).
+    void EndLingering(std::int64_t nowMs, bool all);
 };

@@ -216,9 +216,9 @@ void CTftpTransfer::OnReceive(int error) {
     if (error != 0) return;
     // An ended transfer takes nothing more, except that a finished upload
     // still answers a repeat of its last block (the client did not hear the
-    // last ACK); the socket otherwise stays quiet until the periodic check
-    // removes the transfer.
-    const bool lingering = !active && opcode == kWrq && receiver_.Finished();
+    // last ACK) for as long as the listener keeps it; the socket otherwise
+    // stays quiet until the periodic check removes the transfer.
+    const bool lingering = AnswersRepeats();
     if (!active && !lingering) return;
     platform::PeerAddress from;
     const int length = ReceiveFrom(buffer_.data(), ReadCapacity(blockSize_), from);

@@ -80,6 +80,9 @@ public:
     // prompt may run a nested event loop in between, in which the periodic
     // check must leave this transfer alone.
     bool Handling() const { return handling_; }
+    // An upload that ended whole: its socket still answers a repeat of the
+    // last block with the last ACK.
+    bool AnswersRepeats() const { return !active && opcode == tftp::kWrq && receiver_.Finished(); }
     int BlockSize() const { return blockSize_; }
     int Window() const { return window_; }
     const std::string& Path() const { return path_; }

@@ -854,13 +854,26 @@ TEST_F(TransferTest, AnUploadAnswersARepeatOfItsLastBlockWithItsAckAgain) {
     h.clock.AdvanceMs(300);
     EXPECT_EQ(Reply(block1, ack0.from).bytes, tests::Ack(1));
     EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
-    // Finished, and still answering a repeat of the last block until the
-    // check removes it.
+    // Finished, and still answering a repeat of the last block: before the
+    // check reports it, and after, for longer than a client without a
+    // time-out option waits to send it again (5 s), though the row ended.
     h.clock.AdvanceMs(300);
     EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
     EXPECT_EQ(tests::ReadFile(h.InFile("u")), content);
     h.listener->SweepTransfers();
     EXPECT_EQ(h.view.ResultOf(Number()), "Finished : Receiving");
+    EXPECT_EQ(h.listener->TransferCount(), 0);
+    const int reported = h.view.CountOf(WM_TRANSFER_RESULT);
+    h.clock.AdvanceMs(5500);
+    h.listener->SweepTransfers();
+    EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
+    EXPECT_EQ(h.view.CountOf(WM_TRANSFER_RESULT), reported);  // reported once
+    // Then it ends, and the repeat goes unanswered.
+    h.clock.AdvanceMs(1000);
+    h.listener->SweepTransfers();
+    EXPECT_EQ(h.listener->LingeringCount(), 0);
+    client.Send(block2, ack0.from);
+    EXPECT_TRUE(client.Quiet(100));
 }
 
 TEST_F(TransferTest, SilentTransfersResendTheirLastDatagramBetweenChecksQuietly) {

@@ -120,6 +120,7 @@ bool CServerApp::StartListener() {
     listener_ = std::make_unique<CListenSocket>(context_);
     if (listener_->StartListening()) {
         listenFailure_.clear();
+        ++listenersStarted_;
         return true;
     }
     // An address was chosen but its port could not be bound.

@@ -104,6 +104,9 @@ public:
 
     ServerContext& Context() { return context_; }
     CListenSocket* Listener() const { return listener_.get(); }
+    // Listeners started so far (a restart makes a new one, which may reuse
+    // the old one's address).
+    int ListenersStarted() const { return listenersStarted_; }
     CMainFrame* MainFrame() const { return frame_.get(); }
     CNewView* View() const;
     CDunmoreDoc* Document() const { return doc_.get(); }
@@ -152,6 +155,7 @@ private:
     int lastTransferCount_ = 99;
     bool restartQueued_ = false;
     std::string listenFailure_;
+    int listenersStarted_ = 0;
     bool setupOpen_ = false;
     bool portChangedInSheet_ = false;
     bool exitRequested_ = false;

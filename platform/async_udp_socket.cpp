@@ -48,9 +48,9 @@ public:
 
     // A receive with nothing held: reads what is waiting, as far as there is
     // room, in one call. The first datagram's result, or kWouldBlock.
-    int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError) {
+    int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError, bool batch) {
         slotSize_ = static_cast<std::size_t>(len);
-        if (Read(fd, buffer) <= 0) {
+        if ((batch ? Read(fd, buffer) : ReadOne(fd, buffer)) <= 0) {
             lastError = errno;
             return kWouldBlock;
         }
@@ -71,6 +71,26 @@ public:
     }
 
 private:
+    // One datagram straight into the receive's buffer, nothing held.
+    int ReadOne(int fd, void* first) {
+        next_ = count_ = 0;
+        filledAll_ = firstOutside_ = false;
+        if (headers_.empty()) {
+            headers_.resize(1);
+            names_.resize(1);
+        }
+        socklen_t nameLength = sizeof(sockaddr_in);
+        ssize_t n;
+        do {
+            n = ::recvfrom(fd, first, slotSize_, MSG_TRUNC, reinterpret_cast<sockaddr*>(&names_[0]),
+                           &nameLength);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) return 0;
+        headers_[0].msg_len = static_cast<unsigned>(n);
+        count_ = 1;
+        return 1;
+    }
+
     int Read(int fd, void* first) {
         next_ = count_ = 0;
         filledAll_ = false;
@@ -253,7 +273,7 @@ int AsyncUdpSocket::ReceiveFrom(void* buffer, int len, PeerAddress& from) {
         return n;
     }
     if (!queue_) queue_ = std::make_unique<ReceiveQueue>();
-    const int n = queue_->Fill(fd_, buffer, len, from, lastError_);
+    const int n = queue_->Fill(fd_, buffer, len, from, lastError_, readInBatches_);
     if (dispatchDepth_ == 0 && HoldsQueued()) AnnounceQueued();
     return n;
 }
@@ -290,7 +310,9 @@ int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const Pe
             ++n;
         }
         if (n == 0) break;
-        const int done = ::sendmmsg(fd_, headers, static_cast<unsigned>(n), 0);
+        // One alone (lock-step) goes the cheaper way.
+        const int done = n == 1 ? (SendTo(datagrams[sent].data, datagrams[sent].length, to) < 0 ? -1 : 1)
+                                : ::sendmmsg(fd_, headers, static_cast<unsigned>(n), 0);
         if (done < 0 && errno == EINTR) continue;
         if (done < 0) {
             // A full buffer (EAGAIN, ENOBUFS) or an error: the rest is the

@@ -55,6 +55,10 @@ public:
     // receive that took them: a later receive with a larger len reports one
     // that was longer than that as kTooLong too.
     int ReceiveFrom(void* buffer, int len, PeerAddress& from);
+    // Whether a receive also takes what else is waiting (on by default). Off
+    // for a socket that expects one datagram per answer (lock-step): a
+    // batch read costs more when it finds only one.
+    void ReadInBatches(bool on) { readInBatches_ = on; }
 
     // Bytes sent, or -1.
     int SendTo(const void* data, int len, const PeerAddress& to);
@@ -93,6 +97,7 @@ private:
     int fd_ = -1;
     int lastError_ = 0;
     bool receiveTried_ = false;
+    bool readInBatches_ = true;
     int dispatchDepth_ = 0;
     unsigned generation_ = 0;  // counts Close calls
     std::unique_ptr<QSocketNotifier> notifier_;

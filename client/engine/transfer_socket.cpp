@@ -69,6 +69,7 @@ void CTransferSocket::Begin(const std::string& hostAddress, int port) {
     blockCounter = 1;
     exchanging_ = false;
     window_ = 1;  // until the server's OACK agrees to more
+    ReadInBatches(false);
     retransmissions_ = 0;
     lingerUntilMs_ = 0;
     requestTimer_ = tftp::RetransmitTimer{};
@@ -353,6 +354,8 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             return;
         }
         if (!TakeOptions(0)) return;
+        // A window of DATA arrives as a burst.
+        ReadInBatches(window_ > 1);
         receiver_.Begin(blockSize, window_);
         exchanging_ = true;
         std::uint8_t ack[4];

@@ -116,6 +116,8 @@ void CTftpTransfer::HandleRequest() {
     const bool newBlockSize = options.blockSize != 0 && options.blockSize != blockSize_;
     if (newBlockSize) blockSize_ = options.blockSize;
     if ((newBlockSize || window_ > 1) && !ResizeBuffers(opcode == kRrq ? 1 : 0)) return;
+    // Only an upload with a window has several datagrams waiting at a time.
+    ReadInBatches(opcode == kWrq && window_ > 1);
     if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
     if (oack_.Get(OptionName::Windowsize)) oack_.Set(OptionName::Windowsize, static_cast<std::uint64_t>(window_));
 

@@ -83,6 +83,6 @@ private:
     void Refuse(std::string_view text);
     void RefuseWith(std::string_view text, const platform::PeerAddress& to);
     int RunningCount() const;
-    // Ends the lingering uploads whose time is up (all of them: every one).
+    // Ends the lingering uploads whose time is up, or every one with all.
     void EndLingering(std::int64_t nowMs, bool all);
 };

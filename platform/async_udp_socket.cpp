@@ -47,7 +47,8 @@ public:
     bool Empty() const { return next_ >= count_; }
 
     // A receive with nothing held: reads what is waiting, as far as there is
-    // room, in one call. The first datagram's result, or kWouldBlock.
+    // room, in one call (without batch, the first datagram alone). The first
+    // datagram's result, or kWouldBlock.
     int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError, bool batch) {
         slotSize_ = static_cast<std::size_t>(len);
         if ((batch ? Read(fd, buffer) : ReadOne(fd, buffer)) <= 0) {

@@ -66,7 +66,11 @@ bool CListenSocket::StartListening() {
     ServerSettings& settings = app_.settings;
     int port = tftp::LeadingDigits(settings.Port);
     if (port == 0) port = kDefaultPort;
+    return settings.bListenAll != 0 ? ListenOnAll(port) : ListenOnOne(port);
+}
 
+bool CListenSocket::ListenOnOne(int port) {
+    ServerSettings& settings = app_.settings;
     tftp::LocalAddressChoice choice;
     if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts,
                                   tftp::ServerAddressSettings{settings.nDefAddress,
@@ -77,9 +81,31 @@ bool CListenSocket::StartListening() {
     hostName_ = choice.hostName;
     addressCount_ = choice.addressCount;
     localAddress_ = choice.address;
+    listeningAll_ = false;
+    allAddresses_.clear();
+    return Listen(port, localAddress_);
+}
 
+bool CListenSocket::ListenOnAll(int port) {
+    // Nothing to choose: the host's name and addresses are only shown.
+    int error = 0;
+    hostName_.clear();
+    app_.addresses.HostName(hostName_, error);
+    std::vector<std::uint32_t> list;
+    addressCount_ = app_.addresses.HostAddresses(hostName_, list) ? static_cast<int>(list.size()) : 0;
+    allAddresses_ = app_.addresses.AllAddresses();
+    localAddress_ = kAllAddressesText;
+    listeningAll_ = true;
+    // Every address of both families on one socket: one read path for all
+    // clients, and a client is known by one address value whichever family
+    // it came by.
+    return Listen(port, "::");
+}
+
+bool CListenSocket::Listen(int port, const std::string& bindAddress) {
     // A port number past the 16-bit range would silently become another one.
-    if (port > kMaxPort || !Create(localAddress_, static_cast<std::uint16_t>(port), true)) {
+    if (port > kMaxPort || !Create(bindAddress, static_cast<std::uint16_t>(port), true) ||
+        (listeningAll_ && !ReceiveDestinations())) {
         app_.prompts.MessageBox("Unable to Create listening port", platform::PromptIcon::Error,
                                 platform::PromptButtons::Ok);
         return false;
@@ -93,12 +119,22 @@ bool CListenSocket::StartListening() {
     return true;
 }
 
-void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_); }
+void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_, asked_); }
 
-void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to) {
+void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to,
+                               const platform::PeerAddress& from) {
     std::uint8_t packet[128];
     const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
-    if (n > 0) SendTo(packet, static_cast<int>(n), to);
+    // From the address the client asked, or it would not know the answer.
+    if (n > 0) SendFrom(packet, static_cast<int>(n), to, from);
+}
+
+std::string CListenSocket::TransferAddress(const platform::PeerAddress& asked,
+                                           const platform::PeerAddress& client) const {
+    if (!listeningAll_) return localAddress_;
+    if (!asked.IsUnspecified()) return asked.BindText();
+    // Not told: the client's family's wildcard still reaches it.
+    return client.v6 ? "::" : "0.0.0.0";
 }
 
 void CListenSocket::OnReceive(int error) {
@@ -106,6 +142,7 @@ void CListenSocket::OnReceive(int error) {
     std::memset(request_, 0, sizeof request_);
     const int n = ReceiveFrom(request_, sizeof request_, client_);
     if (n == kWouldBlock) return;
+    asked_ = LastDestination();
     // A datagram too long for a request is known only by its sender.
     requestLength_ = n == kTooLong ? 0 : n;
 
@@ -151,6 +188,7 @@ int CListenSocket::Admit() {
     // The request and its sender are copied before anything can run a
     // nested event loop and receive the next one into the same members.
     const platform::PeerAddress client = client_;
+    const platform::PeerAddress asked = asked_;
     CTftpTransfer* admitted = nullptr;
     bool threadStarted = false;
     int threadError = 0;
@@ -159,12 +197,12 @@ int CListenSocket::Admit() {
         admitted = manager->transfer.get();
         admitted->SetRequest(request_, requestLength_);
         admitted->peer = client;
-        admitted->localAddress = localAddress_;
+        admitted->localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();
         threadError = errno;
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
-        RefuseWith("Out of memory", client);
+        RefuseWith("Out of memory", client, asked);
         return 1;
     }
     CTftpTransfer& transfer = *admitted;
@@ -181,7 +219,7 @@ int CListenSocket::Admit() {
         transfer.EndUnstarted("No thread: " + std::string(std::strerror(threadError)));
     }
     // A transfer without a socket of its own is answered from this one.
-    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client);
+    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client, asked);
     return 1;
 }
 

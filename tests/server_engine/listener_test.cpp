@@ -25,8 +25,9 @@ std::string ReadRequest(const std::string& name = "a.bin") {
 
 }  // namespace
 
-TEST(ListenerStart, BindsTheChosenAddressAndLabelsIt) {
+TEST(ListenerStart, OneAddressBindsTheChosenAddressAndLabelsIt) {
     EngineHarness h;
+    h.settings.bListenAll = 0;
     ASSERT_TRUE(h.Start());
     EXPECT_EQ(h.listener->LocalAddress(), "127.0.0.1");
     EXPECT_EQ(h.listener->HostName(), "testhost");
@@ -61,8 +62,25 @@ TEST(ListenerStart, PortBeyondSixteenBitsIsRefusedNotWrapped) {
     EXPECT_EQ(h.prompts.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
 }
 
+TEST(ListenerStart, AllAddressesAsksNothingAndKeepsTheRememberedChoice) {
+    // Two addresses and no choice remembered: one address would ask.
+    EngineHarness h;
+    h.addresses = tftp::FixedAddressProvider("testhost", {"192.0.2.1", "127.0.0.1"});
+    h.settings.nDefAddress = 255;
+    ASSERT_TRUE(h.Start());
+    EXPECT_TRUE(h.prompts.MessageTexts().empty());
+    EXPECT_TRUE(h.prompts.Prompts().empty()) << "no dialog either";
+    EXPECT_EQ(h.settings.nDefAddress, 255);
+    EXPECT_EQ(h.settings.bShowMultihomed, 1);
+    EXPECT_EQ(h.listener->HostName(), "testhost");
+    EXPECT_EQ(h.listener->AddressCount(), 2);
+    EXPECT_EQ(h.listener->AllAddresses(), (std::vector<std::string>{"192.0.2.1", "127.0.0.1", "::1"}));
+    EXPECT_EQ(h.app.listenLabel, "All addresses." + h.settings.Port);
+}
+
 TEST(ListenerStart, CancelledAddressEntryFailsWithoutFurtherMessage) {
     EngineHarness h;
+    h.settings.bListenAll = 0;
     h.addresses.failLookup = true;
     platform::ScriptedPromptService::Answer cancel;
     cancel.ok = false;

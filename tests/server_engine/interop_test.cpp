@@ -395,6 +395,20 @@ TEST_F(Interop, NamesAsBootLoadersSendThemAndNamesLeavingTheFolder) {
                             c.remote.size() > 22 ? std::to_string(c.remote.size()) + "-char name" : c.remote, 512,
                             pass, ""});
     }
+    // Options after a long name are read as after a short one.
+    PeerTransfer withOptions;
+    withOptions.peer = Peer::Atftp;
+    withOptions.blockSize = 1428;
+    withOptions.askTsize = true;
+    withOptions.trace = true;
+    withOptions.remote = std::string(200, 'L');
+    withOptions.local = clientDir.File("with-options");
+    const auto traced = Run(withOptions);
+    EXPECT_EQ(OackLine(traced.run.output), "received OACK <tsize: 3000, blksize: 1428>") << traced.run.output;
+    EXPECT_TRUE(tests::ReadFile(withOptions.local) == tests::ReadFile(h->OutFile(withOptions.remote)));
+    Matrix().push_back({"atftp", "octet", "download", "200-char name, options", 1428,
+                        OackLine(traced.run.output) == "received OACK <tsize: 3000, blksize: 1428>", ""});
+
     PeerTransfer up;
     up.direction = Direction::Upload;
     up.local = clientDir.File("upload");

@@ -52,7 +52,6 @@ int OpenRegular(int folderFd, const char* name, int flags, mode_t mode = 0, stru
     return fd;
 }
 
-
 // Where an open descriptor really is, every link resolved.
 bool RealPathOf(int fd, std::string& out) {
     char link[40];

@@ -26,6 +26,8 @@ constexpr int kLastTransferNumber = 501;
 // margin on top of that for the way there and back.
 constexpr int kClientRetrySecs = 5;
 constexpr int kLingerMarginMs = 1000;
+// The largest UDP datagram there is.
+constexpr std::size_t kDatagramRoom = 65536;
 
 // Running transfers at which a new request is refused, by slider position;
 // -1: no limit. Ended transfers waiting to be reported do not count.
@@ -42,7 +44,7 @@ int ClientLimit(int nMaxClients) {
 
 }  // namespace
 
-CListenSocket::CListenSocket(ServerContext& app) : app_(app) {}
+CListenSocket::CListenSocket(ServerContext& app) : app_(app), request_(kDatagramRoom) {}
 
 CListenSocket::~CListenSocket() {
     // The threads end first; each manager then deletes its transfer.
@@ -139,11 +141,10 @@ std::string CListenSocket::TransferAddress(const platform::PeerAddress& asked,
 
 void CListenSocket::OnReceive(int error) {
     if (error != 0) return;
-    std::memset(request_, 0, sizeof request_);
-    const int n = ReceiveFrom(request_, sizeof request_, client_);
+    // Nothing is read past the datagram's length, so nothing needs zeroing.
+    const int n = ReceiveFrom(request_.data(), static_cast<int>(request_.size()), client_);
     if (n == kWouldBlock) return;
     asked_ = LastDestination();
-    // A datagram too long for a request is known only by its sender.
     requestLength_ = n == kTooLong ? 0 : n;
 
     if (app_.bServing != 1) {
@@ -161,14 +162,14 @@ void CListenSocket::OnReceive(int error) {
         return;
     }
     if (requestLength_ <= 3) return;
-    const std::uint16_t opcode = tftp::GetU16(request_);
+    const std::uint16_t opcode = tftp::GetU16(request_.data());
     if (opcode != tftp::kRrq && opcode != tftp::kWrq) return;
     // A client that heard nothing asks again: answer it from the transfer it
     // already has rather than start a second one (or refuse it for the
     // limit its own first request holds).
     for (auto& manager : transfers_) {
         CTftpTransfer* x = manager->transfer.get();
-        if (x && x->IsRepeatOf(client_, request_, requestLength_)) {
+        if (x && x->IsRepeatOf(client_, request_.data(), requestLength_)) {
             x->RepeatFirstAnswer();
             return;
         }
@@ -195,7 +196,7 @@ int CListenSocket::Admit() {
     try {
         auto manager = std::make_unique<CManager>(app_);
         admitted = manager->transfer.get();
-        admitted->SetRequest(request_, requestLength_);
+        admitted->SetRequest(request_.data(), requestLength_);
         admitted->peer = client;
         admitted->localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();

@@ -75,7 +75,9 @@ private:
     platform::PeerAddress client_;
     // The local address the last request was sent to (on all addresses).
     platform::PeerAddress asked_;
-    std::uint8_t request_[100] = {};
+    // The last datagram: room for any, so that a request longer than a
+    // request may be is known as one and answered, not dropped unread.
+    std::vector<std::uint8_t> request_;
     int requestLength_ = 0;
     std::list<std::unique_ptr<CManager>> transfers_;
     // Reported uploads kept a while after their last ACK: a client that did

@@ -4,6 +4,7 @@
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/decoration.h"
+#include "client/engine/host_lookup.h"
 #include "client/engine/transfer_messages.h"
 #include "client/halden_doc.h"
 #include "client/short_name.h"
@@ -63,7 +64,8 @@ CHaldenView::CHaldenView(CClientApp& app, QWidget* parent)
       app_(app),
       messages_([this](int message, std::int64_t wParam, std::int64_t lParam) {
           OnPostedMessage(message, wParam, lParam);
-      }) {
+      }),
+      lookup_(std::make_unique<skerry::AsyncHostLookup>()) {
     setObjectName(QStringLiteral("form%1").arg(IDD_FORM));
     localText = Text(app.localFile);
     remoteText = Text(app.remoteFile);
@@ -79,7 +81,9 @@ void CHaldenView::BuildForm() {
     auto* grid = new QGridLayout(this);
 
     grid->addWidget(new QLabel(tr("Host"), this), 0, 0);
-    host_ = Edit(this, IDC_HOST, tr("Host"), tr("The server's I.P. address, in dotted decimal (192.168.0.20)."));
+    host_ = Edit(this, IDC_HOST, tr("Host"),
+                 tr("The server: its I.P. address (192.168.0.20, 2001:db8::7 or [2001:db8::7]) or its "
+                    "host name."));
     host_->setMinimumWidth(150);
     grid->addWidget(host_, 0, 1, 1, 2);
     grid->addWidget(new QLabel(tr("Port"), this), 0, 3);
@@ -248,43 +252,94 @@ void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
 }
 
 void CHaldenView::Start(int send) {
-    // A start that is asking the user something (address, entries) runs a
-    // nested event loop: a second start meanwhile would pull its transfer
-    // object from under it.
-    if (starting_) return;
-    if (!ReplaceTransfer()) return;
-    starting_ = true;
-    if (OpenLocalPort() && ValidateInputs() == 1) {
-        CopyEntriesToTransfer(0, send);
-        if (send == 1)
-            transfer->StartSend(remoteName, localName, hostAddress, port, binary, {});
-        else
-            transfer->StartFetch(remoteName, localName, hostAddress, port, binary);
-    }
-    starting_ = false;
+    StartRequest request;
+    request.send = send;
+    LookUpThenStart(request);
 }
 
 void CHaldenView::OnSend() { Start(1); }
 void CHaldenView::OnGet() { Start(0); }
 
 void CHaldenView::SendDroppedFile(const std::string& path) {
-    if (starting_) return;
-    if (!ReplaceTransfer()) return;
-    starting_ = true;
+    if (starting_ || LookingUp() || (transfer && transfer->busy)) return;
+    StartRequest request;
+    request.send = 1;
+    request.dropped = true;
     const std::size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
+    request.folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    request.file = slash == std::string::npos ? path : path.substr(slash + 1);
 
     DoDataExchange(true);
-    localText = remoteText = Text(file);
+    localText = remoteText = Text(request.file);
     matchFiles = 1;
     DoDataExchange(false);
+    LookUpThenStart(request);
+}
 
-    if (OpenLocalPort() && ValidateInputs() == 1) {
-        transfer->sourceDir = folder;
-        CopyEntriesToTransfer(1, 1);
-        transfer->StartSend(remoteName, localName, hostAddress, port, binary, file);
+std::string CHaldenView::HostEntry() const { return Bytes(Cut(host_->text(), kHostLimit)); }
+
+void CHaldenView::LookUpThenStart(const StartRequest& request) {
+    // A start that is asking the user something (address, entries) runs a
+    // nested event loop, and one that waits for its host's addresses is on
+    // its way: a second start meanwhile would pull its transfer object from
+    // under it.
+    if (starting_ || LookingUp() || (transfer && transfer->busy)) return;
+    const std::string host = HostEntry();
+    platform::PeerAddress literal;
+    if (skerry::ClassifyHost(host, literal) != skerry::HostKind::Name || host == lookedUpHost_) {
+        StartWithHost(request);
+        return;
     }
+    app_.SetStatusText(0, "Looking up " + host + " ...");
+    lookup_->Start(host, 0, [this, request, host](std::vector<platform::PeerAddress> found) {
+        lookedUpHost_ = host;
+        lookedUp_ = std::move(found);
+        if (lookedUp_.empty()) app_.SetStatusText(0, std::string());
+        // Edited meanwhile: the text as it is now is the one to go by.
+        if (HostEntry() != host) lookedUpHost_.clear();
+        LookUpThenStart(request);
+    });
+}
+
+void CHaldenView::StartWithHost(const StartRequest& request) {
+    if (!ReplaceTransfer()) return;
+    starting_ = true;
+    platform::PeerAddress literal;
+    const std::string host = HostEntry();
+    const skerry::HostKind kind = skerry::ClassifyHost(host, literal);
+    const std::vector<platform::PeerAddress>& found =
+        kind == skerry::HostKind::Name && host == lookedUpHost_ ? lookedUp_
+                                                               : std::vector<platform::PeerAddress>{};
+    const bool anyIpv4 = std::any_of(found.begin(), found.end(),
+                                     [](const platform::PeerAddress& a) { return !a.v6; });
+    // Dotted text (or text that is no address at all) binds to the chosen
+    // local address before the entries are checked, as it always has; an
+    // IPv6 server gets its socket with the start, and a name's addresses
+    // have the local IPv4 address chosen for them if one is IPv4.
+    bool ready;
+    transfer->owner = &messages_;
+    if (kind == skerry::HostKind::Literal && literal.v6) {
+        ready = true;
+    } else if (kind == skerry::HostKind::Name && !found.empty()) {
+        ready = !anyIpv4 || transfer->ChooseLocalAddress() == 1;
+        if (!ready) transfer.reset();
+    } else if (kind == skerry::HostKind::Name) {
+        ready = true;  // the entries check tells the user
+    } else {
+        ready = OpenLocalPort();
+    }
+    if (ready && ValidateInputs() == 1) {
+        if (request.dropped) transfer->sourceDir = request.folder;
+        CopyEntriesToTransfer(request.dropped ? 1 : 0, request.send);
+        if (request.send == 1)
+            transfer->StartSend(remoteName, localName, servers, port, binary,
+                                request.dropped ? request.file : std::string());
+        else
+            transfer->StartFetch(remoteName, localName, servers, port, binary);
+    }
+    // A name is looked up afresh for every start.
+    lookedUpHost_.clear();
+    lookedUp_.clear();
     starting_ = false;
 }
 
@@ -309,8 +364,14 @@ int CHaldenView::ValidateInputs() {
     }
 
     hostAddress = Bytes(Cut(hostText, kHostLimit));
-    const std::uint32_t address = platform::InetAddr(hostAddress);
-    if (address == platform::kInaddrNone || address == 0) {
+    // A literal as it stands; a name only as the start looked it up.
+    servers = skerry::HostCandidates(hostAddress, 0, [this](const std::string& name,
+                                                          std::vector<platform::PeerAddress>& found) {
+        if (name != lookedUpHost_ || lookedUp_.empty()) return false;
+        found = lookedUp_;
+        return true;
+    });
+    if (servers.empty()) {
         Warn("Illegal I.P. for Host Address\nPlease be more diligent  :)");
         return 0;
     }
@@ -371,6 +432,12 @@ void CHaldenView::OnMatchFiles() {
 // ---- abort ------------------------------------------------------------------
 
 void CHaldenView::OnAbort() {
+    if (LookingUp()) {
+        // Nothing has gone to any server yet: the start just ends.
+        lookup_->Cancel();
+        app_.SetStatusText(0, kAbortedText);
+        return;
+    }
     if (!transfer || !transfer->busy) return;
     transfer->Abort(tftp::kErrTransferAborted);
     // The bar stays where it was; the status line tells how far it got.
@@ -378,7 +445,9 @@ void CHaldenView::OnAbort() {
     app_.SetStatusText(0, moved ? transfer->statusText + " - Aborted" : std::string(kAbortedText));
 }
 
-bool CHaldenView::OnUpdateAbort() const { return transfer && transfer->busy; }
+bool CHaldenView::LookingUp() const { return lookup_->Running(); }
+
+bool CHaldenView::OnUpdateAbort() const { return LookingUp() || (transfer && transfer->busy); }
 
 // ---- messages from the transfer -----------------------------------------------
 

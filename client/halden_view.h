@@ -14,6 +14,11 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
+
+namespace skerry {
+class AsyncHostLookup;
+}
 
 class CClientApp;
 class QCheckBox;
@@ -26,7 +31,9 @@ class CHaldenView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kNameLimit = 500;  // local and remote names
-    static constexpr int kHostLimit = 39;
+    // A bracketed IPv6 literal with its zone, or a host name of 253
+    // characters with its closing dot.
+    static constexpr int kHostLimit = 255;
     static constexpr int kMinBlock = 64;
     static constexpr int kMaxBlock = 65420;
 
@@ -41,15 +48,21 @@ public:
     void OnGet();
     // File > Send... and files dropped on the window: path is a full path.
     void SendDroppedFile(const std::string& path);
-    // 1 when a transfer may start.
+    // 1 when a transfer may start. The host is a literal address, or a name
+    // the start has looked up (see Start); a name not looked up counts as one
+    // that does not resolve.
     int ValidateInputs();
 
     void OnChangeLocalFile();
     void OnChangeRemoteFile();
     void OnMatchFiles();
     void OnAbort();
-    // Whether File > Abort is enabled.
+    // Whether File > Abort is enabled: while a transfer runs or its host is
+    // being looked up.
     bool OnUpdateAbort() const;
+    // A start is waiting for its host name to be looked up.
+    bool LookingUp() const;
+    skerry::AsyncHostLookup& HostLookup() { return *lookup_; }
 
     long OnTransferProgress(std::int64_t wParam, std::int64_t lParam);
     long OnTransferBlockSize(std::int64_t wParam, std::int64_t lParam);
@@ -72,16 +85,30 @@ public:
     QString localText, remoteText, hostText, portText, timeoutText;
     QProgressBar* progress = nullptr;
     int offerTimeout = 0;
+    // The server's addresses for the host text, in the order to try them.
+    std::vector<platform::PeerAddress> servers;
     // Bytes the full bar stands for; set at each start.
     std::int64_t progressTotal = 1;
 
 private:
+    // What a start sends or fetches, kept while its host is looked up.
+    struct StartRequest {
+        int send = 0;
+        bool dropped = false;  // a dropped or chosen file: folder + file
+        std::string folder, file;
+    };
+
     void BuildForm();
     // Steps 1 to 3 of every start: false while a transfer runs.
     bool ReplaceTransfer();
     // Chooses the local address and binds; false ends the start.
     bool OpenLocalPort();
     void Start(int send);
+    // A host name is looked up first, off the window's thread; a literal
+    // goes on at once.
+    void LookUpThenStart(const StartRequest& request);
+    void StartWithHost(const StartRequest& request);
+    std::string HostEntry() const;
     void CopyEntriesToTransfer(int useSourceDir, int send);
     void Warn(const char* text);
     void OnPostedMessage(int message, std::int64_t wParam, std::int64_t lParam);
@@ -103,4 +130,10 @@ private:
     QCheckBox* binary_ = nullptr;
     QCheckBox* matchFiles_ = nullptr;
     QPushButton* abort_ = nullptr;
+
+    // The last name looked up and what it gave.
+    std::string lookedUpHost_;
+    std::vector<platform::PeerAddress> lookedUp_;
+    // Last, so that it is cancelled before anything it calls back to goes.
+    std::unique_ptr<skerry::AsyncHostLookup> lookup_;
 };

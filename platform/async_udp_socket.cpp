@@ -4,6 +4,7 @@
 #include <QTimer>
 
 #include <arpa/inet.h>
+#include <linux/errqueue.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -313,6 +314,59 @@ bool AsyncUdpSocket::ReceiveDestinations() {
     return ok;
 }
 
+bool AsyncUdpSocket::ReportUnreachable(bool on) {
+    if (fd_ < 0) return false;
+    const int value = on ? 1 : 0;
+    bool ok;
+    if (family_ == AF_INET6) {
+        ok = ::setsockopt(fd_, IPPROTO_IPV6, IPV6_RECVERR, &value, sizeof value) == 0;
+        // Also for IPv4 peers of a socket of both families (may be refused on
+        // an IPv6-only one, which needs none).
+        ::setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &value, sizeof value);
+    } else {
+        ok = ::setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &value, sizeof value) == 0;
+    }
+    if (!ok) {
+        lastError_ = errno;
+        return false;
+    }
+    reportUnreachable_ = on;
+    if (!on) DrainErrorReports();
+    return true;
+}
+
+int AsyncUdpSocket::DrainErrorReports() {
+    int first = 0;
+    // Bounded: the queue holds what the system had learnt when we looked.
+    for (int i = 0; i < kBatch; ++i) {
+        char byte;
+        iovec iov{&byte, 1};
+        sockaddr_in6 offender{};
+        alignas(cmsghdr) char control[256];
+        msghdr h{};
+        h.msg_name = &offender;
+        h.msg_namelen = sizeof offender;
+        h.msg_iov = &iov;
+        h.msg_iovlen = 1;
+        h.msg_control = control;
+        h.msg_controllen = sizeof control;
+        ssize_t n;
+        do {
+            n = ::recvmsg(fd_, &h, MSG_ERRQUEUE | MSG_DONTWAIT);
+        } while (n < 0 && errno == EINTR);
+        if (n < 0) break;
+        for (cmsghdr* c = CMSG_FIRSTHDR(&h); c && first == 0; c = CMSG_NXTHDR(&h, c)) {
+            const bool report = (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_RECVERR) ||
+                                (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_RECVERR);
+            if (!report || c->cmsg_len < CMSG_LEN(sizeof(sock_extended_err))) continue;
+            sock_extended_err e{};
+            std::memcpy(&e, CMSG_DATA(c), sizeof e);
+            first = static_cast<int>(e.ee_errno);
+        }
+    }
+    return first;
+}
+
 bool AsyncUdpSocket::AsyncSelect() {
     if (fd_ < 0) return false;
     if (!notifier_) {
@@ -340,6 +394,7 @@ void AsyncUdpSocket::Close() {
         fd_ = -1;
     }
     destinations_ = false;
+    reportUnreachable_ = false;
     lastDestination_ = PeerAddress{};
 }
 
@@ -399,6 +454,11 @@ int AsyncUdpSocket::ReceiveFrom(void* buffer, int len, PeerAddress& from) {
     if (!queue_) queue_ = std::make_unique<ReceiveQueue>();
     const int n = queue_->Fill(fd_, buffer, len, from, lastError_, readInBatches_,
                                destinations_ ? &lastDestination_ : nullptr);
+    if (n == kWouldBlock && reportUnreachable_) {
+        // The receive itself may have reported the error (or a send took
+        // it); the reports wait in the error queue either way.
+        if (const int reported = DrainErrorReports(); reported != 0) lastError_ = reported;
+    }
     if (dispatchDepth_ == 0 && HoldsQueued()) AnnounceQueued();
     return n;
 }
@@ -546,6 +606,29 @@ PeerAddress AsyncUdpSocket::LocalName() const {
     socklen_t len = sizeof sa;
     if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return {};
     return FromSockaddr(sa);
+}
+
+bool SourceAddressFor(const PeerAddress& to, PeerAddress& source) {
+    const int family = to.v6 ? AF_INET6 : AF_INET;
+    const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    PeerAddress probe = to;
+    if (probe.port == 0) probe.port = 9;  // connect wants some port
+    sockaddr_in6 sa{};
+    const socklen_t length = ToSockaddr(probe, family, sa);
+    // Connecting a datagram socket only picks the route and the source.
+    bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&sa), length) == 0;
+    if (ok) {
+        sockaddr_in6 local{};
+        socklen_t localLength = sizeof local;
+        ok = ::getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localLength) == 0;
+        if (ok) {
+            source = FromSockaddr(local);
+            source.port = 0;
+        }
+    }
+    ::close(fd);
+    return ok;
 }
 
 }  // namespace platform

@@ -54,6 +54,13 @@ public:
     // The local address the datagram last received was sent to (port 0);
     // unspecified when not known.
     const PeerAddress& LastDestination() const { return lastDestination_; }
+    // While on, the errors the system learns of for datagrams this socket
+    // sent (ICMP port, host or network unreachable) are reported: a receive
+    // that finds nothing then returns kWouldBlock with LastError
+    // ECONNREFUSED, EHOSTUNREACH or ENETUNREACH, and takes the reports off the
+    // socket, so that they do not keep it readable. Off (the default), such
+    // errors go unnoticed. Switching off drops what is pending.
+    bool ReportUnreachable(bool on);
     // Starts (or restarts) read notifications. False when there is no socket.
     bool AsyncSelect();
     void Close();
@@ -108,6 +115,9 @@ private:
     class ReceiveQueue;
 
     bool Open(int family, bool allFamilies);
+    // Takes the pending error reports off the socket: the errno of the
+    // first, or 0.
+    int DrainErrorReports();
     void Dispatch();
     bool HoldsQueued() const;
     // Announces held datagrams from the event loop: the system no longer
@@ -118,6 +128,7 @@ private:
     int lastError_ = 0;
     int family_ = 0;
     bool destinations_ = false;
+    bool reportUnreachable_ = false;
     PeerAddress lastDestination_;
     bool receiveTried_ = false;
     bool readInBatches_ = true;
@@ -127,5 +138,9 @@ private:
     std::unique_ptr<QTimer> queuedTimer_;
     std::unique_ptr<ReceiveQueue> queue_;
 };
+
+// The local address the system would send from to reach to (no datagram
+// is sent); false when there is no route.
+bool SourceAddressFor(const PeerAddress& to, PeerAddress& source);
 
 }  // namespace platform

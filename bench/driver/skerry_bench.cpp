@@ -7,18 +7,22 @@
 //  - --window: the real program, CClientApp with its window, form and view,
 //    its entries filled in and its Get or Send button clicked.
 //
-//   bench_skerry --host A.B.C.D --port P --blksize B (--get|--put) REMOTE
+//   bench_skerry --host HOST --port P --blksize B (--get|--put) REMOTE
 //                --local PATH [--timeout SECONDS] [--deadline SECONDS] [--window]
 //                [--windowsize BLOCKS]
 //
 // --windowsize above 1 asks the server for that many blocks per ACK (the
 // windowsize option); the engine falls back to lock-step when the server's
 // answer lacks it. Prints "elapsed SECONDS" (from the start to the moment the
-// transfer ended), "bytes N", the block and window sizes in use at the end
-// and the last status text; exit status 0 when it completed.
+// transfer ended), "bytes N", the block and window sizes in use at the end,
+// the last status text, the server's address that answered and the local
+// address; exit status 0 when it completed. HOST is what the Host field
+// takes: dotted IPv4, an IPv6 literal (brackets or none) or a name, whose
+// addresses are tried in turn.
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/engine/client_context.h"
+#include "client/engine/host_candidates.h"
 #include "client/engine/transfer_messages.h"
 #include "client/engine/transfer_socket.h"
 #include "client/halden_view.h"
@@ -139,6 +143,9 @@ int Report(const Options& o, BenchApplication& app, const CTransferSocket& t, co
     std::printf("elapsed %.6f\nbytes %lld\nblocksize %d\nwindowsize %d\nstatus %s\n", seconds,
                 static_cast<long long>(o.put ? t.bytesSent : t.bytesReceived), t.blockSize, t.Window(),
                 status.c_str());
+    // Who answered (the server's transfer port) and the local address in use.
+    std::printf("server %s port %u\nlocal %s\n", t.server.AddressText().c_str(), t.server.port,
+                t.localAddress.c_str());
     PrintPrompts(prompts, stdout);
     return done ? 0 : 1;
 }
@@ -175,14 +182,19 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     idle.Start();
     QTimer::singleShot(o.deadlineSecs * 1000, [&] { transfer.Abort(-1); });
 
+    const std::vector<platform::PeerAddress> servers = skerry::HostCandidates(o.host, 0);
+    if (servers.empty()) {
+        std::fprintf(stderr, "bench_skerry: %s is no address and does not resolve\n", o.host.c_str());
+        return 1;
+    }
     const Clock::time_point start = Clock::now();
     int started;
     if (o.put) {
         transfer.useSourceDir = 1;
         transfer.sourceDir = folder;
-        started = transfer.StartSend(o.remote, fileName, o.host, o.port, 1, fileName);
+        started = transfer.StartSend(o.remote, fileName, servers, o.port, 1, fileName);
     } else {
-        started = transfer.StartFetch(o.remote, fileName, o.host, o.port, 1);
+        started = transfer.StartFetch(o.remote, fileName, servers, o.port, 1);
     }
     if (started != 1) {
         PrintPrompts(prompts, stderr);

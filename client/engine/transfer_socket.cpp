@@ -5,11 +5,14 @@
 #include "common/tftp_packet.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <limits>
 #include <new>
+
+#include <sys/socket.h>
 
 namespace {
 
@@ -33,6 +36,12 @@ std::uint16_t WirePort(int port) { return static_cast<std::uint16_t>(port & 0xFF
 
 std::string_view ModeOf(int binary) { return binary == 1 ? "octet" : "netascii"; }
 
+// What the system reports of an address that cannot be reached.
+bool Unreachable(int error) {
+    return error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH ||
+           error == EHOSTDOWN;
+}
+
 }  // namespace
 
 CTransferSocket::CTransferSocket(ClientContext& app) : app_(app) {
@@ -46,11 +55,17 @@ CTransferSocket::~CTransferSocket() {
 
 // ---- start ------------------------------------------------------------------
 
-int CTransferSocket::OpenLocalPort() {
+int CTransferSocket::ChooseLocalAddress() {
     tftp::LocalAddressChoice choice;
     if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts, app_.settings.defaultIp, choice))
         return 0;
-    localAddress = choice.address;
+    chosenLocal_ = choice.address;
+    return 1;
+}
+
+int CTransferSocket::OpenLocalPort() {
+    if (!ChooseLocalAddress()) return 0;
+    localAddress = chosenLocal_;
     Post(WM_TRANSFER_ADDRESS, 0, 0);
     if (!Create(localAddress, 0, false)) {
         Message("Unable to Create port");
@@ -63,34 +78,131 @@ int CTransferSocket::OpenLocalPort() {
     return 1;
 }
 
-void CTransferSocket::Begin(const std::string& hostAddress, int port) {
+bool CTransferSocket::SocketFor(const platform::PeerAddress& to, bool fresh) {
+    if (!fresh && IsOpen() && Family() == (to.v6 ? AF_INET6 : AF_INET)) return true;
+    Close();
+    std::string bindTo;
+    if (to.v6) {
+        // The local-address choice is IPv4's; IPv6 sends from the wildcard,
+        // and the caption names the address the system sends from.
+        bindTo = "::";
+        platform::PeerAddress source;
+        localAddress = platform::SourceAddressFor(to, source) ? source.AddressText() : bindTo;
+    } else {
+        if (chosenLocal_.empty() && !ChooseLocalAddress()) return false;
+        bindTo = localAddress = chosenLocal_;
+    }
+    Post(WM_TRANSFER_ADDRESS, 0, 0);
+    if (!Create(bindTo, 0, false)) {
+        Message("Unable to Create port");
+        return false;
+    }
+    if (!AsyncSelect()) {
+        Message("Unable to Select local port mode");
+        return false;
+    }
+    return true;
+}
+
+bool CTransferSocket::TakeServers(const std::vector<platform::PeerAddress>& servers, int port) {
+    candidates_ = servers;
+    // No address at all goes nowhere, as an unreadable address text always has.
+    if (candidates_.empty()) candidates_.push_back(platform::PeerAddress{platform::kInaddrNone, 0});
+    for (platform::PeerAddress& a : candidates_) a.port = WirePort(port);
+    candidate_ = 0;
+    if (!SocketFor(candidates_[0], false)) return false;
+    // Only while there is another address to turn to.
+    if (HasNextAddress()) ReportUnreachable(true);
+    return true;
+}
+
+void CTransferSocket::Begin() {
     lastActivity = app_.clock.Now();
     busy = 1;
     blockCounter = 1;
     exchanging_ = false;
+    answered_ = false;
     window_ = 1;  // until the server's OACK agrees to more
     ReadInBatches(false);
     retransmissions_ = 0;
     lingerUntilMs_ = 0;
     requestTimer_ = tftp::RetransmitTimer{};
-    requestTo_ = server = platform::PeerAddress{platform::InetAddr(hostAddress), WirePort(port)};
+    requestTo_ = server = candidates_[candidate_];
     // Until the first reply, the request's host and port are the peer.
     serverKnown = false;
+}
+
+bool CTransferSocket::SendFirstRequest() {
+    for (;;) {
+        const int length = static_cast<int>(request_.size());
+        if (SendTo(request_.data(), length, server) == length) {
+            requestTimer_.Sent(app_.clock.NowMs(), false);
+            return true;
+        }
+        if (!TryNextAddress()) return false;
+    }
+}
+
+bool CTransferSocket::TryNextAddress() {
+    if (!HasNextAddress()) return false;
+    ++candidate_;
+    const platform::PeerAddress next = candidates_[candidate_];
+    // A fresh socket: a fresh transfer ID for a fresh request, and whatever
+    // the system still reports about the last address stays with the old one.
+    if (!SocketFor(next, true) || !ResizeBuffers(sending)) return false;
+    if (HasNextAddress()) ReportUnreachable(true);
+    ReadInBatches(false);
+    requestTo_ = server = next;
+    serverKnown = false;
+    answered_ = false;
+    requestTimer_ = tftp::RetransmitTimer{};
+    lastActivity = app_.clock.Now();
+    return true;
+}
+
+void CTransferSocket::GiveUpOnAddress() {
+    if (TryNextAddress() && SendFirstRequest()) return;
+    // No address left that the request could reach.
+    const int error = LastError();
+    busy = 0;
+    CloseFile();
+    Message(sending == 1 ? Format("Error sending to host : %d", error)
+                         : Format("Client : Error sending to host : %d", error));
+}
+
+platform::PeerAddress CTransferSocket::LiteralServer(const std::string& hostAddress) {
+    // Dotted text goes as inet_addr reads it, as it always has.
+    platform::PeerAddress to{platform::InetAddr(hostAddress), 0};
+    if (hostAddress.find(':') != std::string::npos) platform::ParseAddress(hostAddress, to);
+    return to;
 }
 
 int CTransferSocket::StartSend(const std::string& remoteName, const std::string& localName,
                                const std::string& hostAddress, int port, int binary,
                                const std::string& fileName) {
+    return StartSend(remoteName, localName, std::vector{LiteralServer(hostAddress)}, port, binary,
+                     fileName);
+}
+
+int CTransferSocket::StartFetch(const std::string& remoteName, const std::string& localName,
+                                const std::string& hostAddress, int port, int binary) {
+    return StartFetch(remoteName, localName, std::vector{LiteralServer(hostAddress)}, port, binary);
+}
+
+int CTransferSocket::StartSend(const std::string& remoteName, const std::string& localName,
+                               const std::vector<platform::PeerAddress>& servers, int port,
+                               int binary, const std::string& fileName) {
     if (busy == 1) return 0;
     optionsRefused_ = false;
     emptyPending_ = false;
+    if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
-    Begin(hostAddress, port);
+    Begin();
     lastBlockSent = 0;
     bytesSent = 0;
 
     std::string path = useSourceDir == 1 ? sourceDir : app_.settings.outboundPath;
-    const std::size_t length = BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
+    BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
     path += useSourceDir == 1 ? fileName : localName;
     if (!reader_.Open(path, binary != 1)) {
         busy = 0;
@@ -101,10 +213,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     Status("Offering file to server ...");
     Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
 
-    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length)) {
-        requestTimer_.Sent(app_.clock.NowMs(), false);
-        return 1;
-    }
+    if (SendFirstRequest()) return 1;
     busy = 0;
     CloseFile();  // a failed start keeps no file open
     Message(Format("Error sending to host : %d", LastError()));
@@ -112,12 +221,14 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
 }
 
 int CTransferSocket::StartFetch(const std::string& remoteName, const std::string& localName,
-                                const std::string& hostAddress, int port, int binary) {
+                                const std::vector<platform::PeerAddress>& servers, int port,
+                                int binary) {
     if (busy == 1) return 0;
     optionsRefused_ = false;
     std::string path = app_.settings.inboundPath;
+    if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(0)) return 0;
-    const std::size_t length = BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
+    BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;
     // Asked before the transfer begins: nothing runs out while the user thinks.
     if (!app_.settings.overwrite) {
@@ -131,7 +242,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
             if (answer != platform::kIdYes) return 0;
         }
     }
-    Begin(hostAddress, port);
+    Begin();
     bytesReceived = 0;
     blocksReceived = 0;
     total = 0;
@@ -144,10 +255,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     }
     emptyPending_ = true;
     Status("Requesting file from server ...");
-    if (SendTo(request_.data(), static_cast<int>(length), server) == static_cast<int>(length)) {
-        requestTimer_.Sent(app_.clock.NowMs(), false);
-        return 1;
-    }
+    if (SendFirstRequest()) return 1;
     busy = 0;
     CloseFile();
     Message(Format("Client : Error sending to host : %d", LastError()));
@@ -259,7 +367,11 @@ void CTransferSocket::OnReceive(int error) {
     platform::PeerAddress from;
     const int capacity = tftp::ReadCapacity(blockSize);
     const int n = ReceiveFrom(buffer.data(), capacity, from);
-    if (n == kWouldBlock) return;
+    if (n == kWouldBlock) {
+        // An address that says it cannot be reached gives way to the next.
+        if (!answered_ && HasNextAddress() && Unreachable(LastError())) GiveUpOnAddress();
+        return;
+    }
     if (!FromTransferPeer(from)) {
         RejectStranger(from, n == kTooLong ? capacity : n);
         return;
@@ -268,6 +380,11 @@ void CTransferSocket::OnReceive(int error) {
     lastLength = n == kTooLong ? 0 : n;
     if (lastLength <= 3) return;
     const std::uint16_t opcode = tftp::GetU16(buffer.data());
+    if (!answered_) {
+        // This address it is: the others are not needed, nor word of them.
+        answered_ = true;
+        if (HasNextAddress()) ReportUnreachable(false);
+    }
     if (!serverKnown) {
         server = from;  // the server's transfer port, learnt from its first reply
         serverKnown = true;
@@ -552,12 +669,24 @@ void CTransferSocket::Abort(int code) {
 void CTransferSocket::CheckTimeout() {
     // Nothing runs out while the user is being asked something.
     if (busy != 1 || prompting_) return;
+    const std::int64_t nowMs = app_.clock.NowMs();
+    // A silent address gives way to the next after its share of resends, or
+    // at the time-out; only the last address times the transfer out.
+    const bool silent = !answered_ && HasNextAddress();
+    if (silent && requestTimer_.Due(nowMs) &&
+        requestTimer_.Resends() >= kRequestResendsPerAddress) {
+        GiveUpOnAddress();
+        return;
+    }
     if (app_.clock.Now() - lastActivity > static_cast<std::int64_t>(timeoutSecs)) {
+        if (silent) {
+            GiveUpOnAddress();
+            return;
+        }
         Status("Timed out");
         Abort(-1);
         return;
     }
-    const std::int64_t nowMs = app_.clock.NowMs();
     bool resent = false;
     if (!exchanging_) {
         // No usable answer yet: the request itself may have been lost.

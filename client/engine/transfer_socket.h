@@ -35,19 +35,38 @@ public:
     // file is closed.
     ~CTransferSocket() override;
 
-    // Chooses the local address (asking the user where needed), tells the
-    // owner, and binds a UDP socket on a port of the system's choice. 0 on
+    // Chooses the local IPv4 address (asking the user where needed), tells
+    // the owner, and binds a UDP socket on a port of the system's choice. 0 on
     // failure, which has been shown.
     int OpenLocalPort();
+    // Only the choice of the local IPv4 address, for a start whose first
+    // server address may be IPv6: the socket comes with the start. 0 on
+    // failure, which has been shown.
+    int ChooseLocalAddress();
 
     // 1 when the request went out. fileName is the file of a dropped or
     // chosen path (read from sourceDir when useSourceDir is 1); empty for the
-    // Send button.
+    // Send button. hostAddress is a literal address.
     int StartSend(const std::string& remoteName, const std::string& localName,
                   const std::string& hostAddress, int port, int binary,
                   const std::string& fileName);
     int StartFetch(const std::string& remoteName, const std::string& localName,
                    const std::string& hostAddress, int port, int binary);
+    // The same against the server's addresses in order (skerry::HostCandidates):
+    // while none has answered, an address that reports itself unreachable, or
+    // stays silent through its request and kRequestResendsPerAddress resends,
+    // gives way to the next, which gets the request afresh from a fresh
+    // socket. The last address is asked until the time-out, as a single one
+    // always is. IPv4 addresses are sent to from the chosen local address,
+    // IPv6 ones from the family's wildcard.
+    int StartSend(const std::string& remoteName, const std::string& localName,
+                  const std::vector<platform::PeerAddress>& servers, int port, int binary,
+                  const std::string& fileName);
+    int StartFetch(const std::string& remoteName, const std::string& localName,
+                   const std::vector<platform::PeerAddress>& servers, int port, int binary);
+
+    // Resends of the request an address gets before the next one is tried.
+    static constexpr int kRequestResendsPerAddress = 1;
 
     // Ends the transfer; code -1 sends nothing, any other code sends the ERROR
     // with that code and its text.
@@ -91,6 +110,8 @@ public:
     int Retransmissions() const { return retransmissions_; }
     // Blocks per ACK in use: what the server agreed to, else 1.
     int Window() const { return window_; }
+    // The server address the request goes to now (index into the start's list).
+    std::size_t AddressTried() const { return candidate_; }
 
     // How much of a socket buffer the system grants, from the size it reports
     // back (Linux reports double what it grants).
@@ -104,7 +125,24 @@ protected:
 
 private:
     // The state every start shares: busy, block 1, the request's peer.
-    void Begin(const std::string& hostAddress, int port);
+    void Begin();
+    // Takes the start's server addresses; false (shown) when there are none
+    // or no socket can be had for the first.
+    bool TakeServers(const std::vector<platform::PeerAddress>& servers, int port);
+    // A socket of the family of to (the one there is when it fits, unless
+    // fresh); false when none can be had, which has been shown.
+    bool SocketFor(const platform::PeerAddress& to, bool fresh);
+    // The request goes to the current address, and on to the next ones while
+    // sending fails; false when it reached none.
+    bool SendFirstRequest();
+    // Gives up on the current address for the next; false when there is none
+    // (or no socket for it).
+    bool TryNextAddress();
+    // The current address has failed: the next one is asked, or the
+    // transfer ends when the request reaches none.
+    void GiveUpOnAddress();
+    static platform::PeerAddress LiteralServer(const std::string& hostAddress);
+    bool HasNextAddress() const { return candidate_ + 1 < candidates_.size(); }
     std::size_t BuildRequest(std::uint16_t opcode, const std::string& remoteName,
                              std::string_view mode);
     int ResizeBuffers(int sendBuffer);
@@ -133,6 +171,9 @@ private:
     ClientContext& app_;
     bool prompting_ = false;  // a message box is open
     std::vector<std::uint8_t> request_;
+    std::vector<platform::PeerAddress> candidates_;  // the server's addresses, in order
+    std::size_t candidate_ = 0;                      // the one being asked
+    std::string chosenLocal_;                        // the local IPv4 address chosen
     std::uint16_t requestOpcode_ = 0;
     std::string remoteName_;
     std::string mode_;
@@ -146,6 +187,7 @@ private:
     tftp::TransferSender sender_{reader_, *this};
     tftp::TransferReceiver receiver_{writer_, *this};
     bool exchanging_ = false;  // the sender or receiver has begun
+    bool answered_ = false;    // the address asked now has replied
     int window_ = 1;           // blocks per ACK agreed with the server
     int askedWindow_ = 1;      // windowSize, or the part of it the receive buffer holds
     std::vector<platform::DatagramView> batch_;

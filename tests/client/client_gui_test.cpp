@@ -5,6 +5,7 @@
 #include "client/block_size_dlg.h"
 #include "client/client_app.h"
 #include "client/client_ids.h"
+#include "client/engine/host_lookup.h"
 #include "client/engine/transfer_messages.h"
 #include "client/halden_doc.h"
 #include "client/halden_view.h"
@@ -43,6 +44,7 @@
 #include <QSpinBox>
 #include <QtMath>
 #include <QUrl>
+#include <QElapsedTimer>
 #include <QWhatsThis>
 
 #include <gtest/gtest.h>
@@ -50,7 +52,9 @@
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 using namespace skerry;
 using platform::FindControl;
@@ -351,17 +355,22 @@ TEST_F(SkerryGui, HostsMustBeAddressesOtherThanZeroAndAllOnes) {
     EXPECT_EQ(view->hostAddress, "192.168.0.20");
 }
 
-TEST_F(SkerryGui, AHostTextIsCutToThirtyNineCharacters) {
+TEST_F(SkerryGui, AHostTextIsCutToTwoHundredFiftyFiveCharacters) {
     Start();
     Type(IDC_LOCAL_FILE, "a.txt");
-    // The first 39 characters are an address (1.2.3.4 with its last part in
-    // octal); the 40th would spoil it.
-    const QString host = "1.2.3." + QString(32, '0') + "4x";
-    ASSERT_EQ(host.size(), 40);
+    // The first 255 characters are an address (1.2.3.4 with its last part in
+    // octal); the 256th would spoil it.
+    const QString host = "1.2.3." + QString(248, '0') + "4x";
+    ASSERT_EQ(host.size(), 256);
     Type(IDC_HOST, host);
     EXPECT_EQ(view->ValidateInputs(), 1);
-    EXPECT_EQ(view->hostAddress, host.left(39).toStdString());
+    EXPECT_EQ(view->hostAddress, host.left(255).toStdString());
     EXPECT_TRUE(prompts.MessageTexts().empty());
+    // Room for the longest IPv6 literal with brackets and a zone.
+    const QString longest = "[ffff:ffff:ffff:ffff:ffff:ffff:255.255.255.254%lo]";
+    Type(IDC_HOST, longest);
+    EXPECT_EQ(view->ValidateInputs(), 1);
+    EXPECT_EQ(view->hostAddress, longest.toStdString());
 }
 
 TEST_F(SkerryGui, PortsAreReadAsLeadingDigitsWithSixtyNineForNone) {
@@ -1068,6 +1077,109 @@ TEST_F(SkerryGui, ABlockSizeTheSocketLowersIsShownInTheComboBox) {
     Start();
     view->OnTransferBlockSize(0, 980);
     EXPECT_EQ(Control<QComboBox>(IDC_BLOCK_SIZE)->currentText(), "980");
+}
+
+
+// ---- host names and IPv6 ------------------------------------------------------------
+
+TEST_F(SkerryGui, AnIpv6AddressOrAHostNameInTheHostFieldFetchesFromThatServer) {
+    FakePeer server6("::1"), port6("::1");
+    ASSERT_NE(server6.Port(), 0) << "no IPv6 loopback here";
+    Start();
+    app->inboundPath = dir.Path() + "/";
+    app->overwrite = 1;
+    struct Case { const char* host; bool v6; const char* caption; };
+    for (const Case& c : {Case{"::1", true, "::1 - Halden"}, Case{"[::1]", true, "::1 - Halden"},
+                          Case{"localhost", false, "127.0.0.1 - Halden"}}) {
+        SCOPED_TRACE(c.host);
+        FakePeer& to = c.v6 ? server6 : server;
+        FakePeer& from = c.v6 ? port6 : port;
+        Type(IDC_HOST, c.host);
+        Type(IDC_PORT, QString::number(to.Port()));
+        Type(IDC_LOCAL_FILE, "got.bin");
+        Type(IDC_REMOTE_FILE, "got.bin");
+        Click(IDC_GET);
+        Bytes p;
+        platform::PeerAddress client;
+        ASSERT_TRUE(to.Receive(p, client, 5000));
+        EXPECT_EQ(tests::ParseSentRequest(p).name, "got.bin");
+        EXPECT_EQ(client.v6, c.v6);
+        const std::string body = tests::PatternBytes(100) + c.host;
+        from.Send(tests::Data(1, body), client);
+        ASSERT_TRUE(from.Receive(p));
+        EXPECT_EQ(p, tests::Ack(1));
+        EXPECT_TRUE(Shows(QString("Received %1 bytes (1 blocks) - Done").arg(body.size())))
+            << Status().toStdString();
+        EXPECT_EQ(tests::ReadFile(dir.File("got.bin")), body);
+        EXPECT_TRUE(tests::RunUntil([&] { return frame->windowTitle() == c.caption; }))
+            << frame->windowTitle().toStdString();
+        EXPECT_EQ(Profile(), std::string("[Startup]\nHost=") + c.host + "\nLocal=got.bin\nRemote=got.bin\n")
+            << "the host is kept as it was typed";
+    }
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(SkerryGui, ANameThatDoesNotResolveIsAnIllegalHostAndNothingIsSaved) {
+    Start();
+    Aim("a.txt", "a.txt");
+    Type(IDC_HOST, "nonexistent.invalid");
+    Click(IDC_GET);
+    ASSERT_TRUE(tests::RunUntil([&] { return !prompts.MessageTexts().empty(); }, 10000));
+    EXPECT_EQ(prompts.MessageTexts(),
+              std::vector<std::string>{"Illegal I.P. for Host Address\nPlease be more diligent  :)"});
+    EXPECT_FALSE(view->LookingUp());
+    EXPECT_FALSE(view->OnUpdateAbort());
+    EXPECT_EQ(Profile(), "");
+    EXPECT_TRUE(server.Silent(100));
+}
+
+TEST_F(SkerryGui, TheWindowKeepsGoingWhileANameIsLookedUpAndAbortOrClosingEndsTheStart) {
+    // A resolver that takes its time; it captures nothing of the test, as
+    // it may outlive it.
+    const skerry::NameLookup slow = [](const std::string& name, std::vector<platform::PeerAddress>& found) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        platform::PeerAddress a;
+        platform::ParseAddress("127.0.0.1", a);
+        found = {a};
+        return name == "slow.lab";
+    };
+    Put(dir.File("a.txt"), "x");
+    Start();
+    app->outboundPath = dir.Path() + "/";
+    app->inboundPath = dir.Path() + "/";
+    app->overwrite = 1;
+    view->HostLookup().UseLookup(slow);
+    Aim("a.txt", "a.txt");
+    Type(IDC_HOST, "slow.lab");
+    QElapsedTimer clicked;
+    clicked.start();
+    Click(IDC_GET);
+    EXPECT_LT(clicked.elapsed(), 200) << "the click does not wait for the resolver";
+    EXPECT_TRUE(view->LookingUp());
+    EXPECT_TRUE(view->OnUpdateAbort());
+    EXPECT_TRUE(Shows("Looking up slow.lab ..."));
+    Click(IDC_SEND);  // a second start meanwhile is ignored
+    Click(ID_TRANSFER_ABORT);
+    EXPECT_FALSE(view->LookingUp());
+    EXPECT_TRUE(Shows("Transfer Aborted"));
+    EXPECT_TRUE(server.Silent(700)) << "an aborted lookup starts nothing";
+    EXPECT_EQ(Profile(), "");
+
+    Click(IDC_GET);
+    Bytes p;
+    platform::PeerAddress client;
+    ASSERT_TRUE(server.Receive(p, client, 5000));
+    EXPECT_EQ(tests::ParseSentRequest(p).opcode, tftp::kRrq) << "the Get, not the ignored Send";
+    EXPECT_TRUE(server.Silent(100));
+    view->transfer->Abort(-1);
+
+    // The window closes while a name is being looked up.
+    Click(IDC_SEND);
+    EXPECT_TRUE(view->LookingUp());
+    app.reset();
+    tests::RunFor(600);
+    EXPECT_TRUE(server.Silent(50));
+    EXPECT_TRUE(prompts.MessageTexts().empty());
 }
 
 }  // namespace

@@ -15,7 +15,9 @@
 
 namespace tests {
 
-FakePeer::FakePeer(const std::string& address) { socket_.Create(address, 0, false); }
+FakePeer::FakePeer(const std::string& address, std::uint16_t port) {
+    socket_.Create(address, port, false);
+}
 
 platform::PeerAddress FakePeer::Address() const {
     return platform::PeerAddress{platform::InetAddr("127.0.0.1"), Port()};

@@ -18,11 +18,11 @@ namespace tests {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// A UDP socket on loopback (port of the system's choice) without
-// notifications: the test receives and sends by hand.
+// A UDP socket on loopback (port of the system's choice, unless given)
+// without notifications: the test receives and sends by hand.
 class FakePeer {
 public:
-    explicit FakePeer(const std::string& address = "127.0.0.1");
+    explicit FakePeer(const std::string& address = "127.0.0.1", std::uint16_t port = 0);
     std::uint16_t Port() const { return socket_.LocalPort(); }
     platform::PeerAddress Address() const;
     // Runs the event loop until a datagram arrives; false on time-out.

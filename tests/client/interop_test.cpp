@@ -4,6 +4,7 @@
 // byte for byte; driven through the real form wherever the form allows.
 #include "client/client_app.h"
 #include "client/client_ids.h"
+#include "client/engine/host_candidates.h"
 #include "client/engine/transfer_socket.h"
 #include "client/halden_view.h"
 #include "client/main_frame.h"
@@ -453,6 +454,38 @@ TEST_F(Interop, AServerThatNeverAnswersTimesOut) {
     clock.Advance(4);
     ASSERT_TRUE(WaitDone(10000));
     EXPECT_TRUE(Shows("Timed out")) << Status().toStdString();
+}
+
+// ---- host names and IPv6 --------------------------------------------------------------
+
+TEST_F(Interop, TheEngineFetchesAndSendsThroughLocalhostAndTheIpv6LoopbackByteForByte) {
+    const std::string body = tests::PatternBytes(70000);
+    PutOnServer(Server::Vantrel, "both.bin", body);
+    int index = 0;
+    for (const char* host : {"localhost", "::1", "[::1]"}) {
+        const auto servers = skerry::HostCandidates(host, 0);
+        ASSERT_FALSE(servers.empty()) << host;
+        for (const int sending : {0, 1}) {
+            SCOPED_TRACE(std::string(host) + (sending ? " send" : " fetch"));
+            const std::string name = sending ? "up" + std::to_string(++index) + ".bin" : "both.bin";
+            if (sending) PutLocal(name, body);
+            engine = std::make_unique<CTransferSocket>(app->Context());
+            engine->blockSize = 1428;
+            engine->sending = sending;
+            engine->timeoutSecs = 10;
+            ASSERT_EQ(sending ? engine->StartSend(name, name, servers, kVantrelPort, 1, {})
+                              : engine->StartFetch(name, name, servers, kVantrelPort, 1),
+                      1);
+            ASSERT_TRUE(tests::WaitFor([&] { return engine->busy == 0; }, 60000));
+            EXPECT_NE(engine->statusText.find("- Done"), std::string::npos) << engine->statusText;
+            EXPECT_EQ(sending ? tests::ReadFile(own->in.File(name)) : Fetched(name), body);
+            // The server answered from the address that was asked.
+            const platform::PeerAddress& asked = servers[engine->AddressTried()];
+            EXPECT_TRUE(engine->server.SameHost(asked))
+                << engine->server.AddressText() << " answered " << asked.AddressText();
+            EXPECT_EQ(engine->localAddress, asked.AddressText()) << "loopback sends from loopback";
+        }
+    }
 }
 
 // ---- more than 65535 blocks ----------------------------------------------------------

@@ -1,6 +1,7 @@
 // The client's transfer engine against a hand-driven server on loopback: the
 // requests it builds, the fetch and send paths, options, abort, time-out,
 // transfer IDs and the socket-buffer rule.
+#include "client/engine/host_candidates.h"
 #include "client/engine/transfer_messages.h"
 #include "client/engine/transfer_socket.h"
 #include "common/tftp_packet.h"
@@ -14,6 +15,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+
+#include <sys/socket.h>
 
 using platform::PeerAddress;
 using tests::Bytes;
@@ -916,6 +919,184 @@ TEST_F(TransferTest, AnOackBlockSizeTheSocketCannotTakeEndsTheTransfer) {
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 0);
     EXPECT_EQ(t->busy, 0);
+}
+
+
+// ---- IPv6 and several addresses ----------------------------------------------------
+
+namespace {
+
+// A port on which nothing listens (on either loopback).
+std::uint16_t ClosedPort() {
+    FakePeer gone("::");
+    return gone.Port();
+}
+
+// The server's addresses as a name's lookup gives them.
+std::vector<PeerAddress> Addresses(const std::vector<std::string>& texts, std::uint16_t port) {
+    const skerry::NameLookup lookup = [&](const std::string&, std::vector<PeerAddress>& found) {
+        for (const std::string& t : texts) {
+            PeerAddress a;
+            if (platform::ParseAddress(t, a)) found.push_back(a);
+        }
+        return true;
+    };
+    return skerry::HostCandidates("server.lab", port, lookup);
+}
+
+}  // namespace
+
+TEST_F(TransferTest, AnIpv6ServerIsFetchedFromAndSentToAsAnIpv4One) {
+    const std::string up = tests::PatternBytes(700), down = tests::PatternBytes(600);
+    tests::WriteFile(dir.File("up.bin"), up);
+    FakePeer server6("::1"), port6("::1");
+    ASSERT_NE(server6.Port(), 0) << "no IPv6 loopback here";
+    settings.overwrite = 1;  // each case fetches down.bin anew
+    for (const char* host : {"::1", "[::1]"}) {
+        for (const int sending : {0, 1}) {
+            SCOPED_TRACE(std::string(host) + (sending ? " send" : " fetch"));
+            log.messages.clear();
+            auto t = std::make_unique<CTransferSocket>(app);
+            t->owner = log.Owner();
+            t->sending = sending;
+            t->timeoutSecs = 10;
+            const auto servers = skerry::HostCandidates(host, 0);
+            ASSERT_EQ(servers.size(), 1u);
+            ASSERT_EQ(sending ? t->StartSend("up.bin", "up.bin", servers, server6.Port(), 1, {})
+                              : t->StartFetch("down.bin", "down.bin", servers, server6.Port(), 1),
+                      1);
+            EXPECT_EQ(t->Family(), AF_INET6);
+            EXPECT_EQ(t->localAddress, "::1") << "the caption names the address IPv6 sends from";
+            EXPECT_EQ(Messages(WM_TRANSFER_ADDRESS).size(), 1u);
+            Bytes p;
+            PeerAddress from;
+            ASSERT_TRUE(server6.Receive(p, from));
+            EXPECT_TRUE(from.v6 && from.IsLoopback()) << from.AddressText();
+            EXPECT_EQ(tests::ParseSentRequest(p).opcode, sending ? tftp::kWrq : tftp::kRrq);
+            if (sending) {
+                port6.Send(tests::Ack(0), from);
+                std::string got;
+                for (std::uint16_t block = 1; block <= 2; ++block) {
+                    ASSERT_TRUE(port6.Receive(p));
+                    ASSERT_EQ(tests::Block(p), block);
+                    got += tests::Payload(p);
+                    port6.Send(tests::Ack(block), from);
+                }
+                EXPECT_EQ(got, up);
+            } else {
+                port6.Send(tests::Data(1, down.substr(0, 512)), from);
+                ASSERT_TRUE(port6.Receive(p));
+                EXPECT_EQ(p, tests::Ack(1));
+                port6.Send(tests::Data(2, down.substr(512)), from);
+                ASSERT_TRUE(port6.Receive(p));
+                EXPECT_EQ(p, tests::Ack(2));
+                EXPECT_EQ(tests::ReadFile(dir.File("down.bin")), down);
+            }
+            EXPECT_TRUE(tests::WaitFor([&] { return t->busy == 0; }, 5000));
+            EXPECT_TRUE(t->server.v6) << "the server's transfer port, learnt over IPv6";
+        }
+    }
+    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{});
+}
+
+TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
+    // As localhost may resolve: ::1 first, where nothing listens, then
+    // 127.0.0.1, where the server is.
+    auto t = std::make_unique<CTransferSocket>(app);
+    t->owner = log.Owner();
+    t->timeoutSecs = 10;
+    const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
+    ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, server.Port(), 1), 1);
+    EXPECT_EQ(t->AddressTried(), 0u);
+    // No clock runs: only the system's report can move the transfer on.
+    Bytes p;
+    ASSERT_TRUE(server.Receive(p, client, 3000)) << "the request reaches the second address";
+    EXPECT_EQ(tests::ParseSentRequest(p).name, "a.txt");
+    EXPECT_EQ(t->AddressTried(), 1u);
+    EXPECT_EQ(t->Family(), AF_INET);
+    EXPECT_EQ(t->localAddress, "127.0.0.1");
+    const auto shown = Messages(WM_TRANSFER_ADDRESS);
+    EXPECT_EQ(shown.size(), 2u) << "the caption follows the address in use";
+    port.Send(tests::Data(1, "hello"), client);
+    EXPECT_EQ(Next(), tests::Ack(1));
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "hello");
+    EXPECT_EQ(status.Last(), "Received 5 bytes (1 blocks) - Done");
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
+    tests::WriteFile(dir.File("s.txt"), "sent whole");
+    for (const int sending : {0, 1}) {
+        SCOPED_TRACE(sending ? "send" : "fetch");
+        // A silent server on ::1, the real one on 127.0.0.1, the same port.
+        FakePeer quiet6("::1");
+        FakePeer server4("127.0.0.1", quiet6.Port());
+        if (server4.Port() != quiet6.Port()) GTEST_SKIP() << "the port is taken on 127.0.0.1";
+        auto t = std::make_unique<CTransferSocket>(app);
+        t->owner = log.Owner();
+        t->sending = sending;
+        t->timeoutSecs = 10;
+        const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
+        ASSERT_EQ(sending ? t->StartSend("s.txt", "s.txt", servers, quiet6.Port(), 1, {})
+                          : t->StartFetch("f.txt", "f.txt", servers, quiet6.Port(), 1),
+                  1);
+        Bytes p;
+        PeerAddress from6;
+        ASSERT_TRUE(quiet6.Receive(p, from6));
+        clock.AdvanceMs(tftp::RetransmitTimer::kInitialMs);
+        t->CheckTimeout();
+        ASSERT_TRUE(quiet6.Receive(p, 2000)) << "the request once more";
+        clock.AdvanceMs(2 * tftp::RetransmitTimer::kInitialMs - 1);
+        t->CheckTimeout();
+        EXPECT_TRUE(server4.Silent(50)) << "not before its second wait has run out";
+        clock.AdvanceMs(1);
+        t->CheckTimeout();
+        PeerAddress from4;
+        ASSERT_TRUE(server4.Receive(p, from4, 2000)) << "the next address gets the request";
+        EXPECT_EQ(tests::ParseSentRequest(p).opcode, sending ? tftp::kWrq : tftp::kRrq);
+        EXPECT_EQ(t->AddressTried(), 1u);
+        EXPECT_TRUE(quiet6.Silent(50));
+        // A late answer from the first address finds no one.
+        quiet6.Send(sending ? tests::Ack(0) : tests::Data(1, "late"), from6);
+        tests::RunFor(50);
+        EXPECT_EQ(t->busy, 1);
+        port.Send(sending ? tests::Ack(0) : tests::Data(1, "fetched whole"), from4);
+        if (sending) {
+            ASSERT_TRUE(port.Receive(p));
+            EXPECT_EQ(tests::Payload(p), "sent whole");
+            port.Send(tests::Ack(1), from4);
+        } else {
+            EXPECT_EQ(Next(), tests::Ack(1));
+        }
+        EXPECT_TRUE(tests::WaitFor([&] { return t->busy == 0; }, 5000));
+        if (!sending) {
+            EXPECT_EQ(tests::ReadFile(dir.File("f.txt")), "fetched whole");
+        }
+        EXPECT_EQ(t->Retransmissions(), 1);
+    }
+    EXPECT_TRUE(prompts.MessageTexts().empty());
+}
+
+TEST_F(TransferTest, WhenEveryAddressFailsTheLastIsAskedUntilTheTimeOut) {
+    auto t = std::make_unique<CTransferSocket>(app);
+    t->owner = log.Owner();
+    t->timeoutSecs = 5;
+    const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
+    ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, ClosedPort(), 1), 1);
+    EXPECT_TRUE(tests::WaitFor([&] { return t->AddressTried() == 1; }, 3000));
+    // The last address refuses too, but a single address has always been
+    // asked until the time-out: a server may be starting.
+    tests::RunFor(200);
+    EXPECT_EQ(t->busy, 1);
+    for (int s = 1; s <= 6 && t->busy; ++s) {
+        clock.Advance(1);
+        t->CheckTimeout();
+    }
+    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(status.Last(), "Timed out");
+    EXPECT_GE(t->Retransmissions(), 2);
+    EXPECT_TRUE(prompts.MessageTexts().empty());
 }
 
 }  // namespace

@@ -29,6 +29,7 @@ public:
     std::vector<std::string> data;
     std::vector<PeerAddress> senders;
     std::vector<QThread*> threads;
+    std::vector<int> errors;  // LastError of each receive that found nothing
     int notifications = 0;
 
 protected:
@@ -43,6 +44,7 @@ protected:
         PeerAddress from;
         const int n = ReceiveFrom(buf.data(), size, from);
         results.push_back(n);
+        if (n == kWouldBlock) errors.push_back(LastError());
         senders.push_back(from);
         data.emplace_back(buf.data(), n > 0 ? static_cast<std::size_t>(n) : 0);
     }
@@ -330,4 +332,47 @@ TEST(AsyncUdpSocket, AnIPv6SocketTakesOneFamilyAndAnIPv4SocketCannotReachIPv6) {
     EXPECT_EQ(four.SendTo("y", 1, "127.0.0.1", only6.LocalPort()), 1);
     tests::RunFor(50);
     EXPECT_TRUE(only6.results.empty());
+}
+
+TEST(AsyncUdpSocket, AnUnreachablePortIsReportedOnlyWhenAskedForAndOnlyOnce) {
+    std::uint16_t closed;
+    {
+        AsyncUdpSocket gone;
+        ASSERT_TRUE(gone.Create("::", 0, false));
+        closed = gone.LocalPort();
+    }
+    PeerAddress six;
+    ASSERT_TRUE(platform::ParseAddress("::1", six));
+    six.port = closed;
+    struct Case { const char* bind; PeerAddress to; bool report; };
+    for (const Case& c : {Case{"127.0.0.1", Loopback(closed), true}, Case{"::1", six, true},
+                          Case{"::", Loopback(closed), true}, Case{"127.0.0.1", Loopback(closed), false},
+                          Case{"::1", six, false}}) {
+        SCOPED_TRACE(std::string(c.bind) + " to " + c.to.AddressText() + (c.report ? " reported" : ""));
+        RecordingSocket s;
+        ASSERT_TRUE(s.Create(c.bind, 0, true));
+        ASSERT_TRUE(s.ReportUnreachable(c.report));
+        for (int round = 1; round <= 2; ++round) {
+            ASSERT_EQ(s.SendTo("x", 1, c.to), 1);
+            if (c.report) {
+                ASSERT_TRUE(tests::RunUntil([&] { return static_cast<int>(s.errors.size()) >= round; }, 2000));
+                EXPECT_EQ(s.errors.back(), ECONNREFUSED);
+            }
+            // The report is taken off the socket: it does not keep calling.
+            tests::RunFor(100);
+            EXPECT_LE(s.notifications, c.report ? 2 * round : 0);
+        }
+        EXPECT_TRUE(std::all_of(s.results.begin(), s.results.end(),
+                                [](int n) { return n == AsyncUdpSocket::kWouldBlock; }));
+    }
+}
+
+TEST(AsyncUdpSocket, TheSourceAddressForALoopbackPeerIsLoopback) {
+    for (const char* text : {"127.0.0.1", "::1"}) {
+        PeerAddress to, source;
+        ASSERT_TRUE(platform::ParseAddress(text, to));
+        ASSERT_TRUE(platform::SourceAddressFor(to, source)) << text;
+        EXPECT_EQ(source.AddressText(), text);
+        EXPECT_EQ(source.port, 0);
+    }
 }

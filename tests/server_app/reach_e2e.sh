@@ -118,11 +118,14 @@ get_put "tftp localhost" "" tftp localhost
 get_put "tftp ::1" "" tftp ::1
 get_put "curl tftp://[::1]" "" curl "[::1]"
 get_put "skerry 127.0.0.1" "" skerry 127.0.0.1
+get_put "skerry localhost" "" skerry localhost
+get_put "skerry ::1" "" skerry ::1
 get_put "tftp $srv4 (other host)" "$on_cli" tftp "$srv4"
 get_put "tftp $srv6 (other host)" "$on_cli" tftp "$srv6"
 get_put "curl tftp://$srv4 (other host)" "$on_cli" curl "$srv4"
 get_put "curl tftp://[$srv6] (other host)" "$on_cli" curl "[$srv6]"
 get_put "skerry $srv4 (other host)" "$on_cli" skerry "$srv4"
+get_put "skerry [$srv6] (other host)" "$on_cli" skerry "[$srv6]"
 
 for host in 127.0.0.1 ::1; do
   python3 "$check" get "$host" "$port" down.bin "$work/out/down.bin" || fail "answers to $host"

@@ -42,6 +42,10 @@ struct ServerSettings {
     int nMaxWindowsize = 64;
     static constexpr int kWindowsizeLimit = 65535;  // the largest window a client may ask for
     static constexpr int kDefaultMaxWindowsize = 64;
+    // Uploads: refused outright (ERROR 2), or refused for a name that exists
+    // (ERROR 6). Both off: every upload is taken, replacing a file of its name.
+    int bRefuseUploads = 0;
+    int bNoReplace = 0;
 
     // True when the dotted address matches a pattern of the list, tried in
     // slot order.

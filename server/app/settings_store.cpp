@@ -152,6 +152,14 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
     ReadDword(store, key, "nMaxWindowsize", word);
     if (word < 1 || word > static_cast<std::uint32_t>(ServerSettings::kWindowsizeLimit)) word = kDefaultCap;
     s.nMaxWindowsize = static_cast<int>(word);
+
+    // Absent in a store written before they existed: uploads taken and replaced.
+    word = 0;
+    ReadDword(store, key, "bRefuseUploads", word);
+    s.bRefuseUploads = word != 0 ? 1 : 0;
+    word = 0;
+    ReadDword(store, key, "bNoReplace", word);
+    s.bNoReplace = word != 0 ? 1 : 0;
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -194,6 +202,8 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
     WriteText(store, key, "LogFile", s.LogFile);
     store.SetDword(key, "bAllowWindowsize", s.bAllowWindowsize != 0 ? 1u : 0u);
     store.SetDword(key, "nMaxWindowsize", static_cast<std::uint32_t>(s.nMaxWindowsize));
+    store.SetDword(key, "bRefuseUploads", s.bRefuseUploads != 0 ? 1u : 0u);
+    store.SetDword(key, "bNoReplace", s.bNoReplace != 0 ? 1u : 0u);
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

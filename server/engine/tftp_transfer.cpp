@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <sys/stat.h>
 
 using namespace tftp;
 
@@ -101,6 +102,10 @@ void CTftpTransfer::HandleRequest() {
         SendError(kErrIllegalOperation);
         return;
     }
+    if (opcode == kWrq && settings.bRefuseUploads == 1) {
+        SendError(kErrAccessViolation);
+        return;
+    }
 
     const ServerOptionChoice options = ChooseServerOptions(
         request.options, ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
@@ -146,6 +151,11 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
 
+    struct stat existing {};
+    if (settings.bNoReplace == 1 && nameAllowed && ::lstat(path_.c_str(), &existing) == 0) {
+        SendError(kErrFileExists);
+        return;
+    }
     // Written beside the target and renamed over it once the last block is
     // in (the receiver's Finish): an upload lands whole or not at all.
     const bool created = nameAllowed && writer_.CreateReplacing(path_, netascii_ != 0, folder);

@@ -98,7 +98,9 @@ void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_); }
 void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to) {
     std::uint8_t packet[128];
     const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
-    if (n > 0) SendTo(packet, static_cast<int>(n), to);
+    if (n == 0) return;
+    SendTo(packet, static_cast<int>(n), to);
+    app_.ReportRefusal(to, tftp::kErrUndefined, text, true);
 }
 
 void CListenSocket::OnReceive(int error) {
@@ -156,6 +158,7 @@ int CListenSocket::Admit() {
     int threadError = 0;
     try {
         auto manager = std::make_unique<CManager>(app_);
+        manager->admittedMs = app_.clock.NowMs();
         admitted = manager->transfer.get();
         admitted->SetRequest(request_, requestLength_);
         admitted->peer = client;
@@ -236,10 +239,11 @@ void CListenSocket::SweepTransfers() {
         if (ended) {
             const int number = x->number;
             app_.NotifyView(0, number);
-            app_.notice.Text = timedOut ? std::string("TimedOut")
-                                        : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
-            app_.notice.Text += x->opcode == tftp::kRrq ? " : Sending" : " : Receiving";
+            const std::string result = timedOut ? std::string("TimedOut")
+                                                : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
+            app_.notice.Text = result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving");
             app_.NotifyView(timedOut ? 5 : 4, number);
+            ReportEnd(**it, result);
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
             if (x->AnswersRepeats()) {
@@ -263,8 +267,24 @@ void CListenSocket::SweepTransfers() {
 
 void CListenSocket::ResendSilent() {
     const std::int64_t nowMs = app_.clock.NowMs();
-    for (auto& manager : transfers_)
-        if (CTftpTransfer* x = manager->transfer.get()) x->ResendIfDue(nowMs);
+    for (auto& manager : transfers_) {
+        CTftpTransfer* x = manager->transfer.get();
+        if (!x) continue;
+        // Ended: told now, not at the row's next tick (a time-out is only
+        // known there).
+        if (!x->active && !x->Handling()) ReportEnd(*manager, x->errorText.empty() ? "Finished" : x->errorText);
+        else x->ResendIfDue(nowMs);
+    }
+}
+
+void CListenSocket::ReportEnd(CManager& manager, const std::string& result) {
+    const CTftpTransfer* x = manager.transfer.get();
+    if (!x || manager.endReported || !app_.events) return;
+    manager.endReported = true;
+    const bool sending = x->opcode == tftp::kRrq;
+    app_.events->OnTransferEnded(TransferEndEvent{ClientText(x->peer), x->Path(), sending,
+                                                  sending ? x->BytesSent() : x->Total(), result,
+                                                  app_.clock.NowMs() - manager.admittedMs});
 }
 
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }

@@ -39,7 +39,8 @@ public:
     void SweepTransfers();
 
     // Lets every transfer whose answer is overdue send its last datagram
-    // again; called often (from idle processing), between periodic checks.
+    // again, and tells the event sink of each that has just ended; called
+    // often (from idle processing), between periodic checks.
     void ResendSilent();
 
     // Entries in the transfer list: running, and ended but not yet reported.
@@ -82,6 +83,8 @@ private:
 
     void Refuse(std::string_view text);
     void RefuseWith(std::string_view text, const platform::PeerAddress& to);
+    // Tells the event sink, once, that the transfer has ended with result.
+    void ReportEnd(CManager& manager, const std::string& result);
     int RunningCount() const;
     // Ends the lingering uploads whose time is up, or every one with all.
     void EndLingering(std::int64_t nowMs, bool all);

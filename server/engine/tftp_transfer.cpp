@@ -261,7 +261,9 @@ void CTftpTransfer::AnswerStranger(const platform::PeerAddress& from, int length
     std::uint8_t packet[kSmallPacket];
     const std::size_t n =
         BuildError(packet, sizeof packet, kErrUnknownTransferId, ErrorText(kErrUnknownTransferId));
-    if (n > 0) SendTo(packet, static_cast<int>(n), from);
+    if (n == 0) return;
+    SendTo(packet, static_cast<int>(n), from);
+    app_.ReportRefusal(from, kErrUnknownTransferId, ErrorText(kErrUnknownTransferId), false);
 }
 
 void CTftpTransfer::EndWithClientError(int length) {
@@ -379,6 +381,7 @@ void CTftpTransfer::RefuseFile(int code, int error) {
     errorText = "Cannot open file: " + std::string(std::strerror(error));
     std::uint8_t packet[kSmallPacket];
     SendPacket(packet, static_cast<int>(BuildError(packet, sizeof packet, kErrUndefined, errorText)));
+    app_.ReportRefusal(peer, kErrUndefined, errorText, false);
     active = 0;
 }
 
@@ -394,6 +397,7 @@ void CTftpTransfer::SendError(int code) {
         errorText = ErrorText(code);
     }
     SendPacket(packet, static_cast<int>(length));
+    app_.ReportRefusal(peer, code, errorText, false);
     active = 0;
 }
 

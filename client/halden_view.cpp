@@ -4,6 +4,7 @@
 #include "client/client_app.h"
 #include "client/client_ids.h"
 #include "client/decoration.h"
+#include "client/engine/server_host.h"
 #include "client/engine/transfer_messages.h"
 #include "client/halden_doc.h"
 #include "client/short_name.h"
@@ -309,8 +310,7 @@ int CHaldenView::ValidateInputs() {
     }
 
     hostAddress = Bytes(Cut(hostText, kHostLimit));
-    const std::uint32_t address = platform::InetAddr(hostAddress);
-    if (address == platform::kInaddrNone || address == 0) {
+    if (!IsUsableServerHost(hostAddress)) {
         Warn("Illegal I.P. for Host Address\nPlease be more diligent  :)");
         return 0;
     }

@@ -69,6 +69,7 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
         "The transfer list: one row for every client the server has admitted, showing its "
         "address, file, progress, start and finish time and result. Blue rows are running, "
         "black rows finished, red rows timed out, yellow rows were abandoned."));
+    connect(&placementCheck_, &QTimer::timeout, this, &CNewView::CheckPlacement);
     timer_.setTimerType(Qt::CoarseTimer);
     connect(&timer_, &QTimer::timeout, this, &CNewView::OnTimer);
 }
@@ -119,9 +120,34 @@ void CNewView::PlaceFrame() {
     const QSize decoration = frame->frameGeometry().size() - frame->geometry().size();
     const int width = std::max(1, (r.right - r.left) - decoration.width());
     const int height = std::max(1, (r.bottom - r.top) - decoration.height());
+    placedDecoration_ = decoration;
     frame->move(r.left, r.top);
     frame->resize(width, height);
-    if (frame->isVisible()) pendingPlacement_.reset();
+    if (!frame->isVisible()) return;
+    if (!decoration.isNull()) {
+        // The frame is known: the rectangle is the one saved.
+        pendingPlacement_.reset();
+        placementCheck_.stop();
+        return;
+    }
+    // Shown but not yet framed (or never to be, on a display without a
+    // window manager): look again for a while, and size it again once the
+    // frame appears, so that the window does not grow by its frame at
+    // every start.
+    if (!placementCheck_.isActive()) {
+        placementChecksLeft_ = kPlacementChecks;
+        placementCheck_.start(kPlacementCheckMs);
+    }
+}
+
+void CNewView::CheckPlacement() {
+    QWidget* frame = window();
+    const QSize decoration = frame->frameGeometry().size() - frame->geometry().size();
+    if (pendingPlacement_ && decoration != placedDecoration_) PlaceFrame();
+    if (--placementChecksLeft_ <= 0 || !pendingPlacement_) {
+        placementCheck_.stop();
+        pendingPlacement_.reset();
+    }
 }
 
 bool CNewView::eventFilter(QObject* watched, QEvent* event) {

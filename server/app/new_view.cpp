@@ -61,10 +61,9 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
-    // The area the rows do not cover is light grey too.
-    QPalette p = palette();
-    p.setColor(QPalette::Base, TransferRowDelegate::kCellGrey);
-    setPalette(p);
+    // The area the rows do not cover is light grey too (on a dark palette,
+    // the colour of the cells).
+    FollowPalette();
     setWhatsThis(tr(
         "The transfer list: one row for every client the server has admitted, showing its "
         "address, file, progress, start and finish time and result. Blue rows are running, "
@@ -340,6 +339,19 @@ void CNewView::FitLastColumn() {
     for (int c = 0; c < kColumnCount - 1; ++c) used += horizontalHeader()->sectionSize(c);
     const int rest = viewport()->width() - used;
     if (rest > 10) horizontalHeader()->resizeSection(kColumnCount - 1, rest);
+}
+
+void CNewView::FollowPalette() {
+    const QColor cells = TransferRowDelegate::CellColour(window()->palette());
+    if (palette().color(QPalette::Active, QPalette::Base) == cells) return;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, cells);
+    setPalette(p);
+}
+
+void CNewView::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange) FollowPalette();
 }
 
 void CNewView::resizeEvent(QResizeEvent* event) {

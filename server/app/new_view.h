@@ -70,6 +70,8 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A new palette (a dark one, say): the area below the rows follows it.
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -83,6 +85,7 @@ private:
     void ApplyWindowPlacement();
     void PlaceFrame();
     void CheckPlacement();
+    void FollowPalette();
     static constexpr int kPlacementCheckMs = 50;
     static constexpr int kPlacementChecks = 60;  // three seconds
 

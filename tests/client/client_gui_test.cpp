@@ -1056,6 +1056,9 @@ TEST_F(SkerryGui, EveryControlHasTheNameOfItsLabel) {
     for (const QWidget* window : {static_cast<const QWidget*>(frame), static_cast<const QWidget*>(&options)}) {
         const QStringList unnamed = tests::UnnamedControls(window);
         EXPECT_TRUE(unnamed.isEmpty()) << unnamed.join(", ").toStdString();
+        // The text as a screen reader says it: no shortcut marker.
+        const QStringList marked = tests::NamesWithMnemonics(window);
+        EXPECT_TRUE(marked.isEmpty()) << marked.join(", ").toStdString();
     }
     const std::pair<int, const char*> labelled[] = {
         {IDC_HOST, "Host"}, {IDC_PORT, "Port"}, {IDC_TIMEOUT, "Timeout"},

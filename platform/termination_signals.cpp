@@ -59,16 +59,18 @@ TerminationSignals::~TerminationSignals() {
 }
 
 void TerminationSignals::Drain() {
-    // Signals that came together make one request to end.
-    int first = 0;
+    // Signals that came together make one call: a request to end wins over
+    // a hang-up, which may mean something else to the program (reload).
+    int chosen = 0;
     unsigned char bytes[16];
     for (;;) {
         const ssize_t n = ::read(pipe_[0], bytes, sizeof bytes);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
-        if (!first) first = bytes[0];
+        for (ssize_t i = 0; i < n; ++i)
+            if (!chosen || chosen == SIGHUP) chosen = bytes[i];
     }
-    if (first && handler_) handler_(first);
+    if (chosen && handler_) handler_(chosen);
 }
 
 }  // namespace platform

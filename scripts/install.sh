@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the programs (Release) and installs them with the project's install
-# rules: the programs, desktop entries, icons, AppStream data, man pages and
-# the licence. Offers to let the server Vantrel listen on TFTP's own port 69
-# without running as root.
+# rules: the programs, desktop entries, icons, AppStream data, man pages, the
+# licence, and the service vantrel.service with its sysusers.d and tmpfiles.d
+# entries (installed only: never enabled or started). Offers to let the
+# server Vantrel listen on TFTP's own port 69 without running as root.
 #
 #   scripts/install.sh                       into /usr/local; asks about port 69
 #   scripts/install.sh --prefix ~/.local     into ~/.local
@@ -78,6 +79,12 @@ cp "$build/install_manifest.txt" "$manifest"
 echo "install: $(grep -c '' "$manifest") files under $prefix (scripts/install.sh --uninstall --prefix $prefix removes them)"
 if command -v gtk-update-icon-cache >/dev/null && [ -f "$prefix/share/icons/hicolor/index.theme" ]; then
   $INSTALL_SUDO gtk-update-icon-cache -q -t "$prefix/share/icons/hicolor" 2>/dev/null || true
+fi
+
+if [ -f "$prefix/lib/systemd/system/vantrel.service" ]; then
+  echo "install: $prefix/lib/systemd/system/vantrel.service is installed, not enabled; to run it:"
+  echo "         sudo systemd-sysusers vantrel.conf && sudo systemd-tmpfiles --create vantrel.conf"
+  echo "         sudo systemctl daemon-reload && sudo systemctl enable --now vantrel"
 fi
 
 bindir="$prefix/bin"

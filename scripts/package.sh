@@ -12,9 +12,16 @@ cd "$top"
 build=${PACKAGE_BUILD_DIR:-build/package}
 
 scripts/setup.sh --package
+# The distribution's hardening (stack protector, fortify, relro, bindnow),
+# given on every configure so that an old cache cannot keep other flags.
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+cppflags=$(dpkg-buildflags --get CPPFLAGS)
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DTFTP_TESTS=OFF \
-  -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
-cmake --build "$build" -j "$(nproc)" --target vantrel skerry vantrel_man skerry_man
+  -DCMAKE_INSTALL_PREFIX=/usr \
+  -DCMAKE_C_FLAGS="$cppflags $(dpkg-buildflags --get CFLAGS)" \
+  -DCMAKE_CXX_FLAGS="$cppflags $(dpkg-buildflags --get CXXFLAGS)" \
+  -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+cmake --build "$build" -j "$(nproc)" --target vantrel skerry vantrel_man skerry_man tftp_changelog
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 deb=$(ls "$build"/*.deb)
@@ -49,6 +56,8 @@ expected=(
   /usr/share/man/man1/vantrel.1.gz /usr/share/man/man1/skerry.1.gz
   /usr/share/icons/hicolor/scalable/apps/vantrel.svg /usr/share/icons/hicolor/scalable/apps/skerry.svg
   /usr/share/doc/vantrel-skerry/copyright /usr/share/doc/vantrel-skerry/LICENSE
+  /usr/share/doc/vantrel-skerry/changelog.gz
+  /usr/lib/systemd/system/vantrel.service /usr/lib/sysusers.d/vantrel.conf /usr/lib/tmpfiles.d/vantrel.conf
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("/usr/share/icons/hicolor/${size}x${size}/apps/vantrel.png"
@@ -57,10 +66,26 @@ done
 for f in "${expected[@]}"; do
   grep -qx -- "$f" <<<"$listing" || fail "the package lacks $f"
 done
-unexpected=$(grep -v -e '/$' <<<"$listing" | grep -v -e '^/usr/bin/' -e '^/usr/share/' || true)
-[ -z "$unexpected" ] || fail "files outside /usr/bin and /usr/share: $unexpected"
+unexpected=$(grep -v -e '/$' <<<"$listing" | grep -v -e '^/usr/bin/' -e '^/usr/share/' \
+  -e '^/usr/lib/systemd/system/vantrel.service$' -e '^/usr/lib/sysusers.d/vantrel.conf$' \
+  -e '^/usr/lib/tmpfiles.d/vantrel.conf$' || true)
+[ -z "$unexpected" ] || fail "files outside /usr/bin, /usr/share and the service's three: $unexpected"
+# The service is installed, never enabled or started by the package.
+postinst=$(dpkg-deb -I "$deb" postinst 2>/dev/null || true)
+if grep -v '^#' <<<"$postinst" | grep -qE 'systemctl|deb-systemd-(helper|invoke)|invoke-rc.d'; then
+  fail "postinst enables or starts a service"
+fi
 echo "package: ok   file list ($(grep -vc '/$' <<<"$listing") files)"
 dpkg-deb -c "$deb" | grep -v '/$' | awk '{print "package:   " $3 "  " $6}'
+
+# lintian: no error, no warning.
+lintian_out=$(lintian --info --display-level '>=warning' "$deb" 2>&1 || true)
+if grep -qE '^[EW]: ' <<<"$lintian_out"; then
+  printf '%s\n' "$lintian_out" >&2
+  fail "lintian"
+else
+  echo "package: ok   lintian${lintian_out:+: $(printf '%s' "$lintian_out" | tr '\n' ' ' | cut -c1-200)}"
+fi
 
 # Unpacked, the content checks.
 root=$(mktemp -d)
@@ -78,6 +103,14 @@ echo "package: ok   man -l vantrel.1.gz skerry.1.gz"
 # Neither needs a display for these; nothing may start (no port is bound).
 check "vantrel --version" "$root/usr/bin/vantrel" --version
 check "skerry --help" "$root/usr/bin/skerry" --help
+# The unit as installed, checked by systemd itself where it can run.
+if command -v systemd-analyze >/dev/null; then
+  unit_out=$(MANPATH=$root/usr/share/man systemd-analyze verify "$root/usr/lib/systemd/system/vantrel.service" 2>&1 || true)
+  # Run from the unpacked tree, the unit's /usr/bin/vantrel is not there yet.
+  unit_out=$(grep -v -e 'Command /usr/bin/vantrel is not executable' <<<"$unit_out" | grep -v '^$' || true)
+  [ -z "$unit_out" ] || { printf '%s\n' "$unit_out" >&2; fail "systemd-analyze verify vantrel.service"; }
+  echo "package: ok   systemd-analyze verify vantrel.service"
+fi
 version=$("$root/usr/bin/vantrel" --version)
 [ "$version" = "Vantrel $(dpkg-deb -f "$deb" Version)" ] || fail "vantrel --version says '$version'"
 for program in vantrel skerry; do

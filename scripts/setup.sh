@@ -40,13 +40,14 @@ if [ $want_test -eq 1 ]; then
     clang-14 libclang-rt-14-dev
     tftp-hpa atftp busybox curl dnsmasq-base libwrap0
     iproute2 util-linux procps python3
-    xvfb xauth x11-apps imagemagick xdotool libcap2-bin
+    xvfb xauth x11-apps imagemagick xdotool libcap2-bin twm xfonts-base
+    systemd
   )
 fi
 # The package and its checks: dpkg-shlibdeps (dpkg-dev), the validators,
-# man, and the icon renderer.
+# lintian, man, and the icon renderer.
 if [ $want_package -eq 1 ]; then
-  packages+=(dpkg-dev file desktop-file-utils appstream man-db librsvg2-bin)
+  packages+=(dpkg-dev file desktop-file-utils appstream lintian man-db librsvg2-bin)
 fi
 
 missing=()
@@ -60,16 +61,17 @@ export DEBIAN_FRONTEND=noninteractive
 
 updated=0
 apt_update() {
-  [ $updated -eq 1 ] || $SUDO apt-get update -qq
+  [ $updated -eq 1 ] || $SUDO apt-get -o DPkg::Lock::Timeout=600 update -qq
   updated=1
 }
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
   # Install from the lists already present; refresh them only if that fails.
-  $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" 2>/dev/null || {
+  # Another apt at work holds the lock: wait for it rather than fail.
+  $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}" 2>/dev/null || {
     apt_update
-    $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    $SUDO apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${missing[@]}"
   }
 fi
 

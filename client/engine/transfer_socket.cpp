@@ -126,6 +126,8 @@ void CTransferSocket::Begin() {
     ReadInBatches(false);
     retransmissions_ = 0;
     lingerUntilMs_ = 0;
+    completed_ = false;
+    serverMessage_.clear();
     requestTimer_ = tftp::RetransmitTimer{};
     requestTo_ = server = candidates_[candidate_];
     // Until the first reply, the request's host and port are the peer.
@@ -194,7 +196,6 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                int binary, const std::string& fileName) {
     if (busy == 1) return 0;
     optionsRefused_ = false;
-    emptyPending_ = false;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
     Begin();
@@ -246,14 +247,14 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     bytesReceived = 0;
     blocksReceived = 0;
     total = 0;
-    // An existing file keeps its bytes until the first block arrives: a
-    // server that refuses the request leaves it as it was.
-    if (!writer_.Create(path, binary != 1, false)) {
+    // Written beside the file and renamed over it once the last block is
+    // in: a fetch that fails leaves no file behind, and an existing file
+    // stays as it was.
+    if (!writer_.CreateReplacing(path, binary != 1, path)) {
         busy = 0;
         Message("Unable to create file : " + path);
         return 0;
     }
-    emptyPending_ = true;
     Status("Requesting file from server ...");
     if (SendFirstRequest()) return 1;
     busy = 0;
@@ -449,7 +450,8 @@ void CTransferSocket::EndWithServerError() {
     }
     // The server has given up: show why, and answer nothing.
     const auto len = static_cast<std::size_t>(lastLength);
-    Status(("Msg from Server > " + tftp::ReadErrorText(buffer.data(), len)).substr(0, kServerMessageLimit));
+    serverMessage_ = tftp::ReadErrorText(buffer.data(), len);
+    Status(("Msg from Server > " + serverMessage_).substr(0, kServerMessageLimit));
     Abort(-1);
 }
 
@@ -484,15 +486,6 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             receiver_.Begin(blockSize);
             exchanging_ = true;
         }
-        if (emptyPending_) {
-            // The transfer really starts: now the old content goes.
-            emptyPending_ = false;
-            if (!writer_.Truncate()) {
-                Abort(tftp::kErrDiskFull);
-                Message("Error writing to local file");
-                return;
-            }
-        }
         const auto step = receiver_.OnData(buffer.data(), lastLength, app_.clock.NowMs());
         if (step == tftp::TransferReceiver::Step::Ignored ||
             step == tftp::TransferReceiver::Step::Reacknowledged)
@@ -516,6 +509,7 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
         if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
         Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
                       blocksReceived));
+        completed_ = true;
         Abort(-1);
         // A server that missed the last ACK sends the last block again.
         lingerUntilMs_ = app_.clock.NowMs() + kLingerMs;
@@ -586,6 +580,7 @@ void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
         Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesSent);
         Status(total != 0 ? Format("Sent %" PRId64 " bytes (100%%) - Done", bytesSent)
                           : Format("Sent %" PRId64 " bytes - Done", bytesSent));
+        completed_ = true;
         Abort(-1);
         return;
     case tftp::TransferSender::Step::ReadFailed:

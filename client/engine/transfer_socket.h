@@ -106,6 +106,12 @@ public:
     std::int64_t lastActivity = 0;   // seconds; start, or the last datagram acted on
 
     bool FileOpen() const { return reader_.IsOpen() || writer_.IsOpen(); }
+    // The last transfer ended with the whole file delivered (a fetch: written
+    // and under its name).
+    bool Completed() const { return completed_; }
+    // The text of the server's ERROR that ended the last transfer, whole;
+    // empty when it ended otherwise.
+    const std::string& ServerMessage() const { return serverMessage_; }
     // Datagrams sent again since the transfer started.
     int Retransmissions() const { return retransmissions_; }
     // Blocks per ACK in use: what the server agreed to, else 1.
@@ -180,7 +186,6 @@ private:
     platform::PeerAddress requestTo_;  // the host and port the request goes to
     bool offeredOptions_ = false;      // the request carries options
     bool optionsRefused_ = false;      // asked again without them
-    bool emptyPending_ = false;        // fetch: the file is emptied at the first block
     tftp::RetransmitTimer requestTimer_;
     tftp::LocalFileReader reader_;
     tftp::LocalFileWriter writer_;
@@ -193,4 +198,6 @@ private:
     std::vector<platform::DatagramView> batch_;
     int retransmissions_ = 0;
     std::int64_t lingerUntilMs_ = 0;
+    bool completed_ = false;
+    std::string serverMessage_;
 };

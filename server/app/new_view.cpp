@@ -61,14 +61,14 @@ CNewView::CNewView(DisplayHost& host, QWidget* parent)
     horizontalHeader()->setSectionsClickable(false);
     horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     horizontalHeader()->setHighlightSections(false);
-    // The area the rows do not cover is light grey too.
-    QPalette p = palette();
-    p.setColor(QPalette::Base, TransferRowDelegate::kCellGrey);
-    setPalette(p);
+    // The area the rows do not cover is light grey too (on a dark palette,
+    // the colour of the cells).
+    FollowPalette();
     setWhatsThis(tr(
         "The transfer list: one row for every client the server has admitted, showing its "
         "address, file, progress, start and finish time and result. Blue rows are running, "
         "black rows finished, red rows timed out, yellow rows were abandoned."));
+    connect(&placementCheck_, &QTimer::timeout, this, &CNewView::CheckPlacement);
     timer_.setTimerType(Qt::CoarseTimer);
     connect(&timer_, &QTimer::timeout, this, &CNewView::OnTimer);
 }
@@ -119,9 +119,34 @@ void CNewView::PlaceFrame() {
     const QSize decoration = frame->frameGeometry().size() - frame->geometry().size();
     const int width = std::max(1, (r.right - r.left) - decoration.width());
     const int height = std::max(1, (r.bottom - r.top) - decoration.height());
+    placedDecoration_ = decoration;
     frame->move(r.left, r.top);
     frame->resize(width, height);
-    if (frame->isVisible()) pendingPlacement_.reset();
+    if (!frame->isVisible()) return;
+    if (!decoration.isNull()) {
+        // The frame is known: the rectangle is the one saved.
+        pendingPlacement_.reset();
+        placementCheck_.stop();
+        return;
+    }
+    // Shown but not yet framed (or never to be, on a display without a
+    // window manager): look again for a while, and size it again once the
+    // frame appears, so that the window does not grow by its frame at
+    // every start.
+    if (!placementCheck_.isActive()) {
+        placementChecksLeft_ = kPlacementChecks;
+        placementCheck_.start(kPlacementCheckMs);
+    }
+}
+
+void CNewView::CheckPlacement() {
+    QWidget* frame = window();
+    const QSize decoration = frame->frameGeometry().size() - frame->geometry().size();
+    if (pendingPlacement_ && decoration != placedDecoration_) PlaceFrame();
+    if (--placementChecksLeft_ <= 0 || !pendingPlacement_) {
+        placementCheck_.stop();
+        pendingPlacement_.reset();
+    }
 }
 
 bool CNewView::eventFilter(QObject* watched, QEvent* event) {
@@ -314,6 +339,19 @@ void CNewView::FitLastColumn() {
     for (int c = 0; c < kColumnCount - 1; ++c) used += horizontalHeader()->sectionSize(c);
     const int rest = viewport()->width() - used;
     if (rest > 10) horizontalHeader()->resizeSection(kColumnCount - 1, rest);
+}
+
+void CNewView::FollowPalette() {
+    const QColor cells = TransferRowDelegate::CellColour(window()->palette());
+    if (palette().color(QPalette::Active, QPalette::Base) == cells) return;
+    QPalette p = palette();
+    p.setColor(QPalette::Base, cells);
+    setPalette(p);
+}
+
+void CNewView::changeEvent(QEvent* event) {
+    QTableView::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange || event->type() == QEvent::ParentChange) FollowPalette();
 }
 
 void CNewView::resizeEvent(QResizeEvent* event) {

@@ -70,6 +70,8 @@ signals:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    // A new palette (a dark one, say): the area below the rows follows it.
+    void changeEvent(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -82,6 +84,10 @@ private:
     void DestroyAlert();
     void ApplyWindowPlacement();
     void PlaceFrame();
+    void CheckPlacement();
+    void FollowPalette();
+    static constexpr int kPlacementCheckMs = 50;
+    static constexpr int kPlacementChecks = 60;  // three seconds
 
     DisplayHost& host_;
     TransferListModel* model_;
@@ -89,6 +95,13 @@ private:
     QTimer timer_;
     QPointer<CNewClientAlert> alert_;
     std::optional<WindowRect> pendingPlacement_;
+    // A window manager frames the window some time after it is shown: until
+    // then its frame is not known, and the saved (outer) rectangle is sized
+    // again once it is. The decoration the last sizing took off, and the
+    // checks left.
+    QSize placedDecoration_;
+    QTimer placementCheck_;
+    int placementChecksLeft_ = 0;
     bool graphic_ = false;
     bool columnsPending_ = true;
     bool rowsMarked_ = false;

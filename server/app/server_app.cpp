@@ -1,6 +1,7 @@
 #include "server_app.h"
 
 #include "platform/priority.h"
+#include "platform/service_notify.h"
 #include "platform/socket_library.h"
 #include "server/app/about_sheet.h"
 #include "server/app/command_ids.h"
@@ -22,7 +23,20 @@
 #include <QSessionManager>
 #include <QThread>
 
+#include <csignal>
+#include <cstdio>
+
 using namespace vantrel;
+
+namespace {
+
+// A line for whoever reads standard error (the journal under a service manager).
+void Note(const std::string& text) {
+    std::fprintf(stderr, "%s: %s\n", kAppTitle, text.c_str());
+    std::fflush(stderr);
+}
+
+}  // namespace
 
 CServerApp::CServerApp(platform::RegistryStore& store, platform::Clock& clock,
                        platform::PromptService& prompts, tftp::AddressProvider& addresses,
@@ -62,7 +76,7 @@ CServerApp::~CServerApp() {
     delete stopDlg_.data();
     listener_.reset();
     delete aboutSheet_.data();
-    SaveSettings(store_, settings);
+    StoreSettings();
     frame_.reset();
     // Windows closed on the way out (dialogs, splash, alert) go now, not at
     // an event loop that will not run again.
@@ -70,6 +84,12 @@ CServerApp::~CServerApp() {
 }
 
 CNewView* CServerApp::View() const { return frame_ ? frame_->View() : nullptr; }
+
+void CServerApp::StoreSettings() {
+    const ServerSettings kept = overrides_.ForStore(settings, stored_);
+    SaveSettings(store_, kept);
+    stored_ = kept;
+}
 
 void CServerApp::Message(const char* text) {
     // Asked to end (a termination signal): no further questions.
@@ -83,6 +103,8 @@ bool CServerApp::InitInstance() {
         [this](int signalNumber) { OnTerminationSignal(signalNumber); });
 
     LoadSettings(store_, settings);
+    stored_ = settings;
+    overrides_.ApplyTo(settings);
     // Empty folders would serve the folder the program was started from.
     FillEmptyFolders(settings);
     mainThread_ = platform::CurrentThreadId();
@@ -113,6 +135,8 @@ bool CServerApp::InitInstance() {
     });
     idle_.Start();
     if (exitRequested_) OnAppExit();
+    // Listening and shown: a service manager may count the server as started.
+    else platform::NotifyServiceManager("READY=1");
     return true;
 }
 
@@ -335,7 +359,7 @@ bool CServerApp::OnSettingsAccepted() {
         PortChangeNow();
     }
     // What the sheet wrote is kept even if the program is killed later.
-    SaveSettings(store_, settings);
+    StoreSettings();
     return listener_ != nullptr;
 }
 
@@ -420,7 +444,49 @@ void CServerApp::OnEndSession() {
     }
 }
 
-void CServerApp::OnTerminationSignal(int) {
+void CServerApp::OnTerminationSignal(int signalNumber) {
+    if (signalNumber == SIGHUP) {
+        OnReloadSignal();
+        return;
+    }
+    platform::NotifyServiceManager("STOPPING=1");
     if (sessionEnding_) OnEndSession();
     OnAppExit();
+}
+
+void CServerApp::OnReloadSignal() {
+    // Still starting, or already ending: the settings are being read or kept.
+    if (!frame_ || ended_ || exitRequested_) return;
+    platform::NotifyServiceManager("RELOADING=1");
+    ServerSettings fresh;
+    LoadSettings(store_, fresh);
+    stored_ = fresh;
+    overrides_.ApplyTo(fresh);
+    FillEmptyFolders(fresh);
+    fresh.Location = location_;
+    const std::string oldPort = settings.Port;
+    const bool raiseChanged = fresh.bRaisePriority != settings.bRaisePriority;
+    settings = fresh;
+    if (raiseChanged) ApplyProcessPriority();
+    Note("Settings reloaded from " + store_.Path());
+    if (settings.Port != oldPort || !listener_) {
+        if (listener_ && listener_->TransferCount() > 0) {
+            // As after OK in the sheet: the move waits for the transfers.
+            PortChangeNow();
+        } else {
+            listener_.reset();
+            if (!StartListener()) {
+                // Nobody to ask: say why, and go on serving where it did.
+                Note(listenFailure_.empty() ? std::string(kInitFailed) : listenFailure_);
+                settings.Port = oldPort;
+                if (!StartListener()) {
+                    Message(kInitFailed);
+                    OnAppExit();
+                    return;
+                }
+            }
+            OnFileNew();
+        }
+    }
+    platform::NotifyServiceManager("READY=1");
 }

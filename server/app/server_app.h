@@ -18,6 +18,7 @@
 #include "server/app/dunmore_doc.h"
 #include "server/app/main_frame.h"
 #include "server/app/options_host.h"
+#include "server/app/run_options.h"
 #include "server/app/server_settings.h"
 #include "server/engine/server_context.h"
 
@@ -84,8 +85,16 @@ public:
     void OnQueryEndSession();
     // The session ends: RunOnce entry and window rectangle.
     void OnEndSession();
-    // SIGTERM, SIGINT, SIGHUP: end as File > Exit does.
+    // SIGTERM, SIGINT: end as File > Exit does. SIGHUP: OnReloadSignal.
     void OnTerminationSignal(int signalNumber);
+    // Reads the store again and applies it as the options sheet's OK does:
+    // a new port moves the listener (when it cannot be used, the server
+    // stays on the port it had), folders and lists hold from the next request.
+    void OnReloadSignal();
+
+    // Settings from the command line: they hold for this run and are never
+    // written back. Before InitInstance.
+    void SetRunOverrides(const RunOverrides& overrides) { overrides_ = overrides; }
 
     // DisplayHost
     ServerSettings& Settings() override { return settings; }
@@ -132,6 +141,9 @@ private:
     void OnFileNew();
     void ApplyThreadPriorities(int transferCount);
     void Message(const char* text);
+    // Writes the settings, keeping the store's values for what the command
+    // line set.
+    void StoreSettings();
 
     platform::RegistryStore& store_;
     platform::Clock& clock_;
@@ -147,6 +159,9 @@ private:
     static constexpr int kIdlePaceMs = 10;
     platform::IdleDriver idle_;
     std::unique_ptr<platform::TerminationSignals> signals_;
+    RunOverrides overrides_;
+    // The settings as the store last held them, before the command line.
+    ServerSettings stored_;
 
     pid_t mainThread_ = 0;
     int processNice_ = 0;

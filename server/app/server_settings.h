@@ -48,6 +48,10 @@ struct ServerSettings {
     // from the address its request was sent to; 0: on the one address the
     // address selection chooses (nDefAddress, bShowMultihomed).
     int bListenAll = 1;
+    // Uploads: refused outright (ERROR 2), or refused for a name that exists
+    // (ERROR 6). Both off: every upload is taken, replacing a file of its name.
+    int bRefuseUploads = 0;
+    int bNoReplace = 0;
 
     // True when the address text matches a pattern of the list, tried in
     // slot order (see MatchesAddressPattern).

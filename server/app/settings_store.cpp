@@ -159,6 +159,13 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
     word = settledOnOne ? 0 : 1;
     ReadDword(store, key, "bListenAll", word);
     s.bListenAll = word != 0 ? 1 : 0;
+    // Absent in a store written before they existed: uploads taken and replaced.
+    word = 0;
+    ReadDword(store, key, "bRefuseUploads", word);
+    s.bRefuseUploads = word != 0 ? 1 : 0;
+    word = 0;
+    ReadDword(store, key, "bNoReplace", word);
+    s.bNoReplace = word != 0 ? 1 : 0;
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -202,6 +209,8 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
     store.SetDword(key, "bAllowWindowsize", s.bAllowWindowsize != 0 ? 1u : 0u);
     store.SetDword(key, "nMaxWindowsize", static_cast<std::uint32_t>(s.nMaxWindowsize));
     store.SetDword(key, "bListenAll", s.bListenAll != 0 ? 1u : 0u);
+    store.SetDword(key, "bRefuseUploads", s.bRefuseUploads != 0 ? 1u : 0u);
+    store.SetDword(key, "bNoReplace", s.bNoReplace != 0 ? 1u : 0u);
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

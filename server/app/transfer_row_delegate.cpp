@@ -5,6 +5,7 @@
 
 #include <QFontMetrics>
 #include <QPainter>
+#include <QWidget>
 
 #include <algorithm>
 #include <cmath>
@@ -24,6 +25,24 @@ QColor TransferRowDelegate::TextColour(std::int32_t itemValue) {
     case kItemFailed: return QColor(255, 0, 0);
     case kItemAbandoned: return QColor(255, 255, 0);
     default: return QColor(0, 0, 255);
+    }
+}
+
+bool TransferRowDelegate::IsDark(const QPalette& palette) {
+    return palette.color(QPalette::Active, QPalette::Window).lightness() < 128;
+}
+
+QColor TransferRowDelegate::CellColour(const QPalette& palette) {
+    return IsDark(palette) ? palette.color(QPalette::Active, QPalette::Base) : kCellGrey;
+}
+
+QColor TransferRowDelegate::TextColour(std::int32_t itemValue, const QPalette& palette) {
+    if (!IsDark(palette)) return TextColour(itemValue);
+    switch (itemValue) {
+    case kItemEnded: return palette.color(QPalette::Active, QPalette::Text);
+    case kItemFailed: return QColor(255, 110, 110);
+    case kItemAbandoned: return QColor(255, 255, 0);
+    default: return QColor(120, 170, 255);
     }
 }
 
@@ -80,14 +99,17 @@ void TransferRowDelegate::paint(QPainter* painter, const QStyleOptionViewItem& o
             return;
         }
     }
-    painter->fillRect(cell, kCellGrey);
+    // The view's own palette has its base set to the cells' colour: the
+    // window's tells light from dark.
+    const QPalette& palette = option.widget ? option.widget->window()->palette() : option.palette;
+    painter->fillRect(cell, CellColour(palette));
     const auto itemValue = static_cast<std::int32_t>(index.data(TransferListModel::kItemValueRole).toInt());
     const QString text = index.data(Qt::DisplayRole).toString();
     if (text.isEmpty()) return;
     const QRect area = cell.adjusted(kTextMargin, 0, -kTextMargin, 0);
     painter->save();
     painter->setFont(option.font);
-    painter->setPen(TextColour(itemValue));
+    painter->setPen(TextColour(itemValue, palette));
     const QString shown = Elide(option.fontMetrics, text, area.width(), index.column() == kColumnFile);
     painter->drawText(area, Qt::AlignLeft | Qt::AlignVCenter | Qt::TextSingleLine, shown);
     painter->restore();

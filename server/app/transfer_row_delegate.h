@@ -1,9 +1,10 @@
-// Draws the rows of the transfer list: every cell on light grey in the colour
-// of the row's state, and in graphic mode the progress of the Status cell as
-// a blue bar in a red frame.
+// Draws the rows of the transfer list: every cell on light grey (on a dark
+// palette, on its base colour) in the colour of the row's state, and in
+// graphic mode the progress of the Status cell as a blue bar in a red frame.
 #pragma once
 
 #include <QColor>
+#include <QPalette>
 #include <QStyledItemDelegate>
 
 #include <cstdint>
@@ -21,8 +22,15 @@ public:
 
     // The text colour of a row by its item value: blue while running, black
     // when ended, red when timed out (and the "Ready" row), yellow when
-    // abandoned.
+    // abandoned; on light grey cells.
     static QColor TextColour(std::int32_t itemValue);
+    // The same under palette: on a light one as above; on a dark one the
+    // cells take the palette's base colour, ended rows its text colour, and
+    // blue and red are lightened until they read on it.
+    static QColor TextColour(std::int32_t itemValue, const QPalette& palette);
+    static QColor CellColour(const QPalette& palette);
+    // A palette whose window colour is darker than middle grey.
+    static bool IsDark(const QPalette& palette);
 
     void paint(QPainter* painter, const QStyleOptionViewItem& option,
                const QModelIndex& index) const override;

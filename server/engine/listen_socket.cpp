@@ -127,8 +127,10 @@ void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddres
                                const platform::PeerAddress& from) {
     std::uint8_t packet[128];
     const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
+    if (n == 0) return;
     // From the address the client asked, or it would not know the answer.
-    if (n > 0) SendFrom(packet, static_cast<int>(n), to, from);
+    SendFrom(packet, static_cast<int>(n), to, from);
+    app_.ReportRefusal(to, tftp::kErrUndefined, text, true);
 }
 
 std::string CListenSocket::TransferAddress(const platform::PeerAddress& asked,
@@ -195,6 +197,7 @@ int CListenSocket::Admit() {
     int threadError = 0;
     try {
         auto manager = std::make_unique<CManager>(app_);
+        manager->admittedMs = app_.clock.NowMs();
         admitted = manager->transfer.get();
         admitted->SetRequest(request_.data(), requestLength_);
         admitted->peer = client;
@@ -275,10 +278,11 @@ void CListenSocket::SweepTransfers() {
         if (ended) {
             const int number = x->number;
             app_.NotifyView(0, number);
-            app_.notice.Text = timedOut ? std::string("TimedOut")
-                                        : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
-            app_.notice.Text += x->opcode == tftp::kRrq ? " : Sending" : " : Receiving";
+            const std::string result = timedOut ? std::string("TimedOut")
+                                                : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
+            app_.notice.Text = result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving");
             app_.NotifyView(timedOut ? 5 : 4, number);
+            ReportEnd(**it, result);
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
             if (x->AnswersRepeats()) {
@@ -302,8 +306,24 @@ void CListenSocket::SweepTransfers() {
 
 void CListenSocket::ResendSilent() {
     const std::int64_t nowMs = app_.clock.NowMs();
-    for (auto& manager : transfers_)
-        if (CTftpTransfer* x = manager->transfer.get()) x->ResendIfDue(nowMs);
+    for (auto& manager : transfers_) {
+        CTftpTransfer* x = manager->transfer.get();
+        if (!x) continue;
+        // Ended: told now, not at the row's next tick (a time-out is only
+        // known there).
+        if (!x->active && !x->Handling()) ReportEnd(*manager, x->errorText.empty() ? "Finished" : x->errorText);
+        else x->ResendIfDue(nowMs);
+    }
+}
+
+void CListenSocket::ReportEnd(CManager& manager, const std::string& result) {
+    const CTftpTransfer* x = manager.transfer.get();
+    if (!x || manager.endReported || !app_.events) return;
+    manager.endReported = true;
+    const bool sending = x->opcode == tftp::kRrq;
+    app_.events->OnTransferEnded(TransferEndEvent{ClientText(x->peer), x->Path(), sending,
+                                                  sending ? x->BytesSent() : x->Total(), result,
+                                                  app_.clock.NowMs() - manager.admittedMs});
 }
 
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }

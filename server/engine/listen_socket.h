@@ -40,7 +40,8 @@ public:
     void SweepTransfers();
 
     // Lets every transfer whose answer is overdue send its last datagram
-    // again; called often (from idle processing), between periodic checks.
+    // again, and tells the event sink of each that has just ended; called
+    // often (from idle processing), between periodic checks.
     void ResendSilent();
 
     // Entries in the transfer list: running, and ended but not yet reported.
@@ -102,6 +103,8 @@ private:
     // sent to, so that the client hears its answers from where it asked.
     std::string TransferAddress(const platform::PeerAddress& asked,
                                 const platform::PeerAddress& client) const;
+    // Tells the event sink, once, that the transfer has ended with result.
+    void ReportEnd(CManager& manager, const std::string& result);
     int RunningCount() const;
     // Ends the lingering uploads whose time is up, or every one with all.
     void EndLingering(std::int64_t nowMs, bool all);

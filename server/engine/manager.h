@@ -9,6 +9,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <memory>
 
 class CManager {
@@ -29,6 +30,10 @@ public:
 
     // The owned transfer; cleared by the periodic check once it is reported.
     std::unique_ptr<CTftpTransfer> transfer;
+    // When the listener admitted it (the clock's milliseconds).
+    std::int64_t admittedMs = 0;
+    // Its end has been told to the event sink.
+    bool endReported = false;
 
 private:
     platform::WorkerThread thread_;

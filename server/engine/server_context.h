@@ -9,6 +9,7 @@
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
 #include "server/app/server_settings.h"
+#include "server/engine/server_events.h"
 #include "server/engine/transfer_notice.h"
 
 #include "common/local_address.h"
@@ -16,6 +17,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 class ServerContext {
 public:
@@ -41,10 +43,19 @@ public:
     TransferView* view = nullptr;
     // Restarts the listener when a decision dialog waits for transfers to end.
     std::function<void()> endPendingDecision;
+    // Told of every row's end, refusal and ERROR answer; none: untold.
+    ServerEventSink* events = nullptr;
 
     // Sends notification type 0..5 about transfer number to the view:
     // 0 ended, 1 started, 2 file, 3 status, 4 result, 5 result (timed out).
     void NotifyView(int type, int number);
+    // An ERROR (code, text) sent to peer: by the listener (refused) or by
+    // a transfer (error).
+    void ReportRefusal(const platform::PeerAddress& peer, int code, std::string_view text, bool byListener) {
+        if (events)
+            events->OnRefused(RefusalEvent{byListener ? RefusalEvent::Kind::Refused : RefusalEvent::Kind::Error,
+                                           ClientText(peer), code, std::string(text)});
+    }
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }

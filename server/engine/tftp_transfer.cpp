@@ -9,6 +9,7 @@
 #include <cstring>
 #include <new>
 #include <optional>
+#include <sys/stat.h>
 
 using namespace tftp;
 
@@ -109,6 +110,10 @@ void CTftpTransfer::HandleRequest() {
         SendError(kErrIllegalOperation);
         return;
     }
+    if (opcode == kWrq && settings.bRefuseUploads == 1) {
+        SendError(kErrAccessViolation);
+        return;
+    }
 
     const ServerOptionChoice options = ChooseServerOptions(
         request.options, ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
@@ -152,6 +157,11 @@ void CTftpTransfer::HandleRequest() {
         return;
     }
 
+    struct stat existing {};
+    if (settings.bNoReplace == 1 && nameAllowed && ::lstat(path_.c_str(), &existing) == 0) {
+        SendError(kErrFileExists);
+        return;
+    }
     // Written beside the target and renamed over it once the last block is
     // in (the receiver's Finish): an upload lands whole or not at all.
     const bool created = nameAllowed && writer_.CreateReplacing(path_, netascii_ != 0, folder);
@@ -257,7 +267,9 @@ void CTftpTransfer::AnswerStranger(const platform::PeerAddress& from, int length
     std::uint8_t packet[kSmallPacket];
     const std::size_t n =
         BuildError(packet, sizeof packet, kErrUnknownTransferId, ErrorText(kErrUnknownTransferId));
-    if (n > 0) SendTo(packet, static_cast<int>(n), from);
+    if (n == 0) return;
+    SendTo(packet, static_cast<int>(n), from);
+    app_.ReportRefusal(from, kErrUnknownTransferId, ErrorText(kErrUnknownTransferId), false);
 }
 
 void CTftpTransfer::EndWithClientError(int length) {
@@ -375,6 +387,7 @@ void CTftpTransfer::RefuseFile(int code, int error) {
     errorText = "Cannot open file: " + std::string(std::strerror(error));
     std::uint8_t packet[kSmallPacket];
     SendPacket(packet, static_cast<int>(BuildError(packet, sizeof packet, kErrUndefined, errorText)));
+    app_.ReportRefusal(peer, kErrUndefined, errorText, false);
     active = 0;
 }
 
@@ -390,6 +403,7 @@ void CTftpTransfer::SendError(int code) {
         errorText = ErrorText(code);
     }
     SendPacket(packet, static_cast<int>(length));
+    app_.ReportRefusal(peer, code, errorText, false);
     active = 0;
 }
 

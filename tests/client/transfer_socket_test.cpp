@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <memory>
 
 #include <sys/socket.h>
@@ -583,7 +585,7 @@ TEST_F(TransferTest, NetasciiSendPutsLfLineEndsOnTheWire) {
 
 // ---- abort and time-out ---------------------------------------------------------
 
-TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesThePartialFile) {
+TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesNoPartialFile) {
     auto t = NewTransfer(512, 0);
     ASSERT_EQ(Fetch(*t), 1);
     TakeRequest();
@@ -596,9 +598,76 @@ TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesThePartialFile) {
     EXPECT_EQ(tests::Block(e), 8);
     EXPECT_EQ(tests::ErrorTextOf(e), "Transfer Aborted");
     EXPECT_EQ(e.size(), std::string("Transfer Aborted").size() + 5);
-    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
+    // Half a file would pass for the whole one.
+    EXPECT_FALSE(tests::FileExists(dir.File("a.txt")));
     EXPECT_FALSE(t->FileOpen());
-    EXPECT_FALSE(tests::ProcessHasOpen(dir.File("a.txt")));
+    EXPECT_FALSE(t->Completed());
+}
+
+TEST_F(TransferTest, AFailedFetchLeavesNoFileAndAnExistingOneUntouched) {
+    // The blocks go into a hidden file beside the target, which takes the
+    // target's name only once the last block is in.
+    settings.overwrite = 1;
+    const std::string body = tests::PatternBytes(512);
+    struct Case {
+        const char* name;
+        bool existing;
+        bool blockFirst;  // one block arrives before the end
+        int end;          // 0 server ERROR, 1 time-out, 2 user abort, 3 the last block
+    };
+    const std::vector<Case> cases = {
+        {"error at once, no file", false, false, 0},  {"error at once, a file", true, false, 0},
+        {"error later, no file", false, true, 0},     {"error later, a file", true, true, 0},
+        {"time-out, no file", false, true, 1},        {"time-out, a file", true, true, 1},
+        {"abort, a file", true, true, 2},             {"whole, a file", true, true, 3},
+        {"whole, no file", false, false, 3},
+    };
+    const auto entries = [&] {
+        std::vector<std::string> names;
+        for (const auto& e : std::filesystem::directory_iterator(dir.Path())) names.push_back(e.path().filename());
+        std::sort(names.begin(), names.end());
+        return names;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir.File("a.txt"));
+        if (c.existing) tests::WriteFile(dir.File("a.txt"), "keep me");
+        auto t = NewTransfer(512, 0);
+        ASSERT_EQ(Fetch(*t), 1);
+        TakeRequest();
+        if (c.blockFirst) {
+            port.Send(tests::Data(1, body), client);
+            EXPECT_EQ(Next(), tests::Ack(1));
+        }
+        switch (c.end) {
+        case 0: port.Send(tests::Error(1, "File not found"), client); break;
+        case 1:
+            clock.Advance(11);
+            t->CheckTimeout();
+            break;
+        case 2: t->Abort(tftp::kErrTransferAborted); break;
+        default: port.Send(tests::Data(c.blockFirst ? 2 : 1, "end"), client); break;
+        }
+        tests::RunUntil([&] { return t->busy == 0; });
+        EXPECT_FALSE(t->FileOpen());
+        if (c.end == 3) {
+            EXPECT_TRUE(t->Completed());
+            EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), (c.blockFirst ? body : std::string()) + "end");
+        } else {
+            EXPECT_FALSE(t->Completed());
+            EXPECT_EQ(t->ServerMessage(), c.end == 0 ? "File not found" : "");
+            if (c.existing) {
+                EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep me");
+            } else {
+                EXPECT_FALSE(tests::FileExists(dir.File("a.txt")));
+            }
+        }
+        // Nothing else left behind: no hidden part of the file.
+        EXPECT_EQ(entries(), (c.existing || c.end == 3 ? std::vector<std::string>{"a.txt"} : std::vector<std::string>{}));
+        t.reset();
+        for (int i = 0; i < 20 && !port.Silent(30); ++i) {
+        }
+    }
 }
 
 TEST_F(TransferTest, ASendAfterAnAbortedSendStartsFromItsOwnFirstBlock) {
@@ -763,7 +832,7 @@ TEST_F(TransferTest, FailedStartsCloseTheFileTheyOpened) {
     auto fetch = NewTransfer(512, 0);
     EXPECT_EQ(fetch->StartFetch("b.txt", "b.txt", "127.0.0.1", 65536, 1), 0);
     EXPECT_FALSE(fetch->FileOpen());
-    EXPECT_TRUE(tests::FileExists(dir.File("b.txt"))) << "the empty file stays";
+    EXPECT_FALSE(tests::FileExists(dir.File("b.txt"))) << "no empty file is left behind";
     EXPECT_FALSE(tests::ProcessHasOpen(dir.File("b.txt")));
 
     const auto texts = prompts.MessageTexts();

@@ -47,7 +47,7 @@ TEST(CommandLine, AnswersHelpAndVersionAndRefusesTheRest) {
     struct Case {
         QString program;
         QStringList args;
-        bool display;  // false: no display at all (only a lone --help or --version works so)
+        bool display;  // false: no display at all
         int status;
         QString outHas;
         QString errHas;
@@ -58,12 +58,17 @@ TEST(CommandLine, AnswersHelpAndVersionAndRefusesTheRest) {
         {vantrel, {"--version"}, false, 0, "Vantrel 1.0\n", ""},
         {vantrel, {"--help"}, false, 0, "Usage:", ""},
         {vantrel, {"-h"}, true, 0, "--version", ""},
-        {vantrel, {"--port", "6969"}, true, 2, "", "Unknown option 'port'."},
+        {vantrel, {"--help"}, false, 0, "--read-only", ""},
+        {vantrel, {"--port", "0"}, false, 2, "", "--port: '0' is not a port number from 1 to 65535."},
+        {vantrel, {"--inbound", "/no/such/folder"}, false, 2, "", "--inbound: no such folder: /no/such/folder"},
+        {vantrel, {"--serve"}, true, 2, "", "Unknown option 'serve'."},
         {vantrel, {"stray"}, true, 2, "", "Unexpected argument 'stray'."},
         {skerry, {"--help"}, false, 0, "Skerry, a TFTP client with a window.", ""},
         {skerry, {"-v"}, false, 0, "Skerry 1.0\n", ""},
         {skerry, {"--version", "x"}, true, 2, "", "Usage:"},
         {skerry, {"-platform", "offscreen", "--version"}, true, 0, "Skerry 1.0\n", ""},
+        {skerry, {"--get", "192.0.2.1"}, false, 2, "", "--get takes HOST[:PORT], a file"},
+        {skerry, {"--put", "192.0.2.1:0", "a"}, false, 2, "", "is not HOST, HOST:PORT or [IPv6]:PORT"},
     };
     for (const Case& c : cases) {
         const ProgramRun run = Start(c.program, c.args, c.display);

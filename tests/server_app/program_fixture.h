@@ -81,6 +81,7 @@ protected:
         }
         store = std::make_unique<platform::RegistryStore>(storePath);
         app = std::make_unique<CServerApp>(*store, clock, prompts, Addresses(), kLocation);
+        app->SetRunOverrides(overrides);
         if (!app->InitInstance()) return false;
         viewTimerWasRunning = app->View()->TimerRunning();
         if (auto* timer = app->View()->findChild<QTimer*>()) timer->stop();
@@ -142,6 +143,7 @@ protected:
     int modalTicks = 0;
     int port = 6969;
     ServerSettings stored;
+    RunOverrides overrides;  // the command line's settings for the run
     platform::ManualClock clock{1'000'000'000};
     platform::ScriptedPromptService prompts;
     std::unique_ptr<platform::RegistryStore> store;

@@ -284,6 +284,13 @@ TEST(TerminationSignals, ASignalBecomesOneCallOnTheEventLoop) {
         raise(SIGINT);
         ASSERT_TRUE(tests::RunUntil([&] { return received.size() == 3; }, 10000));
         EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGHUP, SIGINT}));
+        // A hang-up and an end together: the end wins, once.
+        raise(SIGHUP);
+        raise(SIGTERM);
+        raise(SIGHUP);
+        ASSERT_TRUE(tests::RunUntil([&] { return received.size() == 4; }, 10000));
+        tests::RunFor(50);
+        EXPECT_EQ(received, (std::vector<int>{SIGTERM, SIGHUP, SIGINT, SIGTERM}));
     }
     // The handlers that were there before come back.
     struct sigaction now {};

@@ -48,6 +48,8 @@ std::string Describe(const ServerSettings& s) {
     num("bAllowWindowsize", s.bAllowWindowsize);
     num("nMaxWindowsize", s.nMaxWindowsize);
     num("bListenAll", s.bListenAll);
+    num("bRefuseUploads", s.bRefuseUploads);
+    num("bNoReplace", s.bNoReplace);
     for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
     for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
     return d;
@@ -211,7 +213,9 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"LogFile\"=\"Orvane.log\"\n"
         "\"bAllowWindowsize\"=dword:00000001\n"
         "\"nMaxWindowsize\"=dword:00000040\n"
-        "\"bListenAll\"=dword:00000001\n\n";
+        "\"bListenAll\"=dword:00000001\n"
+        "\"bRefuseUploads\"=dword:00000000\n"
+        "\"bNoReplace\"=dword:00000000\n\n";
     EXPECT_EQ(Stored(), expected);
 }
 
@@ -239,6 +243,8 @@ TEST_F(SettingsStoreTest, AStoreWrittenByTheProgramReadsBackTheSame) {
     s.Deny[4] = "*.*.*.*";
     s.bAllowWindowsize = 0;
     s.nMaxWindowsize = 65535;
+    s.bRefuseUploads = 1;
+    s.bNoReplace = 1;
     Save(s);
     ServerSettings loaded = Load();
     EXPECT_EQ(Describe(loaded), Describe(s));
@@ -358,6 +364,27 @@ TEST_F(SettingsStoreTest, AStoreWithoutTheListenChoiceListensOnAllUnlessOneAddre
         changed.bShowMultihomed = 1;
         Save(changed);
         EXPECT_EQ(Load().bListenAll, c.listenAll) << c.stored;
+    }
+}
+
+TEST_F(SettingsStoreTest, UploadSwitchesAreValuesOfTheirOwnAndAbsentKeepUploadsAsTheyWere) {
+    const struct {
+        const char* stored;
+        int refuse;
+        int noReplace;
+    } cases[] = {
+        {"", 0, 0},  // a store written before the switches existed
+        {"\"bRefuseUploads\"=dword:00000001\n", 1, 0},
+        {"\"bNoReplace\"=dword:00000001\n", 0, 1},
+        {"\"bRefuseUploads\"=dword:00000005\n\"bNoReplace\"=dword:00000002\n", 1, 1},
+        {"\"bRefuseUploads\"=\"1\"\n", 0, 0},  // not a number: absent
+        {"\"bDelete\"=dword:ffffffff\n", 0, 0},  // the packed switches leave them alone
+    };
+    for (const auto& c : cases) {
+        Prewrite(StoreWith(c.stored));
+        const ServerSettings s = Load();
+        EXPECT_EQ(s.bRefuseUploads, c.refuse) << c.stored;
+        EXPECT_EQ(s.bNoReplace, c.noReplace) << c.stored;
     }
 }
 

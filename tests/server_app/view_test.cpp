@@ -32,6 +32,8 @@
 #include <QToolTip>
 #include <QWhatsThis>
 
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <ctime>
@@ -780,4 +782,90 @@ TEST(TransferRowDelegate, APathGivesUpItsFolderBeforeItsFileName) {
     const QString result = QStringLiteral("Inconclusive system error : Receiving");
     EXPECT_TRUE(TransferRowDelegate::Elide(m, result, m.horizontalAdvance(result) / 2, false)
                     .startsWith(QStringLiteral("Inconclusive")));
+}
+
+namespace {
+
+// WCAG's contrast ratio of two colours (1 to 21).
+double Contrast(const QColor& a, const QColor& b) {
+    const auto luminance = [](const QColor& c) {
+        const auto channel = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+        return 0.2126 * channel(c.redF()) + 0.7152 * channel(c.greenF()) + 0.0722 * channel(c.blueF());
+    };
+    const double la = luminance(a), lb = luminance(b);
+    return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QPalette DarkPalette() {
+    QPalette p;
+    p.setColor(QPalette::Window, QColor(53, 53, 53));
+    p.setColor(QPalette::WindowText, Qt::white);
+    p.setColor(QPalette::Base, QColor(35, 35, 35));
+    p.setColor(QPalette::Text, QColor(230, 230, 230));
+    return p;
+}
+
+}  // namespace
+
+TEST_F(ViewTest, RowColoursFollowThePaletteAndStayReadableOnLightAndDark) {
+    Open();
+    Started(1, "10.0.0.1");  // blue: running
+    Started(2, "10.0.0.2");
+    Finished(2, "Finished : Sending");  // black: ended
+    Started(3, "10.0.0.3");
+    Finished(3, "TimedOut : Sending", 1);  // red: timed out
+    const std::int32_t values[] = {kItemFailed, 1, kItemEnded, kItemAbandoned};
+
+    // Light: the design's grey cells and its blue, black, red and yellow.
+    const QPalette light = frame->palette();
+    ASSERT_FALSE(TransferRowDelegate::IsDark(light));
+    EXPECT_EQ(TransferRowDelegate::CellColour(light), TransferRowDelegate::kCellGrey);
+    EXPECT_EQ(TransferRowDelegate::TextColour(1, light), QColor(0, 0, 255));
+    EXPECT_EQ(TransferRowDelegate::TextColour(kItemEnded, light), QColor(0, 0, 0));
+    EXPECT_EQ(TransferRowDelegate::TextColour(kItemFailed, light), QColor(255, 0, 0));
+    EXPECT_EQ(View()->palette().color(QPalette::Base), TransferRowDelegate::kCellGrey);
+
+    // Dark: the cells take the palette's base, and the list's empty part too.
+    frame->setPalette(DarkPalette());
+    const QPalette dark = frame->palette();
+    ASSERT_TRUE(TransferRowDelegate::IsDark(dark));
+    const QColor cells = TransferRowDelegate::CellColour(dark);
+    EXPECT_EQ(cells, QColor(35, 35, 35));
+    EXPECT_EQ(View()->palette().color(QPalette::Base), cells);
+    EXPECT_EQ(TransferRowDelegate::TextColour(kItemEnded, dark), QColor(230, 230, 230));
+    for (const std::int32_t value : values) {
+        SCOPED_TRACE(value);
+        // At least 3:1 against their cells on the dark palette; on the light
+        // one the design's own colours stay (blue and black well above it).
+        EXPECT_GE(Contrast(TransferRowDelegate::TextColour(value, dark), cells), 3.0);
+        if (value == 1 || value == kItemEnded) {
+            EXPECT_GE(Contrast(TransferRowDelegate::TextColour(value, light), TransferRowDelegate::kCellGrey), 3.0);
+        }
+    }
+
+    // Painted: a running row's cell is the dark base with light blue text.
+    QImage image(120, 24, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    {
+        QPainter painter(&image);
+        QStyleOptionViewItem option;
+        option.rect = QRect(0, 0, 120, 24);
+        option.widget = View();
+        QFont font = View()->font();
+        font.setStyleStrategy(QFont::NoAntialias);
+        option.font = font;
+        option.fontMetrics = QFontMetrics(font);
+        int running = -1;
+        for (int row = 0; row < Rows(); ++row)
+            if (Cell(row, kColumnClient) == "10.0.0.1") running = row;
+        ASSERT_GE(running, 0);
+        View()->Delegate().paint(&painter, option, Model().index(running, kColumnClient));
+    }
+    EXPECT_GT(CountColour(image, cells), 120 * 24 / 2);
+    EXPECT_GT(CountColour(image, TransferRowDelegate::TextColour(1, dark)), 0);
+    EXPECT_EQ(CountColour(image, TransferRowDelegate::kCellGrey), 0);
+
+    // And back: a light palette brings the grey again.
+    frame->setPalette(light);
+    EXPECT_EQ(View()->palette().color(QPalette::Base), TransferRowDelegate::kCellGrey);
 }

@@ -11,8 +11,10 @@
 #include <QAccessible>
 #include <QComboBox>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QStringList>
 #include <QTabBar>
@@ -47,6 +49,27 @@ inline QStringList UnnamedControls(const QWidget* root) {
             unnamed << QStringLiteral("%1 %2").arg(w->metaObject()->className()).arg(platform::ControlId(w));
     }
     return unnamed;
+}
+
+// Every name in root's accessibility tree (menus, menu items, tool buttons
+// and tabs included) that still carries a mnemonic marker, the "&" of
+// "&Start" or "S&tart", as "role: name". A real ampersand stands alone
+// ("Threads & Logging") or doubled.
+inline void CollectMarkedNames(QAccessibleInterface* node, QStringList& marked, int depth = 0) {
+    if (!node || depth > 12) return;
+    static const QRegularExpression marker(QStringLiteral("&[^&\\s]"));
+    const QString name = QString(node->text(QAccessible::Name)).remove(QStringLiteral("&&"));
+    if (name.contains(marker)) marked << QStringLiteral("role %1: %2").arg(int(node->role())).arg(name);
+    for (int i = 0; i < node->childCount(); ++i) CollectMarkedNames(node->child(i), marked, depth + 1);
+}
+
+inline QStringList NamesWithMnemonics(const QWidget* root) {
+    QStringList marked;
+    CollectMarkedNames(QAccessible::queryAccessibleInterface(const_cast<QWidget*>(root)), marked);
+    // Menus open later are windows of their own: walk them too.
+    for (QMenu* menu : root->findChildren<QMenu*>())
+        CollectMarkedNames(QAccessible::queryAccessibleInterface(menu), marked);
+    return marked;
 }
 
 }  // namespace tests

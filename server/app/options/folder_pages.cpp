@@ -73,14 +73,43 @@ void CFolderPage::OnBrowse() {
 
 CInboundPage::CInboundPage(ServerSettings& settings)
     : CFolderPage(IDD, tr("Inbound"), tr("Inbound file path"), IDC_PATH, DefaultInboundFolder(), settings) {
+    refuseUploads_ = new QCheckBox(tr("Refuse uploads"), this);
+    SetControlId(refuseUploads_, IDC_REFUSE_UPLOADS);
+    refuseUploads_->setWhatsThis(tr("Every write request is answered with ERROR 2, Access violation."));
+    WatchButton(refuseUploads_);
+    noReplace_ = new QCheckBox(tr("Do not replace existing files"), this);
+    SetControlId(noReplace_, IDC_NO_REPLACE);
+    noReplace_->setWhatsThis(
+        tr("A write request for a name already in the folder is answered with ERROR 6, File already exists."));
+    WatchButton(noReplace_);
+    pageLayout_->addSpacing(8);
+    pageLayout_->addWidget(refuseUploads_);
+    pageLayout_->addWidget(noReplace_);
     pageLayout_->addStretch(1);
 }
 
-void CInboundPage::ReadSettings() { m_path = settings_.InPath; }
+void CInboundPage::ReadSettings() {
+    m_path = settings_.InPath;
+    m_bRefuseUploads = settings_.bRefuseUploads;
+    m_bNoReplace = settings_.bNoReplace;
+}
 
-void CInboundPage::DoDataExchange(bool save) { ExchangePath(save); }
+void CInboundPage::DoDataExchange(bool save) {
+    ExchangePath(save);
+    if (save) {
+        m_bRefuseUploads = refuseUploads_->isChecked() ? 1 : 0;
+        m_bNoReplace = noReplace_->isChecked() ? 1 : 0;
+    } else {
+        refuseUploads_->setChecked(m_bRefuseUploads != 0);
+        noReplace_->setChecked(m_bNoReplace != 0);
+    }
+}
 
-void CInboundPage::OnOK() { settings_.InPath = NormalisedPath(); }
+void CInboundPage::OnOK() {
+    settings_.InPath = NormalisedPath();
+    settings_.bRefuseUploads = m_bRefuseUploads;
+    settings_.bNoReplace = m_bNoReplace;
+}
 
 COutboundPage::COutboundPage(ServerSettings& settings)
     : CFolderPage(IDD, tr("Outbound"), tr("Outbound file path"), IDC_PATH, DefaultOutboundFolder(), settings) {

@@ -51,12 +51,22 @@ public:
     static constexpr int IDD = 103;
     static constexpr int IDC_PATH = 1000;
 
+    static constexpr int IDC_REFUSE_UPLOADS = 1049;
+    static constexpr int IDC_NO_REPLACE = 1050;
+
     explicit CInboundPage(ServerSettings& settings);
     void ReadSettings();
+
+    int m_bRefuseUploads = 0;
+    int m_bNoReplace = 0;
 
 protected:
     void DoDataExchange(bool save) override;
     void OnOK() override;
+
+private:
+    QCheckBox* refuseUploads_ = nullptr;
+    QCheckBox* noReplace_ = nullptr;
 };
 
 class COutboundPage : public CFolderPage {

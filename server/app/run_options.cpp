@@ -1,0 +1,127 @@
+#include "run_options.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+
+#include <cstdio>
+
+namespace {
+
+void Print(std::FILE* to, const QString& text) {
+    std::fputs(text.toLocal8Bit().constData(), to);
+    std::fflush(to);
+}
+
+int Usage(const QCommandLineParser& parser, const QString& why) {
+    Print(stderr, QCoreApplication::applicationName() + QStringLiteral(": ") + why + QLatin1Char('\n') +
+                      parser.helpText());
+    return 2;
+}
+
+// Digits only, 1 to 65535.
+bool ReadPort(const QString& text, std::string& port) {
+    if (text.isEmpty() || text.size() > 5) return false;
+    for (const QChar c : text)
+        if (!c.isDigit() || c.unicode() > 0x7F) return false;
+    const int value = text.toInt();
+    if (value < 1 || value > 65535) return false;
+    port = std::to_string(value);
+    return true;
+}
+
+// An existing folder, as an absolute path ending with "/".
+bool ReadFolder(const QString& text, std::string& folder, QString& why) {
+    const QFileInfo info(text);
+    if (text.isEmpty() || !info.exists()) {
+        why = QStringLiteral("no such folder");
+        return false;
+    }
+    if (!info.isDir()) {
+        why = QStringLiteral("not a folder");
+        return false;
+    }
+    QString path = QDir::cleanPath(info.absoluteFilePath());
+    if (!path.endsWith(QLatin1Char('/'))) path += QLatin1Char('/');
+    folder = path.toStdString();
+    return true;
+}
+
+}  // namespace
+
+void RunOverrides::ApplyTo(ServerSettings& settings) const {
+    if (port) settings.Port = *port;
+    if (outPath) settings.OutPath = *outPath;
+    if (inPath) settings.InPath = *inPath;
+    if (readOnly) settings.bRefuseUploads = 1;
+}
+
+ServerSettings RunOverrides::ForStore(const ServerSettings& current, const ServerSettings& stored) const {
+    ServerSettings out = current;
+    if (port && out.Port == *port) out.Port = stored.Port;
+    if (outPath && out.OutPath == *outPath) out.OutPath = stored.OutPath;
+    if (inPath && out.InPath == *inPath) out.InPath = stored.InPath;
+    if (readOnly && out.bRefuseUploads == 1) out.bRefuseUploads = stored.bRefuseUploads;
+    return out;
+}
+
+int ReadRunOptions(const QStringList& arguments, const QString& description, RunOverrides& overrides) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(description +
+                                     QStringLiteral("\nThe options below hold for this run only; the stored "
+                                                    "settings are not changed."));
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version = parser.addVersionOption();
+    const QCommandLineOption port(QStringLiteral("port"), QStringLiteral("Listen on UDP port N (1 to 65535)."),
+                                  QStringLiteral("N"));
+    const QCommandLineOption outbound(QStringLiteral("outbound"),
+                                      QStringLiteral("Serve read requests from folder DIR."), QStringLiteral("DIR"));
+    const QCommandLineOption inbound(QStringLiteral("inbound"),
+                                     QStringLiteral("Store write requests in folder DIR."), QStringLiteral("DIR"));
+    const QCommandLineOption readOnly(QStringLiteral("read-only"),
+                                      QStringLiteral("Refuse every upload (ERROR 2, Access violation)."));
+    parser.addOptions({port, outbound, inbound, readOnly});
+
+    if (!parser.parse(arguments)) return Usage(parser, parser.errorText());
+    if (!parser.positionalArguments().isEmpty())
+        return Usage(parser, QStringLiteral("Unexpected argument '%1'.").arg(parser.positionalArguments().first()));
+    if (parser.isSet(help)) {
+        Print(stdout, parser.helpText());
+        return 0;
+    }
+    if (parser.isSet(version)) {
+        Print(stdout, QCoreApplication::applicationName() + QLatin1Char(' ') +
+                          QCoreApplication::applicationVersion() + QLatin1Char('\n'));
+        return 0;
+    }
+    for (const QCommandLineOption* once : {&port, &outbound, &inbound})
+        if (parser.values(*once).size() > 1)
+            return Usage(parser, QStringLiteral("--%1 given more than once.").arg(once->names().first()));
+
+    RunOverrides read;
+    if (parser.isSet(port)) {
+        std::string value;
+        if (!ReadPort(parser.value(port), value))
+            return Usage(parser, QStringLiteral("--port: '%1' is not a port number from 1 to 65535.")
+                                     .arg(parser.value(port)));
+        read.port = value;
+    }
+    const auto folder = [&](const QCommandLineOption& option, std::optional<std::string>& into) {
+        if (!parser.isSet(option)) return true;
+        std::string value;
+        QString why;
+        if (ReadFolder(parser.value(option), value, why)) {
+            into = value;
+            return true;
+        }
+        Print(stderr, QStringLiteral("%1: --%2: %3: %4\n")
+                          .arg(QCoreApplication::applicationName(), option.names().first(), why,
+                               parser.value(option)));
+        return false;
+    };
+    if (!folder(outbound, read.outPath) || !folder(inbound, read.inPath)) return 2;
+    read.readOnly = parser.isSet(readOnly);
+    overrides = read;
+    return -1;
+}

@@ -1,0 +1,134 @@
+// The server's command line: what it sets for the run, what it refuses (with
+// status 2 and a message that names the problem), and that the store keeps
+// its own values for what the command line set.
+#include "server/app/run_options.h"
+#include "tests/support/temp_dir.h"
+
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+// What the call wrote on standard error.
+class CapturedStderr {
+public:
+    CapturedStderr() {
+        std::fflush(stderr);
+        saved_ = ::dup(STDERR_FILENO);
+        std::FILE* file = std::tmpfile();
+        fd_ = ::dup(::fileno(file));
+        std::fclose(file);
+        ::dup2(fd_, STDERR_FILENO);
+    }
+    ~CapturedStderr() { Restore(); }
+    std::string Text() {
+        Restore();
+        std::string text;
+        char buffer[4096];
+        ::lseek(fd_, 0, SEEK_SET);
+        for (ssize_t n; (n = ::read(fd_, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+        return text;
+    }
+
+private:
+    void Restore() {
+        if (saved_ < 0) return;
+        std::fflush(stderr);
+        ::dup2(saved_, STDERR_FILENO);
+        ::close(saved_);
+        saved_ = -1;
+    }
+    int saved_ = -1;
+    int fd_ = -1;
+};
+
+TEST(RunOptions, ValuesForTheRunAndRefusalsWithStatusTwoAndTheirReason) {
+    tests::TempDir dir;
+    tests::WriteFile(dir.File("file"), "x");
+    const std::string folder = dir.Path() + "/";
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::string port, outPath, inPath;
+        bool readOnly;
+        std::string message;  // a part of what standard error says
+    };
+    const std::vector<Case> cases = {
+        {{}, -1, "", "", "", false, ""},
+        {{"--port", "6969"}, -1, "6969", "", "", false, ""},
+        {{"--port=1"}, -1, "1", "", "", false, ""},
+        {{"--port", "65535", "--read-only"}, -1, "65535", "", "", true, ""},
+        {{"--outbound", dir.Path(), "--inbound", folder}, -1, "", folder, folder, false, ""},
+        {{"--outbound", dir.Path() + "/./"}, -1, "", folder, "", false, ""},
+        {{"--port", "0"}, 2, "", "", "", false, "--port: '0' is not a port number from 1 to 65535."},
+        {{"--port", "65536"}, 2, "", "", "", false, "'65536' is not a port number"},
+        {{"--port", "69x"}, 2, "", "", "", false, "'69x' is not a port number"},
+        {{"--port", "-1"}, 2, "", "", "", false, "'-1' is not a port number"},
+        {{"--port"}, 2, "", "", "", false, "Missing value after '--port'"},
+        {{"--port", "69", "--port", "70"}, 2, "", "", "", false, "--port given more than once."},
+        {{"--outbound", dir.File("missing")}, 2, "", "", "", false, "--outbound: no such folder: " + dir.File("missing")},
+        {{"--inbound", dir.File("file")}, 2, "", "", "", false, "--inbound: not a folder: " + dir.File("file")},
+        {{"--serve"}, 2, "", "", "", false, "Unknown option 'serve'."},
+        {{"extra"}, 2, "", "", "", false, "Unexpected argument 'extra'."},
+    };
+    for (const Case& c : cases) {
+        QStringList arguments{QStringLiteral("vantrel")};
+        std::string shown;
+        for (const std::string& a : c.args) {
+            arguments << QString::fromStdString(a);
+            shown += a + " ";
+        }
+        SCOPED_TRACE(shown);
+        RunOverrides overrides;
+        CapturedStderr err;
+        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
+        const std::string said = err.Text();
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(overrides.port.value_or(""), c.port);
+        EXPECT_EQ(overrides.outPath.value_or(""), c.outPath);
+        EXPECT_EQ(overrides.inPath.value_or(""), c.inPath);
+        EXPECT_EQ(overrides.readOnly, c.readOnly);
+        if (c.message.empty()) {
+            EXPECT_EQ(said, "");
+        } else {
+            EXPECT_NE(said.find(c.message), std::string::npos) << said;
+        }
+    }
+}
+
+TEST(RunOptions, TheStoreKeepsItsOwnValuesForWhatTheCommandLineSet) {
+    RunOverrides overrides;
+    overrides.port = "6969";
+    overrides.outPath = "/srv/tftp/";
+    overrides.readOnly = true;
+    ServerSettings stored;
+    stored.Port = "69";
+    stored.OutPath = "/home/u/tftp/outbound/";
+    stored.InPath = "/home/u/tftp/inbound/";
+    stored.bRefuseUploads = 0;
+    ServerSettings running = stored;
+    overrides.ApplyTo(running);
+    EXPECT_EQ(running.Port, "6969");
+    EXPECT_EQ(running.OutPath, "/srv/tftp/");
+    EXPECT_EQ(running.InPath, "/home/u/tftp/inbound/");
+    EXPECT_EQ(running.bRefuseUploads, 1);
+
+    running.nMaxClients = 5;  // changed in the run: kept
+    ServerSettings kept = overrides.ForStore(running, stored);
+    EXPECT_EQ(kept.Port, "69");
+    EXPECT_EQ(kept.OutPath, "/home/u/tftp/outbound/");
+    EXPECT_EQ(kept.bRefuseUploads, 0);
+    EXPECT_EQ(kept.nMaxClients, 5);
+    // What the user then chose in the options sheet is the user's: stored.
+    running.Port = "7070";
+    running.bRefuseUploads = 0;
+    kept = overrides.ForStore(running, stored);
+    EXPECT_EQ(kept.Port, "7070");
+    EXPECT_EQ(kept.bRefuseUploads, 0);
+}
+
+}  // namespace

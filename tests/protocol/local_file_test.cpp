@@ -230,3 +230,29 @@ TEST(LocalFileWriter, FolderThatDoesNotExistCannotBeCreated) {
     LocalFileWriter w;
     EXPECT_FALSE(w.Create(dir.File("no/such/folder/file"), false));
 }
+
+TEST(LocalFile, AFolderBesideTheServedOneWithTheSameStartIsOutsideIt) {
+    // tftp-other begins with the name of tftp, but a link into it leads out.
+    TempDir dir;
+    const std::string served = dir.File("tftp");
+    const std::string beside = dir.File("tftp-other");
+    ASSERT_EQ(::mkdir(served.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir(beside.c_str(), 0755), 0);
+    WriteFile(beside + "/secret", "not served");
+    WriteFile(served + "/plain", "served");
+    ASSERT_EQ(::symlink("../tftp-other/secret", (served + "/file-link").c_str()), 0);
+    ASSERT_EQ(::symlink("../tftp-other", (served + "/folder-link").c_str()), 0);
+    const std::string within = served + "/";
+    const std::string& folder = within;
+    {
+        LocalFileReader r;
+        EXPECT_FALSE(r.Open(folder + "file-link", false, &within));
+        EXPECT_EQ(errno, EXDEV);
+        EXPECT_FALSE(r.Open(folder + "folder-link/secret", false, &within));
+        EXPECT_TRUE(r.Open(folder + "plain", false, &within));
+        LocalFileWriter w;
+        EXPECT_FALSE(w.CreateReplacing(folder + "folder-link/upload", false, within));
+        EXPECT_EQ(errno, EXDEV);
+        EXPECT_FALSE(tests::FileExists(beside + "/upload"));
+    }
+}

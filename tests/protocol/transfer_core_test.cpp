@@ -16,6 +16,8 @@
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -339,5 +341,142 @@ TEST(ServerOptions, TimeoutsOutsideOneTo255SecondsCountAsAbsent) {
             {tftp::Option{tftp::OptionName::Timeout, c.offered}}, tftp::ServerOptionRules{});
         EXPECT_EQ(choice.timeoutSecs, c.used) << c.offered;
         EXPECT_EQ(choice.echo.Get(tftp::OptionName::Timeout).has_value(), c.echoed) << c.offered;
+    }
+}
+
+namespace {
+
+std::string DataPacket(std::uint16_t block, const std::string& bytes) {
+    std::string p(4, '\0');
+    p[0] = 0;
+    p[1] = 3;
+    p[2] = static_cast<char>(block >> 8);
+    p[3] = static_cast<char>(block & 0xFF);
+    return p + bytes;
+}
+
+std::uint16_t BlockOf(const std::string& packet) {
+    return tftp::GetU16(reinterpret_cast<const std::uint8_t*>(packet.data()) + 2);
+}
+
+tftp::TransferReceiver::Step Deliver(tftp::TransferReceiver& receiver, const std::string& packet,
+                                     std::int64_t nowMs) {
+    return receiver.OnData(reinterpret_cast<const std::uint8_t*>(packet.data()),
+                           static_cast<int>(packet.size()), nowMs);
+}
+
+}  // namespace
+
+TEST(TransferCore, AnAckInsideTheWindowSendsTheRestOfItAgainEvenASingleBlock) {
+    tests::TempDir dir;
+    tests::WriteFile(dir.File("in"), tests::PatternBytes(20 * 512 + 1));
+    struct Case {
+        std::uint16_t ack;                   // of the first window, blocks 1 to 4
+        std::vector<std::uint16_t> resent;   // at once, before the new blocks
+    };
+    const Case cases[] = {
+        {1, {2, 3, 4}},
+        {2, {3, 4}},
+        {3, {4}},  // one block left in flight: it goes again too
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.ack);
+        tftp::LocalFileReader reader;
+        ASSERT_TRUE(reader.Open(dir.File("in"), false));
+        Direction out;
+        tftp::TransferSender sender(reader, out);
+        ASSERT_TRUE(sender.Begin(512, -1, 4));
+        ASSERT_EQ(sender.SendFirst(0), tftp::TransferSender::Step::Sent);
+        ASSERT_EQ(out.queue.size(), 4u);
+        out.queue.clear();
+        EXPECT_EQ(sender.OnAck(c.ack, 5), tftp::TransferSender::Step::Sent);
+        std::vector<std::uint16_t> sent;
+        for (const std::string& p : out.queue) sent.push_back(BlockOf(p));
+        // The window slides to the block after the ACK and is full again.
+        std::vector<std::uint16_t> expected = c.resent;
+        for (std::uint16_t b = 5; b <= c.ack + 4; ++b) expected.push_back(b);
+        EXPECT_EQ(sent, expected);
+    }
+}
+
+TEST(TransferCore, ARepeatedBlockIsAcknowledgedOnceAndCountsAsTheResendOfThatSilence) {
+    tests::TempDir dir;
+    tftp::LocalFileWriter writer;
+    ASSERT_TRUE(writer.Create(dir.File("out"), false));
+    Direction out;
+    tftp::TransferReceiver receiver(writer, out);
+    receiver.Begin(8);
+    EXPECT_EQ(Deliver(receiver, DataPacket(1, "12345678"), 0), tftp::TransferReceiver::Step::Written);
+    EXPECT_EQ(out.sent, 1);
+    // The sender did not hear ACK 1 and sends block 1 again: ACK 1 again.
+    EXPECT_EQ(Deliver(receiver, DataPacket(1, "12345678"), 1500),
+              tftp::TransferReceiver::Step::Reacknowledged);
+    EXPECT_EQ(out.sent, 2);
+    EXPECT_EQ(receiver.Retransmissions(), 1);
+    // That was this silence's one resend: the sender resends its own block,
+    // so the receiver stays quiet however long the silence lasts.
+    for (std::int64_t now = 1500; now <= 60'000; now += 100) {
+        EXPECT_FALSE(receiver.ResendDue(now)) << now;
+    }
+    EXPECT_EQ(tests::ReadFile(dir.File("out")), "12345678");
+}
+
+TEST(TransferCore, AnUploadWhoseFileCannotTakeItsNameIsNotAcknowledged) {
+    tests::TempDir dir;
+    tftp::LocalFileWriter writer;
+    ASSERT_TRUE(writer.CreateReplacing(dir.File("f"), false, dir.Path() + "/"));
+    Direction out;
+    tftp::TransferReceiver receiver(writer, out);
+    receiver.Begin(8);
+    EXPECT_EQ(Deliver(receiver, DataPacket(1, "12345678"), 0), tftp::TransferReceiver::Step::Written);
+    const int acks = out.sent;
+    // Something else takes the name meanwhile: the last block cannot land.
+    ASSERT_EQ(::mkdir(dir.File("f").c_str(), 0755), 0);
+    tests::WriteFile(dir.File("f") + "/inside", "x");
+    EXPECT_EQ(Deliver(receiver, DataPacket(2, "end"), 10), tftp::TransferReceiver::Step::FinishFailed);
+    // No ACK of the last block: the client must not take it as delivered.
+    EXPECT_EQ(out.sent, acks);
+    EXPECT_FALSE(receiver.Finished());
+}
+
+TEST(TransferCore, AReceiverCountsOnAcrossTheWrapOfTheBlockNumber) {
+    struct Case {
+        const char* name;
+        int window;
+        std::vector<std::uint16_t> after;  // blocks that come after block 65532
+        tftp::TransferReceiver::Step last;  // what the last of them does
+        std::uint16_t ack;                  // the ACK it draws
+    };
+    const Case cases[] = {
+        {"block 65535 lost in a window that spans the wrap", 4, {65533, 65534, 0},
+         tftp::TransferReceiver::Step::Reacknowledged, 65534},
+        {"block 65535 sent again in lock-step", 1, {65533, 65534, 65535, 65535},
+         tftp::TransferReceiver::Step::Reacknowledged, 65535},
+        {"block 0 after block 65535", 1, {65533, 65534, 65535, 0},
+         tftp::TransferReceiver::Step::Written, 0},
+        {"block 1 again after block 0", 1, {65533, 65534, 65535, 0, 1, 1},
+         tftp::TransferReceiver::Step::Reacknowledged, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tests::TempDir dir;
+        tftp::LocalFileWriter writer;
+        ASSERT_TRUE(writer.Create(dir.File("out"), false));
+        Direction out;
+        tftp::TransferReceiver receiver(writer, out);
+        receiver.Begin(1, c.window);
+        std::int64_t now = 0;
+        for (std::uint32_t b = 1; b <= 65532; ++b) {
+            ASSERT_EQ(Deliver(receiver, DataPacket(static_cast<std::uint16_t>(b), "x"), now),
+                      tftp::TransferReceiver::Step::Written);
+        }
+        tftp::TransferReceiver::Step step{};
+        for (const std::uint16_t b : c.after) {
+            now += 100;  // no copy the network made
+            step = Deliver(receiver, DataPacket(b, "x"), now);
+        }
+        EXPECT_EQ(step, c.last);
+        ASSERT_FALSE(out.queue.empty());
+        EXPECT_EQ(BlockOf(out.queue.back()), c.ack);
     }
 }

@@ -250,7 +250,10 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     // Written beside the file and renamed over it once the last block is
     // in: a fetch that fails leaves no file behind, and an existing file
     // stays as it was.
-    if (!writer_.CreateReplacing(path, binary != 1, path)) {
+    // The file may go wherever its own folder is: the user named it.
+    const std::size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    if (!writer_.CreateReplacing(path, binary != 1, folder)) {
         busy = 0;
         Message("Unable to create file : " + path);
         return 0;

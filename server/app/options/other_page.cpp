@@ -64,39 +64,37 @@ QCheckBox* COther::AddCheckBox(const QString& text, int id) {
     return box;
 }
 
-QComboBox* COther::AddListenOn(QBoxLayout* into) {
+void COther::AddLabelledRow(const QString& text, QWidget* control, QBoxLayout* into) {
     auto* row = new QHBoxLayout;
-    auto* label = new QLabel(tr("Listen on:"), this);
+    auto* label = new QLabel(text, this);
+    label->setBuddy(control);
+    row->addWidget(label);
+    row->addWidget(control);
+    row->addStretch(1);
+    into->addLayout(row);
+}
+
+QComboBox* COther::AddListenOn(QBoxLayout* into) {
     auto* combo = new QComboBox(this);
     SetControlId(combo, IDC_LISTEN_ON);
     // Index 0 is every address, as bListenAll 1.
     combo->addItem(tr("All addresses"));
     combo->addItem(tr("One address"));
     combo->setAccessibleName(tr("Listen on"));
-    label->setBuddy(combo);
     connect(combo, &QComboBox::currentIndexChanged, this, [this] { SetModified(); });
-    row->addWidget(label);
-    row->addWidget(combo);
-    row->addStretch(1);
-    into->addLayout(row);
+    AddLabelledRow(tr("Listen on:"), combo, into);
     return combo;
 }
 
 QSpinBox* COther::AddBlockCount(const QString& text, int id, QBoxLayout* into) {
-    auto* row = new QHBoxLayout;
-    auto* label = new QLabel(text, this);
     auto* spin = new QSpinBox(this);
     SetControlId(spin, id);
     spin->setRange(1, ServerSettings::kWindowsizeLimit);
     // A typed number outside the range becomes the nearest end of it.
     spin->setCorrectionMode(QAbstractSpinBox::CorrectToNearestValue);
     spin->setAccessibleName(text);
-    label->setBuddy(spin);
     connect(spin, &QSpinBox::valueChanged, this, [this] { SetModified(); });
-    row->addWidget(label);
-    row->addWidget(spin);
-    row->addStretch(1);
-    into->addLayout(row);
+    AddLabelledRow(text, spin, into);
     return spin;
 }
 

@@ -58,6 +58,8 @@ protected:
 
 private:
     QCheckBox* AddCheckBox(const QString& text, int id);
+    // A label and its control on a row of their own.
+    void AddLabelledRow(const QString& text, QWidget* control, QBoxLayout* into);
     // "Listen on:" with its two choices, on a row of its own.
     QComboBox* AddListenOn(QBoxLayout* into);
     // A labelled spin box of 1..65535 blocks on a row of its own.

@@ -264,15 +264,19 @@ class Server:
         while time.monotonic() < deadline:
             if self.proc.poll() is not None:
                 return False
-            try:
-                with open("/proc/net/udp") as f:
-                    next(f)
-                    for line in f:
-                        local = line.split()[1]
-                        if local.endswith(want) and local[:8] in (_hex_address(address), "00000000"):
-                            return True
-            except OSError:
-                pass
+            # A server on every address of both families holds one IPv6
+            # socket bound to "::" (it shows in udp6 only).
+            for table, wanted in (("/proc/net/udp", (_hex_address(address), "00000000")),
+                                  ("/proc/net/udp6", ("0" * 32,))):
+                try:
+                    with open(table) as f:
+                        next(f)
+                        for line in f:
+                            local = line.split()[1]
+                            if local.endswith(want) and local[:-5] in wanted:
+                                return True
+                except (OSError, StopIteration):
+                    pass
             time.sleep(0.05)
         return False
 

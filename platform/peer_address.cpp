@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace platform {

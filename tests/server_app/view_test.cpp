@@ -816,7 +816,7 @@ TEST_F(ViewTest, RowColoursFollowThePaletteAndStayReadableOnLightAndDark) {
     Finished(3, "TimedOut : Sending", 1);  // red: timed out
     const std::int32_t values[] = {kItemFailed, 1, kItemEnded, kItemAbandoned};
 
-    // Light: the design's grey cells and its blue, black, red and yellow.
+    // Light: the list's usual grey cells and its blue, black, red and yellow.
     const QPalette light = frame->palette();
     ASSERT_FALSE(TransferRowDelegate::IsDark(light));
     EXPECT_EQ(TransferRowDelegate::CellColour(light), TransferRowDelegate::kCellGrey);
@@ -836,7 +836,7 @@ TEST_F(ViewTest, RowColoursFollowThePaletteAndStayReadableOnLightAndDark) {
     for (const std::int32_t value : values) {
         SCOPED_TRACE(value);
         // At least 3:1 against their cells on the dark palette; on the light
-        // one the design's own colours stay (blue and black well above it).
+        // one the usual colours stay (blue and black well above it).
         EXPECT_GE(Contrast(TransferRowDelegate::TextColour(value, dark), cells), 3.0);
         if (value == 1 || value == kItemEnded) {
             EXPECT_GE(Contrast(TransferRowDelegate::TextColour(value, light), TransferRowDelegate::kCellGrey), 3.0);

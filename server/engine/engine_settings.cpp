@@ -1,4 +1,4 @@
-#include "server_settings.h"
+#include "engine_settings.h"
 
 #include <array>
 #include <cstdint>
@@ -26,7 +26,7 @@ std::array<Field, 4> Fields(const std::string& text) {
     return fields;
 }
 
-bool MatchesAny(const std::array<std::string, ServerSettings::kListSlots>& list,
+bool MatchesAny(const std::array<std::string, EngineSettings::kListSlots>& list,
                 const std::string& address) {
     for (const std::string& pattern : list)
         if (MatchesAddressPattern(pattern, address)) return true;
@@ -44,10 +44,10 @@ bool MatchesAddressPattern(const std::string& pattern, const std::string& addres
     return true;
 }
 
-bool ServerSettings::MatchesAllowList(const std::string& address) const {
+bool EngineSettings::MatchesAllowList(const std::string& address) const {
     return MatchesAny(Allow, address);
 }
 
-bool ServerSettings::MatchesDenyList(const std::string& address) const {
+bool EngineSettings::MatchesDenyList(const std::string& address) const {
     return MatchesAny(Deny, address);
 }

@@ -63,7 +63,7 @@ void CListenSocket::EndLingering(std::int64_t nowMs, bool all) {
 }
 
 bool CListenSocket::StartListening() {
-    ServerSettings& settings = app_.settings;
+    EngineSettings& settings = app_.settings;
     int port = tftp::LeadingDigits(settings.Port);
     if (port == 0) port = kDefaultPort;
 
@@ -114,7 +114,7 @@ void CListenSocket::OnReceive(int error) {
         return;
     }
     const std::string clientText = client_.AddressText();
-    const ServerSettings& settings = app_.settings;
+    const EngineSettings& settings = app_.settings;
     if (settings.bDeny == 1 && settings.MatchesDenyList(clientText)) {
         Refuse(tftp::kServiceNotAvailable);
         return;
@@ -194,7 +194,7 @@ int CListenSocket::RunningCount() const {
 }
 
 void CListenSocket::SweepTransfers() {
-    ServerSettings& settings = app_.settings;
+    EngineSettings& settings = app_.settings;
     int limitSetting = tftp::LeadingDigits(settings.Timeout);
     if (limitSetting < kMinTimeout || limitSetting > kMaxTimeout) {
         settings.Timeout.assign(1, '1');  // not = "1": GCC 12 warns falsely (-Wrestrict)

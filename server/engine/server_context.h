@@ -8,7 +8,7 @@
 #include "platform/clock.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
-#include "server/app/server_settings.h"
+#include "server/engine/engine_settings.h"
 #include "server/engine/transfer_notice.h"
 
 #include "common/local_address.h"
@@ -19,11 +19,11 @@
 
 class ServerContext {
 public:
-    ServerContext(ServerSettings& settings, platform::Clock& clock,
+    ServerContext(EngineSettings& settings, platform::Clock& clock,
                   platform::PromptService& prompts, tftp::AddressProvider& addresses)
         : settings(settings), clock(clock), prompts(prompts), addresses(addresses) {}
 
-    ServerSettings& settings;
+    EngineSettings& settings;
     platform::Clock& clock;
     platform::PromptService& prompts;
     tftp::AddressProvider& addresses;

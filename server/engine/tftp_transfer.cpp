@@ -68,7 +68,7 @@ void CTftpTransfer::HandleRequest() {
     requestFrom_ = peer;
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
     opcode = request.opcode;
-    const ServerSettings& settings = app_.settings;
+    const EngineSettings& settings = app_.settings;
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
     if (!Create(localAddress, 0, false)) {

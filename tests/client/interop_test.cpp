@@ -90,7 +90,7 @@ struct OwnServer {
         app.view = &log;
         listener = std::make_unique<CListenSocket>(app);
     }
-    ServerSettings settings;
+    EngineSettings settings;
     platform::SystemClock clock;
     platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses{"vantrel", {"127.0.0.1"}};

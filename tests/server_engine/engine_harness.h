@@ -9,7 +9,7 @@
 #include "platform/async_udp_socket.h"
 #include "platform/clock.h"
 #include "platform/scripted_prompt_service.h"
-#include "server/app/server_settings.h"
+#include "server/engine/engine_settings.h"
 #include "server/engine/listen_socket.h"
 #include "server/engine/server_context.h"
 #include "server/engine/transfer_notice.h"
@@ -89,7 +89,7 @@ public:
     explicit EngineHarness(const std::string& address = "127.0.0.1", int port = 0);
     ~EngineHarness();
 
-    ServerSettings settings;
+    EngineSettings settings;
     platform::ManualClock clock;
     platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses;

@@ -308,13 +308,15 @@ bool CServerApp::OnIdle(long count) {
     if (transfers == 0) return more;
     if (listener_) listener_->ResendSilent();
     if ((count & 0x40) == 0) return true;
-    if (context_.bIdleCheck == 1 && listener_) listener_->SweepTransfers();
+    if (context_.bIdleCheck == 1) SweepTransfers();
     if (TransferCount() == 0) EndPendingDecision();
     return true;
 }
 
 void CServerApp::SweepTransfers() {
     if (listener_) listener_->SweepTransfers();
+    // What the check reported is in the rows before the caller reads them.
+    context_.DeliverEvents();
 }
 
 int CServerApp::TransferCount() { return listener_ ? listener_->TransferCount() : 0; }

@@ -169,10 +169,9 @@ int CListenSocket::Admit() {
     }
     CTftpTransfer& transfer = *admitted;
 
-    app_.notice.Text = client.AddressText();
     ++app_.transferCounter;
     transfer.number = app_.transferCounter;
-    app_.NotifyView(1, app_.transferCounter);
+    app_.NotifyView(TransferStarted{app_.transferCounter, client.AddressText()});
 
     if (threadStarted) {
         transfer.HandleRequest();
@@ -235,11 +234,11 @@ void CListenSocket::SweepTransfers() {
         }
         if (ended) {
             const int number = x->number;
-            app_.NotifyView(0, number);
-            app_.notice.Text = timedOut ? std::string("TimedOut")
-                                        : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
-            app_.notice.Text += x->opcode == tftp::kRrq ? " : Sending" : " : Receiving";
-            app_.NotifyView(timedOut ? 5 : 4, number);
+            app_.NotifyView(TransferEnded{number, timedOut});
+            std::string result = timedOut ? std::string("TimedOut")
+                                          : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
+            result += x->opcode == tftp::kRrq ? " : Sending" : " : Receiving";
+            app_.NotifyView(TransferResult{number, std::move(result)});
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
             if (x->AnswersRepeats()) {

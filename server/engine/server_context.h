@@ -1,15 +1,16 @@
 // The part of the server's application state that the listener and the
-// transfers use: settings, switches, the notice record and its delivery, the
+// transfers use: settings, switches, the events to the display, the
 // admission lock, the transfer counter, and the services they need (clock,
 // prompts, address lookup). The application object owns one and hands it to
 // every listener it creates; tests build their own.
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/posted_messages.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
 #include "server/engine/engine_settings.h"
-#include "server/engine/transfer_notice.h"
+#include "server/engine/transfer_events.h"
 
 #include "common/local_address.h"
 
@@ -32,20 +33,24 @@ public:
     int bServing = 1;         // 0: every request is refused
     int bIdleCheck = 1;       // 1: idle processing runs the periodic check
     std::string listenLabel;  // "<address>.<port>" of the running listener
-    TransferNotice notice;
     std::recursive_mutex admissionLock;
     // Numbers admitted transfers 1..501; outlives listener restarts.
     int transferCounter = 0;
 
-    // The display, or none (no main window yet): then notifications go nowhere.
+    // The display, or none (no main window yet): then events go nowhere.
     TransferView* view = nullptr;
     // Restarts the listener when a decision dialog waits for transfers to end.
     std::function<void()> endPendingDecision;
 
-    // Sends notification type 0..5 about transfer number to the view:
-    // 0 ended, 1 started, 2 file, 3 status, 4 result, 5 result (timed out).
-    void NotifyView(int type, int number);
+    // Queues the event for the display; it sees it once the engine's
+    // current work has returned (the display in place then).
+    void NotifyView(TransferEvent event);
+    // Hands the display what is queued now.
+    void DeliverEvents() { events_.Flush(); }
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }
+
+private:
+    platform::PostedCalls events_;
 };

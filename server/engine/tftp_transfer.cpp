@@ -86,8 +86,7 @@ void CTftpTransfer::HandleRequest() {
 
     const bool forced = opcode == kRrq && settings.bForce == 1;
     path_ = folder + (forced ? settings.ForceFile : request.fileName);
-    app_.notice.Text = path_;
-    app_.NotifyView(2, number);
+    app_.NotifyView(TransferFile{number, path_});
 
     if (request.fileName.size() >= static_cast<std::size_t>(kFileNameLimit)) {
         SendError(kErrIllegalOperation);
@@ -287,8 +286,7 @@ void CTftpTransfer::OnAck(int length) {
         return;
     case TransferSender::Step::Resent:
         // The client asked for the block again: it did not get it.
-        app_.notice.Text = "Retrying";
-        app_.NotifyView(3, number);
+        app_.NotifyView(TransferProgress{number, sender_.BytesSent(), 0, "Retrying"});
         return;
     case TransferSender::Step::Done:
         retries = 0;
@@ -306,9 +304,8 @@ void CTftpTransfer::OnAck(int length) {
 }
 
 void CTftpTransfer::Progress() {
-    app_.notice.BytesTotal = total_;
-    app_.notice.BytesDone = sender_.BytesSent();
-    app_.NotifyView(3, number);
+    // An empty file has no percentage: its row shows the file instead.
+    app_.NotifyView(TransferProgress{number, sender_.BytesSent(), total_, total_ == 0 ? path_ : std::string()});
 }
 
 void CTftpTransfer::OnData(int length) {
@@ -336,10 +333,8 @@ void CTftpTransfer::OnData(int length) {
     }
     retries = 0;
     total_ = receiver_.BytesWritten();
-    app_.notice.Text = "Receiving";
-    app_.notice.BytesDone = total_;
-    app_.notice.BytesTotal = 0;  // no total known: the view shows the text
-    app_.NotifyView(3, number);
+    // No total known: the row shows the text.
+    app_.NotifyView(TransferProgress{number, total_, 0, "Receiving"});
     if (receiver_.Finished()) active = 0;
 }
 
@@ -354,8 +349,7 @@ int CTftpTransfer::RetryBlock() {
     } else if (!receiver_.Resend(nowMs)) {
         return 0;
     }
-    app_.notice.Text = "Retrying";
-    app_.NotifyView(3, number);
+    app_.NotifyView(TransferProgress{number, opcode == kRrq ? sender_.BytesSent() : total_, 0, "Retrying"});
     return 1;
 }
 

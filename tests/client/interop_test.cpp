@@ -73,8 +73,8 @@ std::string CrLf(const std::string& lf) {
 // The results the server engine reports.
 class ResultLog final : public TransferView {
 public:
-    void OnTransferMessage(int message, int, TransferNotice* notice) override {
-        if (message == WM_TRANSFER_RESULT && notice) results.push_back(notice->Text);
+    void OnTransferEvent(const TransferEvent& event) override {
+        if (const auto* result = std::get_if<TransferResult>(&event)) results.push_back(result->text);
     }
     std::vector<std::string> results;
 };
@@ -141,7 +141,10 @@ protected:
     }
     void TearDown() override {
         app.reset();
-        if (own) own->listener->SweepTransfers();
+        if (own) {
+            own->listener->SweepTransfers();
+            own->app.DeliverEvents();
+        }
         EXPECT_TRUE(prompts.MessageTexts().empty())
             << "unexpected message: " << prompts.MessageTexts().front();
     }
@@ -427,6 +430,7 @@ TEST_F(Interop, TheUsersAbortReachesTheServerAsErrorEightAndLeavesThePartialFile
     EXPECT_EQ(partial, body.substr(0, partial.size()));
     ASSERT_TRUE(tests::WaitFor([&] {
         own->listener->SweepTransfers();
+        own->app.DeliverEvents();
         return own->log.results.size() > reported;
     }));
     EXPECT_NE(own->log.results.back().find("Transfer Aborted"), std::string::npos)

@@ -254,7 +254,7 @@ TEST(ListenerNumbers, RunOneToFiveHundredOneThenOneAgain) {
     EXPECT_EQ(started[0].text, "127.0.0.1");
 
     // The counter outlives the listener.
-    h.listener->SweepTransfers();
+    h.Sweep();
     ASSERT_TRUE(h.Start());
     client.Send(ReadRequest("missing"), h.listenAt);
     ASSERT_TRUE(client.Next(reply));
@@ -267,13 +267,13 @@ TEST(ListenerSweep, TimeoutSettingOutOfRangeBecomesOne) {
         EngineHarness h;
         ASSERT_TRUE(h.Start());
         h.settings.Timeout = bad;
-        h.listener->SweepTransfers();  // rewritten with no transfer running too
+        h.Sweep();  // rewritten with no transfer running too
         EXPECT_EQ(h.settings.Timeout, "1") << bad;
     }
     EngineHarness h;
     ASSERT_TRUE(h.Start());
     h.settings.Timeout = "7200";
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(h.settings.Timeout, "7200");
 }
 
@@ -282,7 +282,7 @@ TEST(ListenerSweep, EmptyListAsksForThePendingDecision) {
     ASSERT_TRUE(h.Start());
     int calls = 0;
     h.app.endPendingDecision = [&] { ++calls; };
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(calls, 1);
 
     tests::WriteFile(h.OutFile("a.bin"), "x");
@@ -290,7 +290,7 @@ TEST(ListenerSweep, EmptyListAsksForThePendingDecision) {
     client.Send(ReadRequest(), h.listenAt);
     RawClient::Datagram reply;
     ASSERT_TRUE(client.Next(reply));
-    h.listener->SweepTransfers();  // a transfer runs: no decision yet
+    h.Sweep();  // a transfer runs: no decision yet
     EXPECT_EQ(calls, 1);
 }
 
@@ -302,7 +302,7 @@ TEST(ListenerSweep, ThePendingDecisionMayReplaceTheListener) {
         ++restarts;
         h.listener.reset();  // the application replaces its listener here
     };
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(h.listener, nullptr);
 }
@@ -331,9 +331,9 @@ class NestingView final : public TransferView {
 public:
     std::function<void()> onFirstStart;
     tests::RecordingView record;
-    void OnTransferMessage(int message, int number, TransferNotice* notice) override {
-        record.OnTransferMessage(message, number, notice);
-        if (message == WM_TRANSFER_STARTED && number == 1 && onFirstStart) {
+    void OnTransferEvent(const TransferEvent& event) override {
+        record.OnTransferEvent(event);
+        if (MessageOf(event) == WM_TRANSFER_STARTED && NumberOf(event) == 1 && onFirstStart) {
             auto nested = std::move(onFirstStart);
             nested();
         }
@@ -356,16 +356,16 @@ TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
         EXPECT_TRUE(second.Next(reply));  // admitted and answered in the nested loop
         EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
         h.clock.Advance(1000);
-        h.listener->SweepTransfers();  // must not touch the transfer being admitted
+        h.Sweep();  // must not touch the transfer being admitted
         nestedDone = true;
     };
     first.Send(ReadRequest("a.bin"), h.listenAt);
     ASSERT_TRUE(first.Next(reply));
-    EXPECT_TRUE(nestedDone);
+    EXPECT_TRUE(tests::WaitFor([&] { return nestedDone; }));
     EXPECT_EQ(reply.bytes, tests::Data(1, "first"));
     first.Send(tests::Ack(1), reply.from);
     ASSERT_TRUE(tests::WaitFor([&] {
-        h.listener->SweepTransfers();
+        h.Sweep();
         return !view.record.ResultOf(1).empty();
     }));
     EXPECT_EQ(view.record.ResultOf(1), "Finished : Sending");

@@ -50,6 +50,10 @@ CServerApp::CServerApp(platform::RegistryStore& store, platform::Clock& clock,
                 Qt::QueuedConnection);
         }
     };
+    // What the engine could not do, told once its work has returned.
+    context_.onFailure = [this](EngineFailure failure) {
+        prompts_.MessageBox(EngineFailureText(failure), platform::PromptIcon::Error, platform::PromptButtons::Ok);
+    };
 }
 
 CServerApp::~CServerApp() {
@@ -58,6 +62,7 @@ CServerApp::~CServerApp() {
     signals_.reset();
     context_.view = nullptr;
     context_.endPendingDecision = nullptr;
+    context_.onFailure = nullptr;
     delete portChangeDlg_.data();
     delete stopDlg_.data();
     listener_.reset();
@@ -123,6 +128,9 @@ bool CServerApp::StartListener() {
         ++listenersStarted_;
         return true;
     }
+    // The listener says what failed; the user hears it first.
+    if (const char* what = ListenFailureWords(listener_->Failure()))
+        prompts_.MessageBox(what, platform::PromptIcon::Error, platform::PromptButtons::Ok);
     // An address was chosen but its port could not be bound.
     listenFailure_.clear();
     if (!listener_->LocalAddress().empty())

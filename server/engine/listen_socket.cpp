@@ -67,6 +67,7 @@ bool CListenSocket::StartListening() {
     int port = tftp::LeadingDigits(settings.Port);
     if (port == 0) port = kDefaultPort;
 
+    failure_ = ListenFailure::NoAddress;
     tftp::LocalAddressChoice choice;
     if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts,
                                   tftp::ServerAddressSettings{settings.nDefAddress,
@@ -80,16 +81,15 @@ bool CListenSocket::StartListening() {
 
     // A port number past the 16-bit range would silently become another one.
     if (port > kMaxPort || !Create(localAddress_, static_cast<std::uint16_t>(port), true)) {
-        app_.prompts.MessageBox("Unable to Create listening port", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
+        failure_ = ListenFailure::CannotBind;
         return false;
     }
     app_.listenLabel = localAddress_ + "." + std::to_string(port);
     if (!AsyncSelect()) {
-        app_.prompts.MessageBox("Unable to Select local port mode", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
+        failure_ = ListenFailure::NoReadNotifications;
         return false;
     }
+    failure_ = ListenFailure::None;
     return true;
 }
 
@@ -140,16 +140,12 @@ void CListenSocket::OnReceive(int error) {
 }
 
 int CListenSocket::Admit() {
-    // Re-entrant: a prompt inside HandleRequest runs a nested event loop in
-    // which the next request may arrive on this same thread.
-    std::lock_guard<std::recursive_mutex> lock(app_.admissionLock);
+    std::lock_guard<std::mutex> lock(app_.admissionLock);
 
     if (app_.transferCounter >= kLastTransferNumber) app_.transferCounter = 0;
     const int limit = ClientLimit(app_.settings.nMaxClients);
     if (limit >= 0 && RunningCount() >= limit) return 0;
 
-    // The request and its sender are copied before anything can run a
-    // nested event loop and receive the next one into the same members.
     const platform::PeerAddress client = client_;
     CTftpTransfer* admitted = nullptr;
     bool threadStarted = false;
@@ -205,14 +201,12 @@ void CListenSocket::SweepTransfers() {
         app_.EndPendingDecision();
         return;
     }
-    if (sweeping_) return;
-    sweeping_ = true;
 
     const std::int64_t now = app_.clock.Now();
     for (auto it = transfers_.begin(); it != transfers_.end();) {
         const auto next = std::next(it);
         CTftpTransfer* x = (*it)->transfer.get();
-        if (!x || x->Handling()) {
+        if (!x) {
             it = next;
             continue;
         }
@@ -252,7 +246,6 @@ void CListenSocket::SweepTransfers() {
         }
         it = next;
     }
-    sweeping_ = false;
 #ifdef __GLIBC__
     // The last transfer is gone: hand the memory of a busy spell back to the
     // system rather than keep it for the next one.

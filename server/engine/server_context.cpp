@@ -5,3 +5,9 @@ void ServerContext::NotifyView(TransferEvent event) {
         if (view) view->OnTransferEvent(event);
     });
 }
+
+void ServerContext::ReportFailure(EngineFailure failure) {
+    events_.Post([this, failure] {
+        if (onFailure) onFailure(failure);
+    });
+}

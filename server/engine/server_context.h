@@ -1,7 +1,8 @@
 // The part of the server's application state that the listener and the
-// transfers use: settings, switches, the events to the display, the
-// admission lock, the transfer counter, and the services they need (clock,
-// prompts, address lookup). The application object owns one and hands it to
+// transfers use: settings, switches, the events to the display and the
+// failures to the application, the admission lock, the transfer counter,
+// and the services they need (clock, address lookup, and the prompts of
+// the address choice at the listener's start). The application object owns one and hands it to
 // every listener it creates; tests build their own.
 #pragma once
 
@@ -9,6 +10,7 @@
 #include "platform/posted_messages.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
+#include "server/engine/engine_failure.h"
 #include "server/engine/engine_settings.h"
 #include "server/engine/transfer_events.h"
 
@@ -33,7 +35,7 @@ public:
     int bServing = 1;         // 0: every request is refused
     int bIdleCheck = 1;       // 1: idle processing runs the periodic check
     std::string listenLabel;  // "<address>.<port>" of the running listener
-    std::recursive_mutex admissionLock;
+    std::mutex admissionLock;
     // Numbers admitted transfers 1..501; outlives listener restarts.
     int transferCounter = 0;
 
@@ -41,11 +43,15 @@ public:
     TransferView* view = nullptr;
     // Restarts the listener when a decision dialog waits for transfers to end.
     std::function<void()> endPendingDecision;
+    // Shows what the engine could not do; called from the event loop.
+    std::function<void(EngineFailure)> onFailure;
 
     // Queues the event for the display; it sees it once the engine's
     // current work has returned (the display in place then).
     void NotifyView(TransferEvent event);
-    // Hands the display what is queued now.
+    // Queues the failure for the application, as events are queued.
+    void ReportFailure(EngineFailure failure);
+    // Hands the display (and the application) what is queued now.
     void DeliverEvents() { events_.Flush(); }
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();

@@ -21,8 +21,6 @@ constexpr std::size_t kSmallPacket = 128;
 
 CTftpTransfer::CTftpTransfer(ServerContext& app)
     : app_(app), buffer_(static_cast<std::size_t>(kDefaultBlockSize + kBufferSlack)) {
-    // A periodic check that runs before HandleRequest has finished (inside
-    // a prompt) must not see a transfer that has been silent since 1970.
     lastActivity = app_.clock.Now();
 }
 
@@ -41,7 +39,6 @@ void CTftpTransfer::EndUnstarted(const std::string& why) {
     opcode = ParseRequest(request_, static_cast<std::size_t>(requestLength_)).opcode;
     errorText = why;
     active = 0;
-    handling_ = false;
 }
 
 void CTftpTransfer::CloseFile() {
@@ -60,11 +57,6 @@ void CTftpTransfer::SendPackets(const PacketView* packets, int count) {
 }
 
 void CTftpTransfer::HandleRequest() {
-    struct Handled {
-        bool& flag;
-        ~Handled() { flag = false; }
-    } handled{handling_};
-
     requestFrom_ = peer;
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
     opcode = request.opcode;
@@ -78,10 +70,9 @@ void CTftpTransfer::HandleRequest() {
         active = 0;
         return;
     }
-    if (!AsyncSelect()) {
-        app_.prompts.MessageBox("Error preparing local client function", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
-    }
+    // Without read notifications nothing the client sends is heard: the
+    // transfer goes on and times out, and the user is told.
+    if (!AsyncSelect()) app_.ReportFailure(EngineFailure::TransferNotifications);
     lastActivity = app_.clock.Now();
 
     const bool forced = opcode == kRrq && settings.bForce == 1;
@@ -187,8 +178,8 @@ bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uin
 }
 
 void CTftpTransfer::RepeatFirstAnswer() {
-    // Still making the first answer, or already ended: nothing to repeat.
-    if (handling_ || !active) return;
+    // Already ended: nothing to repeat.
+    if (!active) return;
     const std::int64_t nowMs = app_.clock.NowMs();
     if (awaitingAck0_) {
         SendOack(true);
@@ -200,7 +191,7 @@ void CTftpTransfer::RepeatFirstAnswer() {
 }
 
 void CTftpTransfer::ResendIfDue(std::int64_t nowMs) {
-    if (!active || handling_) return;
+    if (!active) return;
     if (opcode == kRrq) {
         if (awaitingAck0_) {
             if (oackTimer_.Due(nowMs)) SendOack(true);
@@ -386,9 +377,8 @@ int CTftpTransfer::ResizeBuffers(int sending) {
     try {
         buffer_.resize(static_cast<std::size_t>(PacketBufferSize(blockSize_)));
     } catch (const std::bad_alloc&) {
-        app_.prompts.MessageBox("Unable to allocate buffers for transfer", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
         SendError(kErrOptionNegotiation);
+        app_.ReportFailure(EngineFailure::TransferBuffers);
         return 0;
     }
     // Linux reports twice what it grants (the rest is its own bookkeeping).

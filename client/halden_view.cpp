@@ -5,9 +5,12 @@
 #include "client/client_ids.h"
 #include "client/decoration.h"
 #include "client/engine/transfer_messages.h"
+#include "client/failure_text.h"
 #include "client/halden_doc.h"
 #include "client/short_name.h"
 #include "common/digits.h"
+#include "common/local_address.h"
+#include "common/local_file.h"
 #include "common/tftp_packet.h"
 #include "platform/control_ids.h"
 #include "platform/peer_address.h"
@@ -223,17 +226,33 @@ bool CHaldenView::ReplaceTransfer() {
     if (transfer && transfer->busy) return false;
     transfer.reset();
     transfer = std::make_unique<CTransferSocket>(app_.Context());
+    transfer->owner = &messages_;
+    transfer->onFailure = [this](const TransferFailure& failure) { ShowFailure(failure); };
     return true;
 }
 
-bool CHaldenView::OpenLocalPort() {
-    transfer->owner = &messages_;
-    if (transfer->OpenLocalPort() == 1) return true;
-    // No address, or none to bind to: the start ends here, with what the
-    // transfer object has said (nothing after a Cancel). The object goes, so
-    // that the address it may have announced does not reach the caption.
+bool CHaldenView::ChooseLocalAddress(std::string& address) {
+    ClientContext& context = app_.Context();
+    tftp::LocalAddressChoice choice;
+    if (!tftp::SelectLocalAddress(context.addresses, app_.Prompts(), context.settings.defaultIp, choice))
+        return false;
+    address = choice.address;
+    return true;
+}
+
+bool CHaldenView::OpenLocalPort(const std::string& address) {
+    if (transfer->OpenLocalPort(address) == 1) return true;
+    // The object goes first, so that the address it may have announced does
+    // not reach the caption; then the user hears why.
+    const TransferFailure failure = transfer->Failure();
     transfer.reset();
+    ShowFailure(failure);
     return false;
+}
+
+void CHaldenView::ShowFailure(const TransferFailure& failure) {
+    const std::string text = TransferFailureText(failure);
+    if (!text.empty()) app_.Prompts().MessageBox(text, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
 }
 
 void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
@@ -247,30 +266,43 @@ void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     progress->setValue(0);
 }
 
+bool CHaldenView::MayReplaceFetched(int send) {
+    if (send == 1 || app_.overwrite) return true;
+    // An existing file is replaced only when the user says so.
+    tftp::LocalFileReader probe;
+    if (!probe.Open(app_.inboundPath + localName, false)) return true;
+    probe.Close();
+    return app_.Prompts().MessageBox("File already exists\n\nOverwrite it ?", platform::PromptIcon::Question,
+                                     platform::PromptButtons::YesNo) == platform::kIdYes;
+}
+
+bool CHaldenView::Prepare(int send) {
+    if (transfer && transfer->busy) return false;
+    std::string address;
+    if (!ChooseLocalAddress(address) || !ReplaceTransfer() || !OpenLocalPort(address)) return false;
+    // The entries are checked with the new object bound (its address shows
+    // in the caption even when they are not good). A start made while one of
+    // these questions was open has made an object of its own: that start
+    // has the transfer now, and this one ends.
+    const int start = ++starts_;
+    const bool ready = ValidateInputs() == 1 && MayReplaceFetched(send);
+    return ready && start == starts_ && transfer && !transfer->busy;
+}
+
 void CHaldenView::Start(int send) {
-    // A start that is asking the user something (address, entries) runs a
-    // nested event loop: a second start meanwhile would pull its transfer
-    // object from under it.
-    if (starting_) return;
-    if (!ReplaceTransfer()) return;
-    starting_ = true;
-    if (OpenLocalPort() && ValidateInputs() == 1) {
-        CopyEntriesToTransfer(0, send);
-        if (send == 1)
-            transfer->StartSend(remoteName, localName, hostAddress, port, binary, {});
-        else
-            transfer->StartFetch(remoteName, localName, hostAddress, port, binary);
-    }
-    starting_ = false;
+    if (!Prepare(send)) return;
+    CopyEntriesToTransfer(0, send);
+    // Nothing is asked between here and the request going out.
+    const int started = send == 1 ? transfer->StartSend(remoteName, localName, hostAddress, port, binary, {})
+                                  : transfer->StartFetch(remoteName, localName, hostAddress, port, binary);
+    if (!started) ShowFailure(transfer->Failure());
 }
 
 void CHaldenView::OnSend() { Start(1); }
 void CHaldenView::OnGet() { Start(0); }
 
 void CHaldenView::SendDroppedFile(const std::string& path) {
-    if (starting_) return;
-    if (!ReplaceTransfer()) return;
-    starting_ = true;
+    if (transfer && transfer->busy) return;
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string file = slash == std::string::npos ? path : path.substr(slash + 1);
@@ -280,12 +312,11 @@ void CHaldenView::SendDroppedFile(const std::string& path) {
     matchFiles = 1;
     DoDataExchange(false);
 
-    if (OpenLocalPort() && ValidateInputs() == 1) {
-        transfer->sourceDir = folder;
-        CopyEntriesToTransfer(1, 1);
-        transfer->StartSend(remoteName, localName, hostAddress, port, binary, file);
-    }
-    starting_ = false;
+    if (!Prepare(1)) return;
+    transfer->sourceDir = folder;
+    CopyEntriesToTransfer(1, 1);
+    if (!transfer->StartSend(remoteName, localName, hostAddress, port, binary, file))
+        ShowFailure(transfer->Failure());
 }
 
 void CHaldenView::Warn(const char* text) {

@@ -77,11 +77,19 @@ public:
 
 private:
     void BuildForm();
-    // Steps 1 to 3 of every start: false while a transfer runs.
+    // A fresh transfer object for a start: false while a transfer runs.
     bool ReplaceTransfer();
-    // Chooses the local address and binds; false ends the start.
-    bool OpenLocalPort();
+    // Asks for the local address where there is a choice; false ends the start.
+    bool ChooseLocalAddress(std::string& address);
+    // Binds the transfer to the address; false (told) ends the start.
+    bool OpenLocalPort(const std::string& address);
+    // A fetch into an existing file asks first (unless OverWrite is on).
+    bool MayReplaceFetched(int send);
+    // Everything of a start before its request: the address, a bound
+    // transfer object, the entries and the question above. False ends it.
+    bool Prepare(int send);
     void Start(int send);
+    void ShowFailure(const TransferFailure& failure);
     void CopyEntriesToTransfer(int useSourceDir, int send);
     void Warn(const char* text);
     void OnPostedMessage(int message, std::int64_t wParam, std::int64_t lParam);
@@ -89,7 +97,7 @@ private:
     CClientApp& app_;
     platform::PostedMessages messages_;
     bool exchanging_ = false;
-    bool starting_ = false;  // a start is asking the user something
+    int starts_ = 0;  // counts starts: the newest one owns the transfer object
 
     QLineEdit* host_ = nullptr;
     QLineEdit* port_ = nullptr;

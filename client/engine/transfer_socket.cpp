@@ -13,8 +13,7 @@
 
 namespace {
 
-using platform::PromptButtons;
-using platform::PromptIcon;
+using What = TransferFailure::What;
 
 constexpr std::size_t kStatusLimit = 99;        // a status text of 100 characters with its NUL
 constexpr std::size_t kServerMessageLimit = 60;  // "Msg from Server > " and the text
@@ -46,22 +45,21 @@ CTransferSocket::~CTransferSocket() {
 
 // ---- start ------------------------------------------------------------------
 
-int CTransferSocket::OpenLocalPort() {
-    tftp::LocalAddressChoice choice;
-    if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts, app_.settings.defaultIp, choice))
-        return 0;
-    localAddress = choice.address;
+int CTransferSocket::OpenLocalPort(const std::string& address) {
+    failure_ = {};
+    localAddress = address;
     Post(WM_TRANSFER_ADDRESS, 0, 0);
     if (!Create(localAddress, 0, false)) {
-        Message("Unable to Create port");
+        Fail(What::NoPort);
         return 0;
     }
     if (!AsyncSelect()) {
-        Message("Unable to Select local port mode");
+        Fail(What::NoReadNotifications);
         return 0;
     }
     return 1;
 }
+
 
 void CTransferSocket::Begin(const std::string& hostAddress, int port) {
     lastActivity = app_.clock.Now();
@@ -82,6 +80,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                const std::string& hostAddress, int port, int binary,
                                const std::string& fileName) {
     if (busy == 1) return 0;
+    failure_ = {};
     optionsRefused_ = false;
     emptyPending_ = false;
     if (!ResizeBuffers(1)) return 0;
@@ -94,7 +93,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     path += useSourceDir == 1 ? fileName : localName;
     if (!reader_.Open(path, binary != 1)) {
         busy = 0;
-        Message("Unable to open file");
+        Fail(What::CannotOpenFile);
         return 0;
     }
     total = reader_.Size();
@@ -107,30 +106,19 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     }
     busy = 0;
     CloseFile();  // a failed start keeps no file open
-    Message(Format("Error sending to host : %d", LastError()));
+    Fail(What::CannotSendRequest, LastError());
     return 0;
 }
 
 int CTransferSocket::StartFetch(const std::string& remoteName, const std::string& localName,
                                 const std::string& hostAddress, int port, int binary) {
     if (busy == 1) return 0;
+    failure_ = {};
     optionsRefused_ = false;
     std::string path = app_.settings.inboundPath;
     if (!ResizeBuffers(0)) return 0;
     const std::size_t length = BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;
-    // Asked before the transfer begins: nothing runs out while the user thinks.
-    if (!app_.settings.overwrite) {
-        tftp::LocalFileReader probe;
-        if (probe.Open(path, false)) {
-            probe.Close();
-            prompting_ = true;
-            const int answer = app_.prompts.MessageBox("File already exists\n\nOverwrite it ?",
-                                                       PromptIcon::Question, PromptButtons::YesNo);
-            prompting_ = false;
-            if (answer != platform::kIdYes) return 0;
-        }
-    }
     Begin(hostAddress, port);
     bytesReceived = 0;
     blocksReceived = 0;
@@ -139,7 +127,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     // server that refuses the request leaves it as it was.
     if (!writer_.Create(path, binary != 1, false)) {
         busy = 0;
-        Message("Unable to create file : " + path);
+        Fail(What::CannotCreateFile, 0, path);
         return 0;
     }
     emptyPending_ = true;
@@ -150,7 +138,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     }
     busy = 0;
     CloseFile();
-    Message(Format("Client : Error sending to host : %d", LastError()));
+    Fail(What::CannotSendFetchRequest, LastError());
     return 0;
 }
 
@@ -195,12 +183,12 @@ bool CTransferSocket::SetSocketBuffer(int sendBuffer, int size, int& readBack) {
 
 int CTransferSocket::ResizeBuffers(int sendBuffer) {
     if (blockSize < tftp::kMinBlockSize || blockSize > tftp::kMaxBlockSize) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     const int size = blockSize + tftp::kBufferSlack;
     if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
-        Message("Unable to allocate buffers for transfer");
+        Fail(What::NoBuffers);
         return 0;
     }
     int readBack = 0;
@@ -208,7 +196,7 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
     const int request = tftp::SocketBufferRequest(blockSize, read ? GrantedBufferSize(readBack) : 0,
                                                   std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow));
     if (!SetSocketBuffer(sendBuffer, request, readBack)) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     // A fetch asks only for a window its receive buffer holds whole.
@@ -220,12 +208,12 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         return 1;
     }
     if (granted - tftp::kBufferSlack < tftp::kMinBlockSize) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     blockSize = granted - tftp::kBufferSlack;
     if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
-        Message("Unable to allocate buffers for transfer");
+        Fail(What::NoBuffers);
         return 0;
     }
     Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
@@ -251,7 +239,7 @@ void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int leng
 }
 
 void CTransferSocket::OnReceive(int error) {
-    if (error != 0 || prompting_) return;
+    if (error != 0) return;
     if (busy != 1) {
         OnLingering();
         return;
@@ -315,6 +303,7 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
             blockSize = agreed;
             if (!ResizeBuffers(sendBuffer) || blockSize != agreed) {
                 Abort(tftp::kErrUndefined);
+                ReportFailure();  // what the buffers said, if anything
                 return false;
             }
         }
@@ -372,7 +361,8 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             emptyPending_ = false;
             if (!writer_.Truncate()) {
                 Abort(tftp::kErrDiskFull);
-                Message("Error writing to local file");
+                Fail(What::CannotWriteFile);
+                ReportFailure();
                 return;
             }
         }
@@ -382,9 +372,10 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             return;
         if (step == tftp::TransferReceiver::Step::WriteFailed ||
             step == tftp::TransferReceiver::Step::FinishFailed) {
-            // The server hears of it first: the message box waits for the user.
+            // The server hears of it first; the user once this datagram is done.
             Abort(tftp::kErrDiskFull);
-            Message("Error writing to local file");
+            Fail(What::CannotWriteFile);
+            ReportFailure();
             return;
         }
         bytesReceived = receiver_.BytesWritten();
@@ -550,8 +541,7 @@ void CTransferSocket::Abort(int code) {
 }
 
 void CTransferSocket::CheckTimeout() {
-    // Nothing runs out while the user is being asked something.
-    if (busy != 1 || prompting_) return;
+    if (busy != 1) return;
     if (app_.clock.Now() - lastActivity > static_cast<std::int64_t>(timeoutSecs)) {
         Status("Timed out");
         Abort(-1);
@@ -590,10 +580,15 @@ void CTransferSocket::Post(int message, std::int64_t wParam, std::int64_t lParam
     if (owner) owner->PostMessage(message, wParam, lParam);
 }
 
-void CTransferSocket::Message(const std::string& text) {
-    // A message box runs a nested event loop: datagrams arriving meanwhile are
-    // not acted on (every box shown during a transfer is followed by its end).
-    prompting_ = true;
-    app_.prompts.MessageBox(text, PromptIcon::Warning, PromptButtons::Ok);
-    prompting_ = false;
+void CTransferSocket::Fail(TransferFailure::What what, int error, const std::string& path) {
+    failure_ = TransferFailure{what, error, path};
+}
+
+void CTransferSocket::ReportFailure() {
+    // Told once the datagram's handling has returned: the transfer has
+    // already ended (and told the server) when the view shows it.
+    if (!onFailure || failure_.what == What::None) return;
+    failures_.Post([this, failure = failure_] {
+        if (onFailure) onFailure(failure);
+    });
 }

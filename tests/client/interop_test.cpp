@@ -206,7 +206,7 @@ protected:
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort() ||
+        if (!engine->OpenLocalPort("127.0.0.1") ||
             !engine->StartFetch(name, name, "127.0.0.1", port, octet ? 1 : 0))
             return false;
         return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
@@ -221,7 +221,7 @@ protected:
         engine->blockSize = block;
         engine->sending = 1;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort() ||
+        if (!engine->OpenLocalPort("127.0.0.1") ||
             !engine->StartSend(name, name, "127.0.0.1", port, octet ? 1 : 0, {}))
             return false;
         return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
@@ -383,12 +383,12 @@ TEST_F(Interop, AskingALargerBlockOfAServerRefusingOptionsFallsBackToFiveTwelve)
 
 TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     tests::StatusLog status;
-    ClientContext context{*app, clock, prompts, addresses, status};
+    ClientContext context{*app, clock, addresses, status};
     PutLocal("thousand.bin", tests::PatternBytes(1000, 3));
     CTransferSocket send(context);
     send.sending = 1;
     send.timeoutSecs = 10;
-    ASSERT_EQ(send.OpenLocalPort(), 1);
+    ASSERT_EQ(send.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(send.StartSend("thousand.bin", "thousand.bin", "127.0.0.1", kHpaPort, 1, {}), 1);
     ASSERT_TRUE(tests::WaitFor([&] { return send.busy == 0; }));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Offering file to server ...",
@@ -400,7 +400,7 @@ TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     PutOnServer(Server::TftpdHpa, "hundred.bin", tests::PatternBytes(100, 4));
     CTransferSocket fetch(context);
     fetch.timeoutSecs = 10;
-    ASSERT_EQ(fetch.OpenLocalPort(), 1);
+    ASSERT_EQ(fetch.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(fetch.StartFetch("hundred.bin", "hundred.bin", "127.0.0.1", kHpaPort, 1), 1);
     ASSERT_TRUE(tests::WaitFor([&] { return fetch.busy == 0; }));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Requesting file from server ...",

@@ -2,8 +2,10 @@
 
 #include "platform/peer_address.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <ifaddrs.h>
 #include <net/if.h>
 #include <netinet/in.h>
@@ -35,6 +37,12 @@ void Keep(LocalAddressChoice& choice, std::uint32_t address) {
 bool ManualEntry(platform::PromptService& prompts, AddressForm form, LocalAddressChoice& choice) {
     std::string typed;
     if (!prompts.EnterLocalAddress(form, typed)) return false;
+    // An IPv6 literal binds as typed; anything else goes through inet_addr.
+    platform::PeerAddress six;
+    if (typed.find(':') != std::string::npos && platform::ParseAddress(typed, six) && six.v6) {
+        choice.address = six.BindText().substr(0, kAddressTextLimit);
+        return true;
+    }
     Keep(choice, platform::InetAddr(typed));
     return true;
 }
@@ -67,9 +75,43 @@ bool SystemAddressProvider::HostAddresses(const std::string&, std::vector<std::u
     return true;
 }
 
+std::vector<std::string> SystemAddressProvider::AllAddresses() {
+    std::vector<std::string> texts;
+    ifaddrs* all = nullptr;
+    if (::getifaddrs(&all) != 0) return texts;
+    for (const ifaddrs* i = all; i; i = i->ifa_next) {
+        if (!i->ifa_addr || !(i->ifa_flags & IFF_UP)) continue;
+        const int family = i->ifa_addr->sa_family;
+        if (family != AF_INET && family != AF_INET6) continue;
+        platform::PeerAddress a;
+        if (family == AF_INET) {
+            a.address = reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr;
+        } else {
+            const auto* six = reinterpret_cast<const sockaddr_in6*>(i->ifa_addr);
+            a.v6 = true;
+            std::memcpy(a.address6.data(), six->sin6_addr.s6_addr, 16);
+        }
+        std::string text = a.AddressText();
+        // A link-local address is told apart by its interface.
+        if (family == AF_INET6 && IN6_IS_ADDR_LINKLOCAL(&reinterpret_cast<const sockaddr_in6*>(i->ifa_addr)->sin6_addr))
+            text += std::string("%") + i->ifa_name;
+        texts.push_back(std::move(text));
+    }
+    ::freeifaddrs(all);
+    return texts;
+}
+
 FixedAddressProvider::FixedAddressProvider(std::string hostName, std::vector<std::string> addresses)
     : hostName_(std::move(hostName)) {
     for (const std::string& a : addresses) addresses_.push_back(platform::InetAddr(a));
+    texts_ = std::move(addresses);
+}
+
+std::vector<std::string> FixedAddressProvider::AllAddresses() {
+    std::vector<std::string> all = texts_;
+    for (const char* loopback : {"127.0.0.1", "::1"})
+        if (std::find(all.begin(), all.end(), loopback) == all.end()) all.push_back(loopback);
+    return all;
 }
 
 bool FixedAddressProvider::HostName(std::string& name, int& error) {

@@ -1,4 +1,5 @@
-// Choosing the one local IPv4 address a program binds its sockets to. A host
+// Choosing the one local IPv4 address a program binds its sockets to, and the
+// list of every local address for a server that listens on all. A host
 // with one address uses it; on a host with several the user picks one (or a
 // remembered choice is used); when the host's addresses cannot be found the
 // user types one.
@@ -23,6 +24,9 @@ public:
     // The host's IPv4 addresses in order (network byte order); false when
     // they cannot be found.
     virtual bool HostAddresses(const std::string& hostName, std::vector<std::uint32_t>& list) = 0;
+    // Every address a socket bound to all addresses is reached at, IPv4 and
+    // IPv6, loopback included, as address texts; empty when unknown.
+    virtual std::vector<std::string> AllAddresses() { return {}; }
 };
 
 // The machine's own: the IPv4 addresses of the interfaces that are up, in
@@ -32,6 +36,7 @@ class SystemAddressProvider final : public AddressProvider {
 public:
     bool HostName(std::string& name, int& error) override;
     bool HostAddresses(const std::string& hostName, std::vector<std::uint32_t>& list) override;
+    std::vector<std::string> AllAddresses() override;
 };
 
 // A fixed answer, for tests and for callers that know better.
@@ -40,6 +45,8 @@ public:
     FixedAddressProvider(std::string hostName, std::vector<std::string> addresses);
     bool HostName(std::string& name, int& error) override;
     bool HostAddresses(const std::string& hostName, std::vector<std::uint32_t>& list) override;
+    // The given addresses, then 127.0.0.1 and ::1.
+    std::vector<std::string> AllAddresses() override;
 
     bool failHostName = false;
     int hostNameError = 0;
@@ -48,6 +55,7 @@ public:
 private:
     std::string hostName_;
     std::vector<std::uint32_t> addresses_;
+    std::vector<std::string> texts_;
 };
 
 struct LocalAddressChoice {

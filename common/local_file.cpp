@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -51,13 +52,6 @@ int OpenRegular(int folderFd, const char* name, int flags, mode_t mode = 0, stru
     return fd;
 }
 
-// The folder that a name appended to text lands in: text up to its last
-// '/', or the current folder.
-std::string FolderOfText(const std::string& text) {
-    const std::size_t slash = text.rfind('/');
-    return slash == std::string::npos ? std::string(".") : text.substr(0, slash + 1);
-}
-
 // Where an open descriptor really is, every link resolved.
 bool RealPathOf(int fd, std::string& out) {
     char link[40];
@@ -69,11 +63,13 @@ bool RealPathOf(int fd, std::string& out) {
     return true;
 }
 
-// Whether the descriptor's real place is inside the folder that within
-// names (or, with orSame, that folder itself).
+// Whether the descriptor's real place is inside the folder within (or,
+// with orSame, that folder itself). The folder's own text counts, with or
+// without its trailing '/': a sibling whose name merely starts the same
+// (tftp-other beside tftp) is outside.
 bool LiesWithin(int fd, const std::string& within, bool orSame) {
     std::string place;
-    char* folder = ::realpath(FolderOfText(within).c_str(), nullptr);
+    char* folder = ::realpath(within.empty() ? "." : within.c_str(), nullptr);
     if (!folder || !RealPathOf(fd, place)) {
         std::free(folder);
         return false;
@@ -85,8 +81,10 @@ bool LiesWithin(int fd, const std::string& within, bool orSame) {
     return place.size() > root.size() && place.compare(0, root.size(), root) == 0;
 }
 
-// A hidden name beside base; O_EXCL settles the rare clash.
-std::string TemporaryName(const std::string& base) {
+// A hidden name beside base; O_EXCL settles the rare clash. It is no
+// longer than nameMax: a name the folder can hold gets a temporary name it
+// can hold too.
+std::string TemporaryName(const std::string& base, std::size_t nameMax) {
     std::uint64_t bits = 0;
     // getrandom needs no descriptor, so it works when none is left.
     if (::getrandom(&bits, sizeof bits, GRND_NONBLOCK) != static_cast<ssize_t>(sizeof bits)) {
@@ -95,7 +93,9 @@ std::string TemporaryName(const std::string& base) {
     }
     char suffix[24];
     std::snprintf(suffix, sizeof suffix, ".%012llx", static_cast<unsigned long long>(bits & 0xffffffffffffull));
-    return "." + base + suffix;
+    const std::size_t fixed = 1 + std::strlen(suffix);
+    const std::size_t room = nameMax > fixed ? nameMax - fixed : 1;
+    return "." + base.substr(0, room) + suffix;
 }
 }  // namespace
 
@@ -252,6 +252,13 @@ bool LocalFileWriter::CreateReplacing(const std::string& path, bool netascii,
     }
     struct stat old {};
     const bool exists = ::fstatat(folderFd_, finalName_.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    // A name the folder cannot hold is refused now, not at the rename after
+    // the whole upload.
+    if (!exists && errno == ENAMETOOLONG) {
+        Close();
+        errno = ENAMETOOLONG;
+        return false;
+    }
     if (exists && !S_ISREG(old.st_mode) && !S_ISLNK(old.st_mode)) {
         Close();
         errno = NotRegularError(old.st_mode);
@@ -265,8 +272,10 @@ bool LocalFileWriter::CreateReplacing(const std::string& path, bool netascii,
         errno = reason;
         return false;
     }
+    const long folderNameMax = ::fpathconf(folderFd_, _PC_NAME_MAX);
+    const std::size_t nameMax = folderNameMax > 0 ? static_cast<std::size_t>(folderNameMax) : NAME_MAX;
     for (int attempt = 0; attempt < 8 && fd_ < 0; ++attempt) {
-        tempName_ = TemporaryName(finalName_);
+        tempName_ = TemporaryName(finalName_, nameMax);
         // O_EXCL: never opens what is there already, a link included.
         fd_ = OpenRegular(folderFd_, tempName_.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
         if (fd_ < 0 && errno != EEXIST) break;

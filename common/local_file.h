@@ -22,10 +22,9 @@ public:
     LocalFileReader& operator=(const LocalFileReader&) = delete;
 
     // Opens an existing regular file for reading, never waiting: a FIFO,
-    // device, socket or folder is refused at once. With within, the text of
-    // the folder that path was made from (a name appended to it), the file
-    // must also lie inside that folder once every symbolic link is
-    // resolved. False when it cannot be opened (errno tells why: EISDIR or
+    // device, socket or folder is refused at once. With within, the folder
+    // that path was made from (FileInFolder), the file must also lie inside
+    // that folder once every symbolic link is resolved. False when it cannot be opened (errno tells why: EISDIR or
     // ENODEV for what is not a regular file, EXDEV for a file outside).
     bool Open(const std::string& path, bool netascii, const std::string* within = nullptr);
     void Close();
@@ -80,7 +79,7 @@ public:
     // under path's name (replacing what was there, a symbolic link included,
     // whose target is never touched). A Close without Commit removes it, so
     // the old file stays as it was. The folder path is in must lie inside
-    // within (the folder text the name was appended to) once links are
+    // within (the folder path was made from, FileInFolder) once links are
     // resolved (errno EXDEV otherwise); an existing file that may not be
     // written is refused (EACCES). Where the folder takes no new file
     // but path is a regular file that may be written, it is emptied and

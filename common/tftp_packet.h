@@ -58,11 +58,11 @@ inline int PacketBufferSize(int blockSize) {
     return ReadCapacity(blockSize) + kBufferSlack - kHeaderLength;
 }
 
-// A request must arrive whole in this many bytes.
-inline constexpr int kMaxRequestLength = 100;
-// A requested file name must be shorter than this.
-inline constexpr int kFileNameLimit = 30;
-// Reading a request's options stops once names and value digits reach this.
+// A request must arrive whole in this many bytes (RFC 1350's packet size);
+// a longer one is answered with ERROR 4. Its file name may take all of it.
+inline constexpr int kMaxRequestLength = 512;
+// Reading a request's options stops once option names and value digits
+// reach this; the file name and the mode do not count.
 inline constexpr int kOptionReadLimit = 90;
 
 enum ErrorCode : std::uint16_t {
@@ -133,8 +133,9 @@ std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
                          std::string_view remoteName, std::string_view mode,
                          const RequestOffer& offer);
 
-// A request as the server reads it from a datagram of 4 to 100 bytes; bytes
-// past the datagram's end read as NUL.
+// A request as the server reads it from a datagram of 4 to 512 bytes (only
+// the first 512 of a longer one are looked at); bytes past the datagram's
+// end read as NUL.
 struct Request {
     std::uint16_t opcode = 0;
     std::string fileName;

@@ -25,17 +25,78 @@ constexpr int kBatch = 64;
 constexpr std::size_t kQueueBytes = 256 * 1024;
 constexpr int kFirstSlots = 3;
 
-sockaddr_in ToSockaddr(const PeerAddress& peer) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = peer.address;
-    sa.sin_port = htons(peer.port);
-    return sa;
+// A socket address for a socket of the given family: an IPv4 peer of an
+// IPv6 socket goes as a mapped address. Zero when the family cannot reach it.
+socklen_t ToSockaddr(const PeerAddress& peer, int family, sockaddr_in6& storage) {
+    storage = sockaddr_in6{};
+    if (family == AF_INET) {
+        if (peer.v6) return 0;
+        auto& sa = reinterpret_cast<sockaddr_in&>(storage);
+        sa.sin_family = AF_INET;
+        sa.sin_addr.s_addr = peer.address;
+        sa.sin_port = htons(peer.port);
+        return sizeof(sockaddr_in);
+    }
+    storage.sin6_family = AF_INET6;
+    storage.sin6_port = htons(peer.port);
+    if (peer.v6) {
+        std::memcpy(storage.sin6_addr.s6_addr, peer.address6.data(), 16);
+        storage.sin6_scope_id = peer.scope;
+    } else {
+        storage.sin6_addr.s6_addr[10] = 0xFF;
+        storage.sin6_addr.s6_addr[11] = 0xFF;
+        std::memcpy(storage.sin6_addr.s6_addr + 12, &peer.address, 4);
+    }
+    return sizeof(sockaddr_in6);
 }
 
-PeerAddress FromSockaddr(const sockaddr_in& sa) {
+// A mapped IPv4 address comes back as IPv4.
+PeerAddress FromIn6(const in6_addr& a, std::uint32_t scope, std::uint16_t networkPort) {
+    PeerAddress p;
+    p.port = ntohs(networkPort);
+    if (IN6_IS_ADDR_V4MAPPED(&a)) {
+        std::memcpy(&p.address, a.s6_addr + 12, 4);
+    } else {
+        p.v6 = true;
+        std::memcpy(p.address6.data(), a.s6_addr, 16);
+        p.scope = scope;
+    }
+    return p;
+}
+
+PeerAddress FromSockaddr(const sockaddr_in6& storage) {
+    if (storage.sin6_family == AF_INET6)
+        return FromIn6(storage.sin6_addr, storage.sin6_scope_id, storage.sin6_port);
+    const auto& sa = reinterpret_cast<const sockaddr_in&>(storage);
     return PeerAddress{sa.sin_addr.s_addr, ntohs(sa.sin_port)};
 }
+
+// The local address a datagram was sent to, from its IP_PKTINFO or
+// IPV6_PKTINFO control message.
+bool DestinationOf(msghdr& h, PeerAddress& to) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&h); c; c = CMSG_NXTHDR(&h, c)) {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO &&
+            c->cmsg_len >= CMSG_LEN(sizeof(in_pktinfo))) {
+            in_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            to = PeerAddress{info.ipi_addr.s_addr, 0};
+            return true;
+        }
+        if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO &&
+            c->cmsg_len >= CMSG_LEN(sizeof(in6_pktinfo))) {
+            in6_pktinfo info{};
+            std::memcpy(&info, CMSG_DATA(c), sizeof info);
+            to = FromIn6(info.ipi6_addr, 0, 0);
+            // A link-local address means something only with its interface.
+            if (to.v6 && IN6_IS_ADDR_LINKLOCAL(&info.ipi6_addr)) to.scope = info.ipi6_ifindex;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Room for either control message.
+constexpr std::size_t kControlRoom = CMSG_SPACE(sizeof(in6_pktinfo)) + CMSG_SPACE(sizeof(in_pktinfo));
 
 }  // namespace
 
@@ -49,9 +110,12 @@ public:
     // A receive with nothing held: reads what is waiting, as far as there is
     // room, in one call (without batch, the first datagram alone). The first
     // datagram's result, or kWouldBlock.
-    int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError, bool batch) {
+    // With destinations, the datagram is read alone with the local address
+    // it was sent to.
+    int Fill(int fd, void* buffer, int len, PeerAddress& from, int& lastError, bool batch,
+             PeerAddress* destination) {
         slotSize_ = static_cast<std::size_t>(len);
-        if ((batch ? Read(fd, buffer) : ReadOne(fd, buffer)) <= 0) {
+        if ((batch && !destination ? Read(fd, buffer) : ReadOne(fd, buffer, destination)) <= 0) {
             lastError = errno;
             return kWouldBlock;
         }
@@ -73,19 +137,36 @@ public:
 
 private:
     // One datagram straight into the receive's buffer, nothing held.
-    int ReadOne(int fd, void* first) {
+    int ReadOne(int fd, void* first, PeerAddress* destination) {
         next_ = count_ = 0;
         filledAll_ = firstOutside_ = false;
         if (headers_.empty()) {
             headers_.resize(1);
             names_.resize(1);
         }
-        socklen_t nameLength = sizeof(sockaddr_in);
         ssize_t n;
-        do {
-            n = ::recvfrom(fd, first, slotSize_, MSG_TRUNC, reinterpret_cast<sockaddr*>(&names_[0]),
-                           &nameLength);
-        } while (n < 0 && errno == EINTR);
+        if (destination) {
+            alignas(cmsghdr) char control[kControlRoom];
+            iovec iov{first, slotSize_};
+            msghdr h{};
+            h.msg_name = &names_[0];
+            h.msg_namelen = sizeof(sockaddr_in6);
+            h.msg_iov = &iov;
+            h.msg_iovlen = 1;
+            h.msg_control = control;
+            h.msg_controllen = sizeof control;
+            do {
+                n = ::recvmsg(fd, &h, MSG_TRUNC);
+            } while (n < 0 && errno == EINTR);
+            *destination = PeerAddress{};
+            if (n >= 0) DestinationOf(h, *destination);
+        } else {
+            socklen_t nameLength = sizeof(sockaddr_in6);
+            do {
+                n = ::recvfrom(fd, first, slotSize_, MSG_TRUNC,
+                               reinterpret_cast<sockaddr*>(&names_[0]), &nameLength);
+            } while (n < 0 && errno == EINTR);
+        }
         if (n < 0) return 0;
         headers_[0].msg_len = static_cast<unsigned>(n);
         count_ = 1;
@@ -133,7 +214,7 @@ private:
             msghdr& h = headers_[i].msg_hdr;
             h = msghdr{};
             h.msg_name = &names_[i];
-            h.msg_namelen = sizeof(sockaddr_in);
+            h.msg_namelen = sizeof(sockaddr_in6);
             h.msg_iov = &iovs_[i];
             h.msg_iovlen = 1;
         }
@@ -153,7 +234,7 @@ private:
 
     std::vector<mmsghdr> headers_;
     std::vector<iovec> iovs_;
-    std::vector<sockaddr_in> names_;
+    std::vector<sockaddr_in6> names_;
     std::unique_ptr<char[]> bytes_;
     std::size_t bytesSize_ = 0;
     std::size_t slotSize_ = 0;
@@ -171,25 +252,65 @@ AsyncUdpSocket::~AsyncUdpSocket() { Close(); }
 bool AsyncUdpSocket::Create(const std::string& localAddress, std::uint16_t port,
                             bool notifyReads) {
     Close();
-    // The no-address value of a failed conversion is never a local address
-    // (Linux would accept it as the broadcast address).
-    if (InetAddr(localAddress) == kInaddrNone) {
+    // Dotted text goes as inet_addr reads it; its no-address value is never
+    // a local address (Linux would accept it as the broadcast address).
+    PeerAddress local;
+    if (localAddress.find(':') == std::string::npos) {
+        local.address = InetAddr(localAddress);
+        if (local.address == kInaddrNone) {
+            lastError_ = EADDRNOTAVAIL;
+            return false;
+        }
+    } else if (!ParseAddress(localAddress, local)) {
         lastError_ = EADDRNOTAVAIL;
         return false;
     }
-    fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    local.port = port;
+    // The IPv6 wildcard takes both families on one socket; a system without
+    // IPv6 still gets the IPv4 wildcard.
+    const bool allFamilies = local.v6 && local.IsUnspecified();
+    if (!Open(local.v6 ? AF_INET6 : AF_INET, allFamilies)) {
+        if (!allFamilies || (lastError_ != EAFNOSUPPORT && lastError_ != EADDRNOTAVAIL)) return false;
+        local = PeerAddress{0, port};
+        if (!Open(AF_INET, false)) return false;
+    }
+    sockaddr_in6 sa{};
+    const socklen_t length = ToSockaddr(local, family_, sa);
+    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), length) != 0) {
+        lastError_ = errno;
+        const bool retryV4 = allFamilies && family_ == AF_INET6 && errno == EADDRNOTAVAIL;
+        Close();
+        if (!retryV4) return false;
+        // IPv6 switched off everywhere: the IPv4 wildcard serves.
+        return Create("0.0.0.0", port, notifyReads);
+    }
+    return notifyReads ? AsyncSelect() : true;
+}
+
+bool AsyncUdpSocket::Open(int family, bool allFamilies) {
+    fd_ = ::socket(family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd_ < 0) {
         lastError_ = errno;
         return false;
     }
-    const PeerAddress local{InetAddr(localAddress), port};
-    const sockaddr_in sa = ToSockaddr(local);
-    if (::bind(fd_, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) != 0) {
-        lastError_ = errno;
-        Close();
-        return false;
+    family_ = family;
+    if (family == AF_INET6) {
+        // Explicit either way: the system default (bindv6only) must not decide.
+        const int only = allFamilies ? 0 : 1;
+        ::setsockopt(fd_, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
     }
-    return notifyReads ? AsyncSelect() : true;
+    return true;
+}
+
+bool AsyncUdpSocket::ReceiveDestinations() {
+    if (fd_ < 0) return false;
+    const int on = 1;
+    bool ok = ::setsockopt(fd_, IPPROTO_IP, IP_PKTINFO, &on, sizeof on) == 0;
+    if (family_ == AF_INET6)
+        ok = ::setsockopt(fd_, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof on) == 0 && ok;
+    if (!ok) lastError_ = errno;
+    destinations_ = ok;
+    return ok;
 }
 
 bool AsyncUdpSocket::AsyncSelect() {
@@ -218,6 +339,8 @@ void AsyncUdpSocket::Close() {
         ::close(fd_);
         fd_ = -1;
     }
+    destinations_ = false;
+    lastDestination_ = PeerAddress{};
 }
 
 bool AsyncUdpSocket::HoldsQueued() const { return queue_ && !queue_->Empty(); }
@@ -274,16 +397,60 @@ int AsyncUdpSocket::ReceiveFrom(void* buffer, int len, PeerAddress& from) {
         return n;
     }
     if (!queue_) queue_ = std::make_unique<ReceiveQueue>();
-    const int n = queue_->Fill(fd_, buffer, len, from, lastError_, readInBatches_);
+    const int n = queue_->Fill(fd_, buffer, len, from, lastError_, readInBatches_,
+                               destinations_ ? &lastDestination_ : nullptr);
     if (dispatchDepth_ == 0 && HoldsQueued()) AnnounceQueued();
     return n;
 }
 
 int AsyncUdpSocket::SendTo(const void* data, int len, const PeerAddress& to) {
+    return SendFrom(data, len, to, PeerAddress{});
+}
+
+int AsyncUdpSocket::SendFrom(const void* data, int len, const PeerAddress& to,
+                             const PeerAddress& source) {
     if (fd_ < 0 || len < 0) return -1;
-    const sockaddr_in sa = ToSockaddr(to);
-    const ssize_t n = ::sendto(fd_, data, static_cast<size_t>(len), 0,
-                               reinterpret_cast<const sockaddr*>(&sa), sizeof sa);
+    sockaddr_in6 sa{};
+    const socklen_t length = ToSockaddr(to, family_, sa);
+    if (length == 0) {
+        lastError_ = EAFNOSUPPORT;
+        return -1;
+    }
+    iovec iov{const_cast<void*>(data), static_cast<std::size_t>(len)};
+    msghdr h{};
+    h.msg_name = &sa;
+    h.msg_namelen = length;
+    h.msg_iov = &iov;
+    h.msg_iovlen = 1;
+    alignas(cmsghdr) char control[kControlRoom] = {};
+    if (!source.IsUnspecified() && source.v6 == to.v6) {
+        h.msg_control = control;
+        cmsghdr* c = reinterpret_cast<cmsghdr*>(control);
+        if (source.v6) {
+            in6_pktinfo info{};
+            std::memcpy(info.ipi6_addr.s6_addr, source.address6.data(), 16);
+            info.ipi6_ifindex = source.scope;
+            c->cmsg_level = IPPROTO_IPV6;
+            c->cmsg_type = IPV6_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof info);
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+            h.msg_controllen = CMSG_SPACE(sizeof info);
+        } else {
+            in_pktinfo info{};
+            info.ipi_spec_dst.s_addr = source.address;
+            c->cmsg_level = IPPROTO_IP;
+            c->cmsg_type = IP_PKTINFO;
+            c->cmsg_len = CMSG_LEN(sizeof info);
+            std::memcpy(CMSG_DATA(c), &info, sizeof info);
+            h.msg_controllen = CMSG_SPACE(sizeof info);
+        }
+    }
+    ssize_t n;
+    do {
+        n = h.msg_control ? ::sendmsg(fd_, &h, 0)
+                          : ::sendto(fd_, data, static_cast<size_t>(len), 0,
+                                     reinterpret_cast<const sockaddr*>(&sa), length);
+    } while (n < 0 && errno == EINTR);
     if (n < 0) {
         lastError_ = errno;
         return -1;
@@ -293,7 +460,12 @@ int AsyncUdpSocket::SendTo(const void* data, int len, const PeerAddress& to) {
 
 int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const PeerAddress& to) {
     if (fd_ < 0 || datagrams == nullptr) return 0;
-    sockaddr_in sa = ToSockaddr(to);
+    sockaddr_in6 sa{};
+    const socklen_t length = ToSockaddr(to, family_, sa);
+    if (length == 0) {
+        lastError_ = EAFNOSUPPORT;
+        return 0;
+    }
     mmsghdr headers[kBatch];
     iovec iovs[kBatch];
     int sent = 0;
@@ -305,7 +477,7 @@ int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const Pe
             iovs[n] = iovec{const_cast<void*>(d.data), static_cast<std::size_t>(d.length)};
             headers[n] = mmsghdr{};
             headers[n].msg_hdr.msg_name = &sa;
-            headers[n].msg_hdr.msg_namelen = sizeof sa;
+            headers[n].msg_hdr.msg_namelen = length;
             headers[n].msg_hdr.msg_iov = &iovs[n];
             headers[n].msg_hdr.msg_iovlen = 1;
             ++n;
@@ -330,7 +502,12 @@ int AsyncUdpSocket::SendBatch(const DatagramView* datagrams, int count, const Pe
 
 int AsyncUdpSocket::SendTo(const void* data, int len, const std::string& hostText,
                            std::uint16_t port) {
-    return SendTo(data, len, PeerAddress{InetAddr(hostText), port});
+    PeerAddress to{InetAddr(hostText), port};
+    if (hostText.find(':') != std::string::npos && !ParseAddress(hostText, to)) {
+        lastError_ = EDESTADDRREQ;
+        return -1;
+    }
+    return SendTo(data, len, to);
 }
 
 static bool SetIntOption(int fd, int option, int value, int& lastError) {
@@ -361,12 +538,14 @@ bool AsyncUdpSocket::GetReceiveBufferSize(int& bytes) const {
     return GetIntOption(fd_, SO_RCVBUF, bytes);
 }
 
-std::uint16_t AsyncUdpSocket::LocalPort() const {
-    if (fd_ < 0) return 0;
-    sockaddr_in sa{};
+std::uint16_t AsyncUdpSocket::LocalPort() const { return LocalName().port; }
+
+PeerAddress AsyncUdpSocket::LocalName() const {
+    if (fd_ < 0) return {};
+    sockaddr_in6 sa{};
     socklen_t len = sizeof sa;
-    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return 0;
-    return ntohs(sa.sin_port);
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len) != 0) return {};
+    return FromSockaddr(sa);
 }
 
 }  // namespace platform

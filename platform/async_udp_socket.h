@@ -1,5 +1,6 @@
-// A UDP socket bound to one explicit IPv4 address, whose read notifications
-// arrive as calls of OnReceive on the thread that created it.
+// A UDP socket bound to one local address (IPv4 or IPv6, or every address of
+// both families), whose read notifications arrive as calls of OnReceive on
+// the thread that created it.
 //
 // Notifications follow the asynchronous-socket rule the programs were written
 // against: after a notification, the next one comes only once the owner has
@@ -39,11 +40,20 @@ public:
     AsyncUdpSocket(const AsyncUdpSocket&) = delete;
     AsyncUdpSocket& operator=(const AsyncUdpSocket&) = delete;
 
-    // Opens a non-blocking UDP socket bound to localAddress (dotted text) and
-    // port (0: the system's choice). With notifyReads, OnReceive is called for
-    // arriving datagrams from now on. False on failure (see LastError); the
-    // address 255.255.255.255 is refused.
+    // Opens a non-blocking UDP socket bound to localAddress and port (0: the
+    // system's choice). The address is dotted IPv4 text, or an IPv6 literal
+    // (that family only); "::" means every local address of both families on
+    // one socket (IPv4 peers then appear as IPv4), or of IPv4 alone where the
+    // system has no IPv6. With notifyReads, OnReceive is called for arriving
+    // datagrams from now on. False on failure (see LastError); the address
+    // 255.255.255.255 is refused.
     bool Create(const std::string& localAddress, std::uint16_t port, bool notifyReads);
+    // From now on each receive also tells the local address the datagram was
+    // sent to (LastDestination); such a socket reads one datagram per call.
+    bool ReceiveDestinations();
+    // The local address the datagram last received was sent to (port 0);
+    // unspecified when not known.
+    const PeerAddress& LastDestination() const { return lastDestination_; }
     // Starts (or restarts) read notifications. False when there is no socket.
     bool AsyncSelect();
     void Close();
@@ -60,13 +70,18 @@ public:
     // batch read costs more when it finds only one.
     void ReadInBatches(bool on) { readInBatches_ = on; }
 
-    // Bytes sent, or -1.
+    // Bytes sent, or -1. An IPv6 peer cannot be reached from an IPv4 socket.
     int SendTo(const void* data, int len, const PeerAddress& to);
+    // The same, sent from the given local address of a socket bound to every
+    // address (a reply goes from the address that was asked); an unspecified
+    // source leaves the choice to the system.
+    int SendFrom(const void* data, int len, const PeerAddress& to, const PeerAddress& source);
     // Several datagrams to one peer, in order, with as few system calls as
     // the kernel allows. The number sent; fewer when the socket's buffer
     // filled up or an error stopped it (see LastError).
     int SendBatch(const DatagramView* datagrams, int count, const PeerAddress& to);
-    // To a dotted address text and port; no name is resolved.
+    // To an address text (dotted, or an IPv6 literal) and port; no name is
+    // resolved.
     int SendTo(const void* data, int len, const std::string& hostText, std::uint16_t port);
 
     // SO_SNDBUF / SO_RCVBUF. The value read back is what the kernel reports
@@ -77,6 +92,10 @@ public:
     bool GetReceiveBufferSize(int& bytes) const;
 
     std::uint16_t LocalPort() const;
+    // The address and port the socket is bound to.
+    PeerAddress LocalName() const;
+    // AF_INET or AF_INET6 while open.
+    int Family() const { return family_; }
     // errno of the last failed call on this socket.
     int LastError() const { return lastError_; }
 
@@ -88,6 +107,7 @@ protected:
 private:
     class ReceiveQueue;
 
+    bool Open(int family, bool allFamilies);
     void Dispatch();
     bool HoldsQueued() const;
     // Announces held datagrams from the event loop: the system no longer
@@ -96,6 +116,9 @@ private:
 
     int fd_ = -1;
     int lastError_ = 0;
+    int family_ = 0;
+    bool destinations_ = false;
+    PeerAddress lastDestination_;
     bool receiveTried_ = false;
     bool readInBatches_ = true;
     int dispatchDepth_ = 0;

@@ -123,7 +123,7 @@ def one_transfer(ctx, lp, imp, server, client, direction, bs, run):
         remote, local = os.path.basename(source), os.path.join(ctx.downloads, "loss-%s-%d.bin" % (key, run))
         received = local
     else:
-        # Short: Vantrel takes requests of at most 100 bytes, options included.
+        # Short names: every server gets requests of the same modest length.
         remote = "u%d-%d-%s-%s-%d.bin" % (list(IMPAIRMENTS).index(imp), bs, server[:3], client[:3], run)
         local = source
         received = os.path.join(ctx.root, remote)

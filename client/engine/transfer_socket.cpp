@@ -226,7 +226,7 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
 bool CTransferSocket::FromTransferPeer(const platform::PeerAddress& from) const {
     // Before the first reply the server's transfer port is not known yet: any
     // port of the host the request went to will do.
-    return serverKnown ? from == server : from.address == server.address;
+    return serverKnown ? from == server : from.SameHost(server);
 }
 
 void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int length) {

@@ -355,6 +355,7 @@ void CServerApp::OnServerInfo() {
         info.hostName = listener_->HostName();
         info.hostAddress = listener_->LocalAddress();
         info.adaptors = listener_->AddressCount();
+        if (listener_->ListeningOnAll()) info.listening = listener_->AllAddresses();
     }
     info.maxUdp = context_.wsaData.maxUdpDatagram;
     info.maxSockets = context_.wsaData.maxSockets;

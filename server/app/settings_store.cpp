@@ -152,6 +152,13 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
     ReadDword(store, key, "nMaxWindowsize", word);
     if (word < 1 || word > static_cast<std::uint32_t>(ServerSettings::kWindowsizeLimit)) word = kDefaultCap;
     s.nMaxWindowsize = static_cast<int>(word);
+
+    // A store from before the choice listens on every address, unless its
+    // user had settled on one address for good.
+    const bool settledOnOne = s.nDefAddress >= 1 && s.nDefAddress <= 254 && s.bShowMultihomed == 0;
+    word = settledOnOne ? 0 : 1;
+    ReadDword(store, key, "bListenAll", word);
+    s.bListenAll = word != 0 ? 1 : 0;
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -194,6 +201,7 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
     WriteText(store, key, "LogFile", s.LogFile);
     store.SetDword(key, "bAllowWindowsize", s.bAllowWindowsize != 0 ? 1u : 0u);
     store.SetDword(key, "nMaxWindowsize", static_cast<std::uint32_t>(s.nMaxWindowsize));
+    store.SetDword(key, "bListenAll", s.bListenAll != 0 ? 1u : 0u);
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

@@ -38,6 +38,10 @@ QVariant TransferListModel::data(const QModelIndex& index, int role) const {
     const TransferRow& row = Row(index.row());
     switch (role) {
     case Qt::DisplayRole: return QString::fromStdString(CellText(row, index.column()));
+    case Qt::ToolTipRole:
+        // A long path is shortened in its cell; the tooltip shows it whole.
+        if (index.column() == kColumnFile && !row.file.empty()) return QString::fromStdString(row.file);
+        return {};
     case kItemValueRole: return row.itemValue;
     case kGraphicValueRole: return row.GraphicValue();
     default: return {};

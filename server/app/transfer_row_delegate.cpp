@@ -61,7 +61,9 @@ QString TransferRowDelegate::Elide(const QFontMetrics& metrics, const QString& t
             const int room = width - metrics.horizontalAdvance(tail);
             const QString head = metrics.elidedText(text.left(slash), Qt::ElideRight, std::max(room, 0));
             if (room > 0 && !head.isEmpty()) return head + tail;
-            return metrics.elidedText(tr("\u2026") + tail, Qt::ElideRight, width);
+            // Not even the file name fits: it keeps its start and its end
+            // (boot files differ at the end: ...01-52-54-00-12-34-56).
+            return metrics.elidedText(tr("\u2026") + tail, Qt::ElideMiddle, width);
         }
         return metrics.elidedText(text, Qt::ElideMiddle, width);
     }

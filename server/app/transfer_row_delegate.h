@@ -30,8 +30,9 @@ public:
 
     // The bar of a graphic Status cell at cell with value percent.
     static void PaintBar(QPainter* painter, const QRect& cell, int value);
-    // Text shortened to width: a path loses the middle of its folder part
-    // and keeps its file name; other texts lose their end.
+    // Text shortened to width: a path loses the end of its folder part and
+    // keeps its file name, and where even that does not fit, the middle of
+    // the file name; other texts lose their end.
     static QString Elide(const QFontMetrics& metrics, const QString& text, int width, bool path);
 
 private:

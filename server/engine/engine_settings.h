@@ -5,6 +5,8 @@
 // The short Hungarian names double as the names of the stored values.
 #pragma once
 
+#include "common/address_pattern.h"
+
 #include <array>
 #include <string>
 
@@ -32,15 +34,13 @@ struct EngineSettings {
     int nMaxWindowsize = 64;
     static constexpr int kWindowsizeLimit = 65535;  // the largest window a client may ask for
     static constexpr int kDefaultMaxWindowsize = 64;
+    // Listen on every local address (IPv4 and IPv6), each transfer answering
+    // from the address its request was sent to; 0: on the one address the
+    // address selection chooses (nDefAddress, bShowMultihomed).
+    int bListenAll = 1;
 
-    // True when the dotted address matches a pattern of the list, tried in
-    // slot order.
+    // True when the address text matches a pattern of the list, tried in
+    // slot order (see MatchesAddressPattern in common/address_pattern.h).
     bool MatchesAllowList(const std::string& address) const;
     bool MatchesDenyList(const std::string& address) const;
 };
-
-// One address pattern against one dotted address: up to four fields split by
-// "."; a field holding "*" matches any number; otherwise its digits make the
-// number (other characters ignored; empty or missing is 0). An empty pattern
-// matches nothing.
-bool MatchesAddressPattern(const std::string& pattern, const std::string& address);

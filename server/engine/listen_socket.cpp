@@ -26,6 +26,8 @@ constexpr int kLastTransferNumber = 501;
 // margin on top of that for the way there and back.
 constexpr int kClientRetrySecs = 5;
 constexpr int kLingerMarginMs = 1000;
+// The largest UDP datagram there is.
+constexpr std::size_t kDatagramRoom = 65536;
 
 // Running transfers at which a new request is refused, by slider position;
 // -1: no limit. Ended transfers waiting to be reported do not count.
@@ -42,7 +44,7 @@ int ClientLimit(int nMaxClients) {
 
 }  // namespace
 
-CListenSocket::CListenSocket(ServerContext& app) : app_(app) {}
+CListenSocket::CListenSocket(ServerContext& app) : app_(app), request_(kDatagramRoom) {}
 
 CListenSocket::~CListenSocket() {
     // The threads end first; each manager then deletes its transfer.
@@ -66,7 +68,11 @@ bool CListenSocket::StartListening() {
     EngineSettings& settings = app_.settings;
     int port = tftp::LeadingDigits(settings.Port);
     if (port == 0) port = kDefaultPort;
+    return settings.bListenAll != 0 ? ListenOnAll(port) : ListenOnOne(port);
+}
 
+bool CListenSocket::ListenOnOne(int port) {
+    EngineSettings& settings = app_.settings;
     failure_ = ListenFailure::NoAddress;
     tftp::LocalAddressChoice choice;
     if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts,
@@ -78,9 +84,31 @@ bool CListenSocket::StartListening() {
     hostName_ = choice.hostName;
     addressCount_ = choice.addressCount;
     localAddress_ = choice.address;
+    listeningAll_ = false;
+    allAddresses_.clear();
+    return Listen(port, localAddress_);
+}
 
+bool CListenSocket::ListenOnAll(int port) {
+    // Nothing to choose: the host's name and addresses are only shown.
+    int error = 0;
+    hostName_.clear();
+    app_.addresses.HostName(hostName_, error);
+    std::vector<std::uint32_t> list;
+    addressCount_ = app_.addresses.HostAddresses(hostName_, list) ? static_cast<int>(list.size()) : 0;
+    allAddresses_ = app_.addresses.AllAddresses();
+    localAddress_ = kAllAddressesText;
+    listeningAll_ = true;
+    // Every address of both families on one socket: one read path for all
+    // clients, and a client is known by one address value whichever family
+    // it came by.
+    return Listen(port, "::");
+}
+
+bool CListenSocket::Listen(int port, const std::string& bindAddress) {
     // A port number past the 16-bit range would silently become another one.
-    if (port > kMaxPort || !Create(localAddress_, static_cast<std::uint16_t>(port), true)) {
+    if (port > kMaxPort || !Create(bindAddress, static_cast<std::uint16_t>(port), true) ||
+        (listeningAll_ && !ReceiveDestinations())) {
         failure_ = ListenFailure::CannotBind;
         return false;
     }
@@ -93,20 +121,30 @@ bool CListenSocket::StartListening() {
     return true;
 }
 
-void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_); }
+void CListenSocket::Refuse(std::string_view text) { RefuseWith(text, client_, asked_); }
 
-void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to) {
+void CListenSocket::RefuseWith(std::string_view text, const platform::PeerAddress& to,
+                               const platform::PeerAddress& from) {
     std::uint8_t packet[128];
     const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUndefined, text);
-    if (n > 0) SendTo(packet, static_cast<int>(n), to);
+    // From the address the client asked, or it would not know the answer.
+    if (n > 0) SendFrom(packet, static_cast<int>(n), to, from);
+}
+
+std::string CListenSocket::TransferAddress(const platform::PeerAddress& asked,
+                                           const platform::PeerAddress& client) const {
+    if (!listeningAll_) return localAddress_;
+    if (!asked.IsUnspecified()) return asked.BindText();
+    // Not told: the client's family's wildcard still reaches it.
+    return client.v6 ? "::" : "0.0.0.0";
 }
 
 void CListenSocket::OnReceive(int error) {
     if (error != 0) return;
-    std::memset(request_, 0, sizeof request_);
-    const int n = ReceiveFrom(request_, sizeof request_, client_);
+    // Nothing is read past the datagram's length, so nothing needs zeroing.
+    const int n = ReceiveFrom(request_.data(), static_cast<int>(request_.size()), client_);
     if (n == kWouldBlock) return;
-    // A datagram too long for a request is known only by its sender.
+    asked_ = LastDestination();
     requestLength_ = n == kTooLong ? 0 : n;
 
     if (app_.bServing != 1) {
@@ -124,14 +162,14 @@ void CListenSocket::OnReceive(int error) {
         return;
     }
     if (requestLength_ <= 3) return;
-    const std::uint16_t opcode = tftp::GetU16(request_);
+    const std::uint16_t opcode = tftp::GetU16(request_.data());
     if (opcode != tftp::kRrq && opcode != tftp::kWrq) return;
     // A client that heard nothing asks again: answer it from the transfer it
     // already has rather than start a second one (or refuse it for the
     // limit its own first request holds).
     for (auto& manager : transfers_) {
         CTftpTransfer* x = manager->transfer.get();
-        if (x && x->IsRepeatOf(client_, request_, requestLength_)) {
+        if (x && x->IsRepeatOf(client_, request_.data(), requestLength_)) {
             x->RepeatFirstAnswer();
             return;
         }
@@ -147,20 +185,21 @@ int CListenSocket::Admit() {
     if (limit >= 0 && RunningCount() >= limit) return 0;
 
     const platform::PeerAddress client = client_;
+    const platform::PeerAddress asked = asked_;
     CTftpTransfer* admitted = nullptr;
     bool threadStarted = false;
     int threadError = 0;
     try {
         auto manager = std::make_unique<CManager>(app_);
         admitted = manager->transfer.get();
-        admitted->SetRequest(request_, requestLength_);
+        admitted->SetRequest(request_.data(), requestLength_);
         admitted->peer = client;
-        admitted->localAddress = localAddress_;
+        admitted->localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();
         threadError = errno;
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
-        RefuseWith("Out of memory", client);
+        RefuseWith("Out of memory", client, asked);
         return 1;
     }
     CTftpTransfer& transfer = *admitted;
@@ -176,7 +215,7 @@ int CListenSocket::Admit() {
         transfer.EndUnstarted("No thread: " + std::string(std::strerror(threadError)));
     }
     // A transfer without a socket of its own is answered from this one.
-    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client);
+    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client, asked);
     return 1;
 }
 

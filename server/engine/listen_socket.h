@@ -31,9 +31,10 @@ public:
     // Ends every transfer at once; nothing is reported to the view.
     ~CListenSocket() override;
 
-    // Chooses the local address and binds the port of the Port setting
-    // (69 when it reads as 0). False when the server cannot serve: Failure
-    // says why (and LastError the socket's reason).
+    // Binds the port of the Port setting (69 when it reads as 0) on every
+    // local address (bListenAll), or on the one address the local address
+    // selection chooses. False when the server cannot serve: Failure says
+    // why (and LastError the socket's reason).
     bool StartListening();
     ListenFailure Failure() const { return failure_; }
 
@@ -60,10 +61,15 @@ public:
     // Kernel thread ids of the transfers' worker threads, in list order.
     std::vector<pid_t> WorkerThreadIds() const;
 
-    // What the local address selection found, for the info dialog.
+    // What the local address selection found, for the info dialog. On all
+    // addresses, LocalAddress is kAllAddressesText and AllAddresses lists
+    // what the socket is reached at.
+    static constexpr const char* kAllAddressesText = "All addresses";
     const std::string& HostName() const { return hostName_; }
     int AddressCount() const { return addressCount_; }
     const std::string& LocalAddress() const { return localAddress_; }
+    bool ListeningOnAll() const { return listeningAll_; }
+    const std::vector<std::string>& AllAddresses() const { return allAddresses_; }
 
 protected:
     void OnReceive(int error) override;
@@ -73,8 +79,14 @@ private:
     std::string localAddress_;
     std::string hostName_;
     int addressCount_ = 0;
+    bool listeningAll_ = false;
+    std::vector<std::string> allAddresses_;
     platform::PeerAddress client_;
-    std::uint8_t request_[100] = {};
+    // The local address the last request was sent to (on all addresses).
+    platform::PeerAddress asked_;
+    // The last datagram: room for any, so that a request longer than a
+    // request may be is known as one and answered, not dropped unread.
+    std::vector<std::uint8_t> request_;
     int requestLength_ = 0;
     std::list<std::unique_ptr<CManager>> transfers_;
     // Reported uploads kept a while after their last ACK: a client that did
@@ -87,8 +99,16 @@ private:
     std::vector<Lingering> lingering_;
     ListenFailure failure_ = ListenFailure::None;
 
+    bool ListenOnOne(int port);
+    bool ListenOnAll(int port);
+    bool Listen(int port, const std::string& bindAddress);
     void Refuse(std::string_view text);
-    void RefuseWith(std::string_view text, const platform::PeerAddress& to);
+    void RefuseWith(std::string_view text, const platform::PeerAddress& to,
+                    const platform::PeerAddress& from);
+    // The address a transfer's socket binds to: the one the request was
+    // sent to, so that the client hears its answers from where it asked.
+    std::string TransferAddress(const platform::PeerAddress& asked,
+                                const platform::PeerAddress& client) const;
     int RunningCount() const;
     // Ends the lingering uploads whose time is up, or every one with all.
     void EndLingering(std::int64_t nowMs, bool all);

@@ -1,13 +1,14 @@
 #include "tftp_transfer.h"
 
+#include "common/requested_name.h"
 #include "common/socket_room.h"
 #include "common/tftp_options.h"
-#include "server/engine/request_name.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <new>
+#include <optional>
 
 using namespace tftp;
 
@@ -30,6 +31,7 @@ CTftpTransfer::~CTftpTransfer() {
 }
 
 void CTftpTransfer::SetRequest(const std::uint8_t* data, int length) {
+    overlong_ = length > kMaxRequestLength;
     requestLength_ = std::clamp(length, 0, kMaxRequestLength);
     std::memset(request_, 0, sizeof request_);
     if (requestLength_ > 0) std::memcpy(request_, data, static_cast<std::size_t>(requestLength_));
@@ -75,11 +77,17 @@ void CTftpTransfer::HandleRequest() {
     if (!AsyncSelect()) app_.ReportFailure(EngineFailure::TransferNotifications);
     lastActivity = app_.clock.Now();
 
+    // The client's name never leads out of the folder, nor (checked when the
+    // file is opened) does a link in it; the forced file is the
+    // administrator's own choice. A refused name is shown as it was asked.
     const bool forced = opcode == kRrq && settings.bForce == 1;
-    path_ = folder + (forced ? settings.ForceFile : request.fileName);
+    const std::optional<std::string> relative =
+        forced ? std::optional<std::string>(settings.ForceFile) : NameInFolder(request.fileName);
+    path_ = FileInFolder(folder, relative ? *relative : request.fileName);
     app_.NotifyView(TransferFile{number, path_});
 
-    if (request.fileName.size() >= static_cast<std::size_t>(kFileNameLimit)) {
+    // Longer than a request may be: only its start was read.
+    if (overlong_) {
         SendError(kErrIllegalOperation);
         return;
     }
@@ -111,9 +119,7 @@ void CTftpTransfer::HandleRequest() {
     if (oack_.Get(OptionName::Blksize)) oack_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
     if (oack_.Get(OptionName::Windowsize)) oack_.Set(OptionName::Windowsize, static_cast<std::uint64_t>(window_));
 
-    // The client's name never leads out of the folder, nor does a link in
-    // it; the forced file is the administrator's own choice.
-    const bool nameAllowed = forced || StaysInFolder(request.fileName);
+    const bool nameAllowed = relative.has_value();
     const std::int64_t nowMs = app_.clock.NowMs();
     if (opcode == kRrq) {
         const bool opened = nameAllowed && reader_.Open(path_, netascii_ != 0, forced ? nullptr : &folder);
@@ -173,8 +179,8 @@ void CTftpTransfer::OnSenderStep(TransferSender::Step step) {
 
 bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data,
                                int length) const {
-    return active && !heardFromClient_ && from == requestFrom_ && length == requestLength_ &&
-           std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
+    return active && !heardFromClient_ && !overlong_ && from == requestFrom_ &&
+           length == requestLength_ && std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
 }
 
 void CTftpTransfer::RepeatFirstAnswer() {

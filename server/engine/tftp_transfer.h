@@ -30,7 +30,8 @@ public:
     explicit CTftpTransfer(ServerContext& app);
     ~CTftpTransfer() override;
 
-    // The request as the listener received it (at most 100 bytes are kept).
+    // The request as the listener received it (at most 512 bytes are kept;
+    // a longer one is answered with ERROR 4).
     void SetRequest(const std::uint8_t* data, int length);
 
     // Answers the request: opens the socket, checks name, mode and options,
@@ -120,6 +121,7 @@ private:
     // The request as received; options are always read from here.
     std::uint8_t request_[tftp::kMaxRequestLength] = {};
     int requestLength_ = 0;
+    bool overlong_ = false;  // longer than a request may be
     platform::PeerAddress requestFrom_;
     bool heardFromClient_ = false;
     // An OACK of a read request waits for ACK 0; it is sent again until then.

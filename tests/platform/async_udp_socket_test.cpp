@@ -280,3 +280,54 @@ TEST(AsyncUdpSocket, CloseInsideOnReceiveDropsTheRestOfABurst) {
         EXPECT_EQ(closer.last, "new");
     }
 }
+
+// A socket bound to every address hears both families on one socket, learns
+// which local address each datagram was sent to, and answers from it.
+TEST(AsyncUdpSocket, AllAddressesHearsBothFamiliesAndAnswersFromTheAddressAsked) {
+    RecordingSocket listener;
+    ASSERT_TRUE(listener.Create("::", 0, true)) << listener.LastError();
+    ASSERT_TRUE(listener.ReceiveDestinations());
+    const std::uint16_t port = listener.LocalPort();
+
+    struct Case {
+        const char* client;   // the client binds here
+        const char* asked;    // and sends to this address of the listener
+    };
+    // 127.0.0.1 and 127.0.0.2 are both local in any network namespace.
+    const Case cases[] = {{"127.0.0.1", "127.0.0.1"}, {"127.0.0.1", "127.0.0.2"}, {"::1", "::1"}};
+    for (const Case& c : cases) {
+        RecordingSocket client;
+        ASSERT_TRUE(client.Create(c.client, 0, true)) << c.client;
+        const std::size_t before = listener.results.size();
+        ASSERT_EQ(client.SendTo("ask", 3, c.asked, port), 3) << c.asked;
+        ASSERT_TRUE(tests::RunUntil([&] { return listener.results.size() == before + 1; })) << c.asked;
+        const PeerAddress from = listener.senders.back();
+        EXPECT_EQ(from.AddressText(), c.client) << "an IPv4 client is shown dotted, never mapped";
+        EXPECT_EQ(from.port, client.LocalPort());
+        EXPECT_EQ(listener.LastDestination().AddressText(), c.asked);
+
+        ASSERT_EQ(listener.SendFrom("answer", 6, from, listener.LastDestination()), 6);
+        ASSERT_TRUE(tests::RunUntil([&] { return client.results.size() == 1; })) << c.asked;
+        EXPECT_EQ(client.data[0], "answer");
+        EXPECT_EQ(client.senders[0].AddressText(), c.asked) << "the answer comes from the address asked";
+        EXPECT_EQ(client.senders[0].port, port);
+    }
+}
+
+TEST(AsyncUdpSocket, AnIPv6SocketTakesOneFamilyAndAnIPv4SocketCannotReachIPv6) {
+    AsyncUdpSocket six, four;
+    ASSERT_TRUE(six.Create("::1", 0, false));
+    EXPECT_EQ(six.LocalName().AddressText(), "::1");
+    ASSERT_TRUE(four.Create("127.0.0.1", 0, false));
+    PeerAddress to;
+    ASSERT_TRUE(platform::ParseAddress("::1", to));
+    to.port = six.LocalPort();
+    EXPECT_EQ(four.SendTo("x", 1, to), -1);
+    EXPECT_EQ(four.LastError(), EAFNOSUPPORT);
+    // An IPv6-only socket does not hear IPv4.
+    RecordingSocket only6;
+    ASSERT_TRUE(only6.Create("::1", 0, true));
+    EXPECT_EQ(four.SendTo("y", 1, "127.0.0.1", only6.LocalPort()), 1);
+    tests::RunFor(50);
+    EXPECT_TRUE(only6.results.empty());
+}

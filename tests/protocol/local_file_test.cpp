@@ -231,28 +231,64 @@ TEST(LocalFileWriter, FolderThatDoesNotExistCannotBeCreated) {
     EXPECT_FALSE(w.Create(dir.File("no/such/folder/file"), false));
 }
 
-TEST(LocalFile, AFolderBesideTheServedOneWithTheSameStartIsOutsideIt) {
-    // tftp-other begins with the name of tftp, but a link into it leads out.
-    TempDir dir;
-    const std::string served = dir.File("tftp");
-    const std::string beside = dir.File("tftp-other");
-    ASSERT_EQ(::mkdir(served.c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir(beside.c_str(), 0755), 0);
-    WriteFile(beside + "/secret", "not served");
-    WriteFile(served + "/plain", "served");
-    ASSERT_EQ(::symlink("../tftp-other/secret", (served + "/file-link").c_str()), 0);
-    ASSERT_EQ(::symlink("../tftp-other", (served + "/folder-link").c_str()), 0);
-    const std::string within = served + "/";
-    const std::string& folder = within;
-    {
+TEST(LocalFile, AFolderHoldsWhatLiesBelowItsOwnNameNotASiblingThatStartsTheSame) {
+    TempDir root;
+    std::filesystem::create_directory(root.File("tftp"));
+    std::filesystem::create_directory(root.File("tftp-other"));
+    WriteFile(root.File("tftp-other/x"), "other");
+    WriteFile(root.File("tftp/inside"), "inside");
+    std::filesystem::create_symlink("../tftp-other/x", root.File("tftp/link"));
+    std::filesystem::create_directory_symlink("../tftp-other", root.File("tftp/sub"));
+    // The folder as the options pages leave it, and as a store edited by
+    // hand may hold it.
+    for (const std::string& within : {root.File("tftp/"), root.File("tftp")}) {
+        SCOPED_TRACE(within);
         LocalFileReader r;
-        EXPECT_FALSE(r.Open(folder + "file-link", false, &within));
+        errno = 0;
+        EXPECT_FALSE(r.Open(root.File("tftp-other/x"), false, &within));
         EXPECT_EQ(errno, EXDEV);
-        EXPECT_FALSE(r.Open(folder + "folder-link/secret", false, &within));
-        EXPECT_TRUE(r.Open(folder + "plain", false, &within));
+        EXPECT_FALSE(r.Open(root.File("tftp/link"), false, &within));
+        EXPECT_EQ(errno, EXDEV);
+        EXPECT_TRUE(r.Open(root.File("tftp/inside"), false, &within));
+        r.Close();
         LocalFileWriter w;
-        EXPECT_FALSE(w.CreateReplacing(folder + "folder-link/upload", false, within));
+        EXPECT_FALSE(w.CreateReplacing(root.File("tftp-other/new"), false, within));
         EXPECT_EQ(errno, EXDEV);
-        EXPECT_FALSE(tests::FileExists(beside + "/upload"));
+        EXPECT_FALSE(w.CreateReplacing(root.File("tftp/sub/new"), false, within));
+        EXPECT_EQ(errno, EXDEV);
+        ASSERT_TRUE(w.CreateReplacing(root.File("tftp/new"), false, within));
+        EXPECT_TRUE(w.Finish());
     }
+    EXPECT_FALSE(tests::FileExists(root.File("tftp-other/new")));
+    EXPECT_EQ(ReadFile(root.File("tftp-other/x")), "other");
+    EXPECT_TRUE(tests::FileExists(root.File("tftp/new")));
+}
+
+TEST(LocalFile, ANameAsLongAsTheFolderTakesIsWrittenAndReadALongerOneRefused) {
+    TempDir dir;
+    const std::string within = dir.Path() + "/";
+    const long nameMax = ::pathconf(dir.Path().c_str(), _PC_NAME_MAX);
+    ASSERT_GT(nameMax, 14);
+    const std::string longest(static_cast<std::size_t>(nameMax), 'n');
+    const std::string tooLong(static_cast<std::size_t>(nameMax) + 1, 'n');
+    const std::uint8_t data[4] = {'l', 'o', 'n', 'g'};
+    {
+        // Its temporary name beside it has to fit as well.
+        LocalFileWriter w;
+        ASSERT_TRUE(w.CreateReplacing(dir.File(longest), false, within));
+        EXPECT_EQ(w.Write(data, 4), 4);
+        EXPECT_TRUE(w.Finish());
+    }
+    EXPECT_EQ(ReadFile(dir.File(longest)), "long");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1);
+    LocalFileReader r;
+    EXPECT_TRUE(r.Open(dir.File(longest), false, &within));
+    r.Close();
+    errno = 0;
+    EXPECT_FALSE(r.Open(dir.File(tooLong), false, &within));
+    EXPECT_EQ(errno, ENAMETOOLONG);
+    LocalFileWriter w;
+    errno = 0;
+    EXPECT_FALSE(w.CreateReplacing(dir.File(tooLong), false, within));
+    EXPECT_EQ(errno, ENAMETOOLONG);
 }

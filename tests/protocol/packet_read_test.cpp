@@ -86,22 +86,45 @@ TEST(ParseRequest, EmptyNameEndsTheOptions) {
     EXPECT_TRUE(r.options.empty());
 }
 
-TEST(ParseRequest, ReadingStopsOnce90CharactersOfNamesAndDigitsAreRead) {
+TEST(ParseRequest, ReadingStopsOnce90CharactersOfOptionNamesAndDigitsAreRead) {
     // Eight unknown options of 10 name characters and 1 digit make 88; the
     // ninth (blksize, 7 + 4) is read because the count was still below 90
-    // when it started; nothing after it is.
-    std::string req = S("\0\1f\0octet\0");
-    for (int i = 0; i < 8; ++i) req += S("abcdefghij\0" "1\0");
-    // That is already beyond 100 bytes: the reader only ever sees 100.
-    EXPECT_GT(req.size(), 100u);
-    const Request r = Parse(req);
-    // 100 bytes hold 6 whole options after the 10-byte start plus a cut one.
-    EXPECT_EQ(r.options.size(), 7u);
+    // when it started; nothing after it is. The file name and the mode do
+    // not count: after a name of 300 characters it is the same.
+    for (const std::string& name : {std::string("f"), std::string(300, 'n')}) {
+        SCOPED_TRACE(name.size());
+        std::string req = S("\0\1") + name + S("\0octet\0");
+        for (int i = 0; i < 8; ++i) req += S("abcdefghij\0" "1\0");
+        req += S("blksize\0" "1024\0timeout\0" "3\0");
+        ASSERT_LE(req.size(), 512u);
+        const Request r = Parse(req);
+        EXPECT_EQ(r.fileName, name);
+        ASSERT_EQ(r.options.size(), 9u);
+        EXPECT_EQ(r.options[8].name, OptionName::Blksize);
+        EXPECT_EQ(r.options[8].value, 1024u);
+    }
 
     std::string shortReq = S("\0\1f\0octet\0");
     for (int i = 0; i < 8; ++i) shortReq += S("x\0" "1\0");
     // 16 characters only: all eight are read.
     EXPECT_EQ(Parse(shortReq).options.size(), 8u);
+}
+
+TEST(ParseRequest, OnlyTheFirst512BytesAreRead) {
+    // A name that fills the request: everything of it is read, and what a
+    // longer datagram holds past 512 bytes is not.
+    std::string req = S("\0\1") + std::string(503, 'n') + S("\0octet\0");
+    ASSERT_EQ(req.size(), 512u);
+    Request r = Parse(req);
+    EXPECT_EQ(r.fileName.size(), 503u);
+    EXPECT_EQ(r.mode, "octet");
+    req += S("blksize\0" "1024\0");
+    r = Parse(req);
+    EXPECT_EQ(r.mode, "octet");
+    EXPECT_TRUE(r.options.empty());
+    const std::string cut = S("\0\1") + std::string(600, 'n') + S("\0octet\0");
+    EXPECT_EQ(Parse(cut).fileName, std::string(510, 'n'));
+    EXPECT_EQ(Parse(cut).mode, "");
 }
 
 TEST(ReadOptions, CountLimitStopsAfterTheOptionThatReaches90) {

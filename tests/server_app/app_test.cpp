@@ -31,6 +31,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTest>
@@ -622,6 +623,28 @@ TEST_F(AppTest, InfoShowsWhatTheAddressSelectionFound) {
     EXPECT_EQ(texts[3], "65507");
     EXPECT_EQ(texts[4].toInt(), app->Context().wsaData.maxSockets);
     EXPECT_GT(texts[4].toInt(), 0);
+}
+
+TEST_F(AppTest, OnEveryAddressTheCaptionAndInfoSayWhatIsListenedOn) {
+    stored.bListenAll = 1;
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(prompts.Prompts().empty());
+    EXPECT_EQ(Caption(), "Vantrel - All addresses.6969");
+    bool seen = false;
+    QString hostIp;
+    QStringList listed;
+    WhenModal<CServerInfoDlg>(
+        [&](CServerInfoDlg* dlg) {
+            if (auto* field = platform::FindControl<QLineEdit>(dlg, CServerInfoDlg::IDC_HOST_IP))
+                hostIp = field->text();
+            if (auto* list = platform::FindControl<QListWidget>(dlg, CServerInfoDlg::IDC_LISTEN_ADDRESSES))
+                for (int i = 0; i < list->count(); ++i) listed << list->item(i)->text();
+        },
+        &seen);
+    app->MainFrame()->ExecuteCommand(ID_SERVER_INFO);
+    ASSERT_TRUE(seen);
+    EXPECT_EQ(hostIp, "All addresses");
+    EXPECT_EQ(listed, (QStringList{"127.0.0.1", "::1"}));
 }
 
 TEST_F(AppTest, SetupOpensTheOptionsSheetWhoseNewPortMovesTheListener) {

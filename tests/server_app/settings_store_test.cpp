@@ -47,6 +47,7 @@ std::string Describe(const ServerSettings& s) {
     num("bDisplay", s.bDisplay);
     num("bAllowWindowsize", s.bAllowWindowsize);
     num("nMaxWindowsize", s.nMaxWindowsize);
+    num("bListenAll", s.bListenAll);
     for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
     for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
     return d;
@@ -209,7 +210,8 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"nPriority\"=dword:00000003\n"
         "\"LogFile\"=\"Orvane.log\"\n"
         "\"bAllowWindowsize\"=dword:00000001\n"
-        "\"nMaxWindowsize\"=dword:00000040\n\n";
+        "\"nMaxWindowsize\"=dword:00000040\n"
+        "\"bListenAll\"=dword:00000001\n\n";
     EXPECT_EQ(Stored(), expected);
 }
 
@@ -326,6 +328,36 @@ TEST_F(SettingsStoreTest, WindowsizeValuesOutsideTheirRangeLoadAsTheDefaults) {
         const ServerSettings s = Load();
         EXPECT_EQ(s.bAllowWindowsize, c.allow) << c.stored;
         EXPECT_EQ(s.nMaxWindowsize, c.maxWindow) << c.stored;
+    }
+}
+
+TEST_F(SettingsStoreTest, AStoreWithoutTheListenChoiceListensOnAllUnlessOneAddressWasSettled) {
+    const struct {
+        const char* stored;
+        int listenAll;
+    } cases[] = {
+        {"", 1},                                                    // a first start
+        {"\"nDefAddress\"=dword:000000ff\n", 1},                     // never chosen
+        {"\"nDefAddress\"=dword:00000002\n", 1},                     // chosen, but asked at each start
+        {"\"nDefAddress\"=dword:00000000\n\"bDelete\"=dword:00000100\n", 1},  // one address, nothing chosen
+        // Chosen for good ("Do not show this box again"): that one address stays.
+        {"\"nDefAddress\"=dword:00000002\n\"bDelete\"=dword:00000100\n", 0},
+        {"\"nDefAddress\"=dword:000000fe\n\"bDelete\"=dword:00000100\n", 0},
+        {"\"nDefAddress\"=dword:000000ff\n\"bDelete\"=dword:00000100\n", 1},
+        // Once stored, the value decides.
+        {"\"nDefAddress\"=dword:00000002\n\"bDelete\"=dword:00000100\n\"bListenAll\"=dword:00000001\n", 1},
+        {"\"bListenAll\"=dword:00000000\n", 0},
+        {"\"bListenAll\"=dword:00000005\n", 1},
+    };
+    for (const auto& c : cases) {
+        Prewrite(StoreWith(c.stored));
+        const ServerSettings s = Load();
+        EXPECT_EQ(s.bListenAll, c.listenAll) << c.stored;
+        // Saved and loaded again, the choice holds whatever else changes.
+        ServerSettings changed = s;
+        changed.bShowMultihomed = 1;
+        Save(changed);
+        EXPECT_EQ(Load().bListenAll, c.listenAll) << c.stored;
     }
 }
 

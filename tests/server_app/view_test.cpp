@@ -29,6 +29,7 @@
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
+#include <QToolTip>
 #include <QWhatsThis>
 
 #include <cstdlib>
@@ -426,6 +427,37 @@ TEST_F(ViewTest, ControlCharactersInNetworkTextsBecomeVisibleStandIns) {
     Started(2, "10.0.0.2");
     Deliver(TransferFile{2, "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt"});
     EXPECT_EQ(Cell(1, kColumnFile), "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt");
+}
+
+TEST_F(ViewTest, ALongFileNameStaysWholeInItsRowTooltipAndLogAndIsShortenedInTheMiddleOnScreen) {
+    Open();
+    // A per-machine boot file below a long folder: the end tells machines apart.
+    const std::string path = "/srv/tftp/" + std::string(180, 'p') + "/pxelinux.cfg-01-52-54-00-12-34-56";
+    Started(2, "10.0.0.2");
+    Send(WM_TRANSFER_FILE, 2, path);
+    Finished(2, "Finished : Sending");
+    EXPECT_EQ(Cell(1, kColumnFile), path);
+    const QModelIndex file = Model().index(1, kColumnFile);
+    EXPECT_EQ(Model().data(file, Qt::ToolTipRole).toString().toStdString(), path);
+    EXPECT_FALSE(Model().data(Model().index(1, kColumnClient), Qt::ToolTipRole).isValid());
+
+    // The cell, 120 pixels wide, shows the start and the end of the name.
+    const QFontMetrics m(View()->font());
+    const QString shown = TransferRowDelegate::Elide(m, QString::fromStdString(path), 120, true);
+    EXPECT_LE(m.horizontalAdvance(shown), 120);
+    EXPECT_TRUE(shown.startsWith(QStringLiteral("\u2026/p"))) << shown.toStdString();
+    EXPECT_TRUE(shown.endsWith(QStringLiteral("-56"))) << shown.toStdString();
+    EXPECT_EQ(shown.count(QChar(0x2026)), 2) << shown.toStdString();
+
+    // Hovering over the cell shows the whole path.
+    const QPoint at = View()->visualRect(file).center();
+    QHelpEvent hover(QEvent::ToolTip, at, View()->viewport()->mapToGlobal(at));
+    QCoreApplication::sendEvent(View()->viewport(), &hover);
+    EXPECT_EQ(QToolTip::text().toStdString(), path);
+    QToolTip::hideText();
+
+    View()->DeleteAllRows();
+    EXPECT_NE(Log().find("\r\n10.0.0.2 " + path + " " + kStart + " "), std::string::npos) << Log();
 }
 
 TEST_F(ViewTest, AQuietTickMarksRunningRowsAbandonedWhateverCameBefore) {

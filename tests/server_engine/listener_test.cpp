@@ -25,8 +25,9 @@ std::string ReadRequest(const std::string& name = "a.bin") {
 
 }  // namespace
 
-TEST(ListenerStart, BindsTheChosenAddressAndLabelsIt) {
+TEST(ListenerStart, OneAddressBindsTheChosenAddressAndLabelsIt) {
     EngineHarness h;
+    h.settings.bListenAll = 0;
     ASSERT_TRUE(h.Start());
     EXPECT_EQ(h.listener->LocalAddress(), "127.0.0.1");
     EXPECT_EQ(h.listener->HostName(), "testhost");
@@ -63,8 +64,25 @@ TEST(ListenerStart, PortBeyondSixteenBitsIsRefusedNotWrapped) {
     EXPECT_TRUE(h.prompts.MessageTexts().empty()) << "the application tells the user";
 }
 
+TEST(ListenerStart, AllAddressesAsksNothingAndKeepsTheRememberedChoice) {
+    // Two addresses and no choice remembered: one address would ask.
+    EngineHarness h;
+    h.addresses = tftp::FixedAddressProvider("testhost", {"192.0.2.1", "127.0.0.1"});
+    h.settings.nDefAddress = 255;
+    ASSERT_TRUE(h.Start());
+    EXPECT_TRUE(h.prompts.MessageTexts().empty());
+    EXPECT_TRUE(h.prompts.Prompts().empty()) << "no dialog either";
+    EXPECT_EQ(h.settings.nDefAddress, 255);
+    EXPECT_EQ(h.settings.bShowMultihomed, 1);
+    EXPECT_EQ(h.listener->HostName(), "testhost");
+    EXPECT_EQ(h.listener->AddressCount(), 2);
+    EXPECT_EQ(h.listener->AllAddresses(), (std::vector<std::string>{"192.0.2.1", "127.0.0.1", "::1"}));
+    EXPECT_EQ(h.app.listenLabel, "All addresses." + h.settings.Port);
+}
+
 TEST(ListenerStart, CancelledAddressEntryFailsWithoutFurtherMessage) {
     EngineHarness h;
+    h.settings.bListenAll = 0;
     h.addresses.failLookup = true;
     platform::ScriptedPromptService::Answer cancel;
     cancel.ok = false;
@@ -124,29 +142,56 @@ TEST(ListenerRefusals, DenyListIsConsultedBeforeAllowList) {
     EXPECT_EQ(h.listener->TransferCount(), 1);
 }
 
-TEST(ListenerRefusals, ShortLongAndNonRequestDatagramsAreDroppedSilently) {
+TEST(ListenerRefusals, ShortAndNonRequestDatagramsAreDroppedSilently) {
     EngineHarness h;
     ASSERT_TRUE(h.Start());
     tests::WriteFile(h.OutFile("a.bin"), "x");
     RawClient c;
-    std::string longRequest = ReadRequest();
-    longRequest.resize(101, 'o');
+    // Not requests, however long.
     for (const std::string& d :
-         {std::string("\x00\x01", 2), std::string("\x00\x01\x61", 3), longRequest,
-          tests::Ack(0), tests::Data(1, "zz"), tests::ErrorPacket(1, "x"), std::string("\x07\x01zz", 4)}) {
+         {std::string("\x00\x01", 2), std::string("\x00\x01\x61", 3), tests::Ack(0), tests::Data(1, "zz"),
+          tests::Data(1, std::string(1400, 'z')), tests::ErrorPacket(1, "x"), std::string("\x07\x01zz", 4)}) {
         c.Send(d, h.listenAt);
     }
     EXPECT_TRUE(c.Quiet(300));
     EXPECT_EQ(h.listener->TransferCount(), 0);
     EXPECT_TRUE(h.view.seen.empty());
 
-    // The listener still serves; a request of exactly 100 bytes is taken.
+    // The listener still serves; a request of exactly 512 bytes is taken
+    // whole, however its bytes are spent.
     std::string full = tests::Request(tftp::kRrq, "a.bin", "octet", {{"x-pad", ""}});
-    full.resize(100, '\0');
+    full.resize(512, '\0');
     c.Send(full, h.listenAt);
     RawClient::Datagram reply;
     ASSERT_TRUE(c.Next(reply));
     EXPECT_EQ(reply.bytes, tests::Data(1, "x"));
+}
+
+TEST(ListenerRefusals, ARequestLongerThan512BytesIsAnsweredWithErrorFour) {
+    EngineHarness h;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient c;
+    int number = 0;
+    // Just over, well over, and as long as a datagram on a LAN gets.
+    for (const std::size_t length : {513u, 600u, 1400u}) {
+        for (const std::uint16_t opcode : {tftp::kRrq, tftp::kWrq}) {
+            SCOPED_TRACE(testing::Message() << length << " bytes, opcode " << opcode);
+            std::string request = tests::Request(opcode, "a.bin", "octet", {{"blksize", "1024"}});
+            request.resize(length, 'o');
+            c.Send(request, h.listenAt);
+            RawClient::Datagram reply;
+            ASSERT_TRUE(c.Next(reply));
+            ++number;
+            EXPECT_EQ(reply.bytes, tests::ErrorPacket(4, "Unknown TFTP Operation"));
+            EXPECT_NE(reply.from, h.listenAt);  // from the transfer, which has its row
+            ASSERT_TRUE(h.WaitReported(number));
+            EXPECT_EQ(h.view.ResultOf(number),
+                      opcode == tftp::kRrq ? "Unknown TFTP Operation : Sending" : "Unknown TFTP Operation : Receiving");
+        }
+    }
+    EXPECT_EQ(tests::ReadFile(h.OutFile("a.bin")), "x");
+    EXPECT_FALSE(tests::FileExists(h.InFile("a.bin")));
 }
 
 TEST(ListenerLimit, PositionZeroAdmitsOneAndOnlyRunningTransfersCount) {

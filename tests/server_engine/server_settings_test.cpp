@@ -52,3 +52,40 @@ TEST(ServerSettings, ListsTrySlotsInOrderAndEmptySlotsMatchNothing) {
     s.Deny[0] = "10.0.0.7";
     EXPECT_TRUE(s.MatchesDenyList("10.0.0.7"));
 }
+
+TEST(AddressPattern, PrefixesAndIPv6Entries) {
+    struct Case {
+        const char* pattern;
+        const char* address;
+        bool matches;
+    };
+    const Case cases[] = {
+        {"10.0.0.0/8", "10.200.3.4", true},
+        {"10.0.0.0/8", "11.0.0.1", false},
+        {"192.168.1.0/24", "192.168.1.255", true},
+        {"192.168.1.0/25", "192.168.1.128", false},
+        {"192.168.1.7/32", "192.168.1.7", true},
+        {"0.0.0.0/0", "203.0.113.9", true},
+        {"0.0.0.0/0", "2001:db8::1", false},  // a family's prefix holds that family only
+        {"2001:db8::/32", "2001:db8:ffff::1", true},
+        {"2001:db8::/32", "2001:db9::1", false},
+        {"2001:db8::/33", "2001:db8:8000::1", false},
+        {"::/0", "fe80::1", true},
+        {"::/0", "10.0.0.1", false},
+        {"2001:db8::7", "2001:db8::7", true},
+        {"2001:DB8:0::7", "2001:db8::7", true},  // any spelling of the same address
+        {"2001:db8::7", "2001:db8::8", false},
+        {"::1", "::1", true},
+        // Dotted patterns keep their meaning and never match IPv6.
+        {"*.*.*.*", "2001:db8::7", false},
+        {"10.*.*.*", "10.9.9.9", true},
+        // Broken entries match nothing.
+        {"10.0.0.0/33", "10.0.0.1", false},
+        {"10.0.0.0/", "10.0.0.1", false},
+        {"10.0.0.0/x", "10.0.0.1", false},
+        {"2001:db8::/129", "2001:db8::1", false},
+        {"2001:zz::1", "2001:db8::1", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(MatchesAddressPattern(c.pattern, c.address), c.matches) << c.pattern << " vs " << c.address;
+}

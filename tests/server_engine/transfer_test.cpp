@@ -3,7 +3,6 @@
 // the faults mended (names leaving the folder, strangers, block sizes).
 #include "engine_harness.h"
 
-#include "server/engine/request_name.h"
 #include "tests/support/file_size_limit.h"
 
 #include <QAbstractEventDispatcher>
@@ -107,19 +106,6 @@ private:
 
 // ---- names -----------------------------------------------------------------
 
-TEST(RequestName, AbsoluteNamesAndParentPartsLeaveTheFolder) {
-    EXPECT_TRUE(StaysInFolder("a.txt"));
-    EXPECT_TRUE(StaysInFolder("sub/a.txt"));
-    EXPECT_TRUE(StaysInFolder("a..b"));
-    EXPECT_TRUE(StaysInFolder("..."));
-    EXPECT_TRUE(StaysInFolder("..\\x"));  // a backslash is an ordinary character
-    EXPECT_FALSE(StaysInFolder("/etc/passwd"));
-    EXPECT_FALSE(StaysInFolder(".."));
-    EXPECT_FALSE(StaysInFolder("../x"));
-    EXPECT_FALSE(StaysInFolder("a/../../x"));
-    EXPECT_FALSE(StaysInFolder("a/.."));
-}
-
 TEST_F(TransferTest, NamesLeavingTheFolderAreRefusedAndNothingOutsideIsTouched) {
     tests::TempDir root;  // plays the folder above both
     h.settings.OutPath = root.Path() + "/out/";
@@ -136,12 +122,12 @@ TEST_F(TransferTest, NamesLeavingTheFolderAreRefusedAndNothingOutsideIsTouched) 
         Datagram reply = Ask(tests::Request(tftp::kWrq, name, "octet"));
         EXPECT_EQ(reply.bytes, tests::ErrorPacket(2, "Access violation")) << name;
     }
-    // With empty folder settings an absolute name would be used as it is.
+    // With empty folder settings (the working folder) an absolute name still
+    // means a file below that folder.
     h.settings.OutPath.clear();
     h.settings.InPath.clear();
     tests::WriteFile(root.File("s"), "secret");
     const std::string absolute = root.File("s");
-    ASSERT_LT(absolute.size(), 30u);
     EXPECT_EQ(Ask(tests::Request(tftp::kRrq, absolute, "octet")).bytes, tests::ErrorPacket(1, "File not found"));
     EXPECT_EQ(Ask(tests::Request(tftp::kWrq, absolute, "octet")).bytes, tests::ErrorPacket(2, "Access violation"));
     EXPECT_EQ(Ask(tests::Request(tftp::kWrq, root.File("n"), "octet")).bytes,
@@ -155,16 +141,129 @@ TEST_F(TransferTest, NamesLeavingTheFolderAreRefusedAndNothingOutsideIsTouched) 
     EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).back().text, "Access violation : Receiving");
 }
 
-TEST_F(TransferTest, NameOfThirtyCharactersIsRefusedTwentyNineServed) {
-    const std::string name29(29, 'n');
-    const std::string name30(30, 'n');
-    tests::WriteFile(h.OutFile(name29), "29");
-    tests::WriteFile(h.OutFile(name30), "30");
-    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, name29, "octet")).bytes, tests::Data(1, "29"));
-    EXPECT_EQ(Ask(tests::Request(tftp::kRrq, name30, "octet")).bytes,
-              tests::ErrorPacket(4, "Unknown TFTP Operation"));
-    EXPECT_EQ(Ask(tests::Request(tftp::kWrq, name30, "octet")).bytes,
-              tests::ErrorPacket(4, "Unknown TFTP Operation"));
+TEST_F(TransferTest, NamesAsBootLoadersSendThemAreServedFromTheFolderAndNeverLeaveIt) {
+    tests::TempDir root;  // plays the folder above both, and a sibling of each
+    h.settings.OutPath = root.File("out/");
+    h.settings.InPath = root.File("in/");
+    const std::string longest(255, 'n');  // as long as a name in a folder may be
+    const std::string tooLong(256, 'n');
+    const std::string long200(200, 'l');
+    const std::string deep = std::string(240, 'd') + "/" + std::string(240, 'e');
+    for (const char* folder : {"out", "in", "out-other", "in-other"}) {
+        for (const char* sub : {"", "/boot", "/etc", "/pxelinux.cfg", "/debian-installer/amd64/boot-screens"})
+            std::filesystem::create_directories(root.File(std::string(folder) + sub));
+        std::filesystem::create_directories(root.File(std::string(folder) + "/" + std::string(240, 'd')));
+    }
+    tests::WriteFile(root.File("secret"), "secret");
+    tests::WriteFile(root.File("out-other/x"), "other");
+    std::filesystem::create_symlink("../secret", root.File("out/link"));
+    std::filesystem::create_symlink("../secret", root.File("in/link"));
+    const auto served = [&](const std::string& relative) {
+        const std::string content = "served " + std::to_string(relative.size());
+        tests::WriteFile(root.File("out/" + relative), content);
+        return content;
+    };
+
+    struct Case {
+        std::string name;      // as the client asks for it
+        std::string relative;  // the file it means inside the folders; "" = refused
+    };
+    const Case cases[] = {
+        {"pxelinux.0", "pxelinux.0"},
+        {"/pxelinux.0", "pxelinux.0"},
+        {"//boot/x", "boot/x"},
+        {"boot\\x", "boot/x"},
+        {"\\boot\\\\x", "boot/x"},
+        {"/etc/passwd", "etc/passwd"},
+        {"pxelinux.cfg/01-52-54-00-12-34-56", "pxelinux.cfg/01-52-54-00-12-34-56"},
+        {"debian-installer/amd64/boot-screens/vesamenu.c32", "debian-installer/amd64/boot-screens/vesamenu.c32"},
+        {long200, long200},
+        {longest, longest},
+        {"/" + deep, deep},
+        {"../secret", ""},
+        {"..\\secret", ""},
+        {"/../secret", ""},
+        {"boot/../../secret", ""},
+        {"boot\\..\\..\\secret", ""},
+        {"boot/..", ""},
+        {"../out-other/x", ""},
+        {"../in-other/x", ""},
+        {"link", ""},  // leads out of the folder: never read (an upload replaces the link)
+        {tooLong, ""},  // more than the file system holds in one name
+    };
+    int number = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.size() > 60 ? std::to_string(c.name.size()) + " characters" : c.name);
+        const bool inside = !c.relative.empty();
+        const std::string content = inside ? served(c.relative) : std::string();
+        Datagram answer = Ask(tests::Request(tftp::kRrq, c.name, "octet"));
+        ++number;
+        if (inside) {
+            EXPECT_EQ(answer.bytes, tests::Data(1, content));
+            client.Send(tests::Ack(1), answer.from);
+            ASSERT_TRUE(h.WaitReported(number));
+            EXPECT_EQ(h.view.ResultOf(number), "Finished : Sending");
+            EXPECT_EQ(h.view.Of(WM_TRANSFER_FILE).back().text, root.File("out/" + c.relative));
+        } else {
+            EXPECT_EQ(answer.bytes, tests::ErrorPacket(1, "File not found"));
+            ASSERT_TRUE(h.WaitReported(number));
+        }
+
+        const bool landsAsLink = c.name == "link";
+        answer = Ask(tests::Request(tftp::kWrq, c.name, "octet"));
+        ++number;
+        if (inside || landsAsLink) {
+            const std::string stored = inside ? root.File("in/" + c.relative) : root.File("in/link");
+            EXPECT_EQ(answer.bytes, tests::Ack(0));
+            EXPECT_EQ(Reply(tests::Data(1, "upload of " + c.name), answer.from).bytes, tests::Ack(1));
+            ASSERT_TRUE(h.WaitReported(number));
+            EXPECT_EQ(h.view.ResultOf(number), "Finished : Receiving");
+            EXPECT_EQ(tests::ReadFile(stored), "upload of " + c.name);
+        } else {
+            EXPECT_EQ(answer.bytes, tests::ErrorPacket(2, "Access violation"));
+            ASSERT_TRUE(h.WaitReported(number));
+            EXPECT_EQ(h.view.ResultOf(number), "Access violation : Receiving");
+        }
+    }
+    // Nothing outside either folder was read into an answer or written.
+    EXPECT_EQ(tests::ReadFile(root.File("secret")), "secret");
+    EXPECT_EQ(tests::ReadFile(root.File("out-other/x")), "other");
+    EXPECT_EQ(Entries(root.File("in-other")).size(), 5u);  // the folders made above, nothing else
+    EXPECT_EQ(Entries(root.Path()), (std::vector<std::string>{"in", "in-other", "out", "out-other", "secret"}));
+}
+
+TEST_F(TransferTest, OptionsAfterALongNameAreReadAsAfterAShortOne) {
+    // tsize, then blksize: the 200-character name with both gets an OACK
+    // carrying both, as a short name does.
+    const std::string long200(200, 'k');
+    tests::WriteFile(h.OutFile(long200), std::string(3000, 'x'));
+    tests::WriteFile(h.OutFile("k"), std::string(3000, 'x'));
+    for (const std::string& name : {std::string("k"), long200}) {
+        SCOPED_TRACE(name.size());
+        const Datagram answer =
+            Ask(tests::Request(tftp::kRrq, name, "octet", {{"tsize", "0"}, {"blksize", "1024"}}));
+        EXPECT_EQ(answer.bytes, Bytes({0, 6}) + Z("tsize") + Z("3000") + Z("blksize") + Z("1024"));
+        EXPECT_EQ(Reply(tests::Ack(0), answer.from).bytes, tests::Data(1, std::string(1024, 'x')));
+        client.Send(tests::ErrorPacket(0, "enough"), answer.from);
+    }
+
+    // The option budget counts option names and digits only: after a name of
+    // 300 characters, eight unknown options of 11 leave room for blksize,
+    // and nothing after it is read.
+    std::filesystem::create_directory(h.OutFile(std::string(150, 'd')));
+    const std::string long300 = std::string(150, 'd') + "/" + std::string(149, 'f');
+    tests::WriteFile(h.OutFile(long300), "x");
+    std::vector<std::pair<std::string, std::string>> options(8, {"abcdefghij", "1"});
+    options.push_back({"blksize", "1024"});
+    options.push_back({"timeout", "3"});
+    for (const std::string& name : {std::string("k"), long300}) {
+        SCOPED_TRACE(name.size());
+        const std::string request = tests::Request(tftp::kRrq, name, "octet", options);
+        ASSERT_LE(request.size(), 512u);
+        const Datagram answer = Ask(request);
+        EXPECT_EQ(answer.bytes, Bytes({0, 6}) + Z("blksize") + Z("1024"));
+        client.Send(tests::ErrorPacket(0, "enough"), answer.from);
+    }
 }
 
 TEST_F(TransferTest, ModesInAnyCaseOtherModesRefused) {
@@ -806,16 +905,27 @@ TEST_F(TransferTest, ARepeatedRequestBeforeAnyAnswerGetsTheFirstAnswerAgain) {
     // With a limit of one client the repeat must not count as a second.
     h.settings.nMaxClients = 0;
     tests::WriteFile(h.OutFile("f"), tests::PatternBytes(1500, 3));
-    struct Case { std::uint16_t opcode; std::vector<std::pair<std::string, std::string>> options; std::uint16_t answer; };
-    const Case cases[] = {{tftp::kRrq, {}, tftp::kData},
-                          {tftp::kRrq, {{"blksize", "1024"}}, tftp::kOack},
-                          {tftp::kWrq, {}, tftp::kAck},
-                          {tftp::kWrq, {{"blksize", "1024"}}, tftp::kOack}};
+    // A request far longer than a short name makes it is kept whole too.
+    const std::string longName(240, 'f');
+    tests::WriteFile(h.OutFile(longName), tests::PatternBytes(1500, 3));
+    struct Case {
+        std::uint16_t opcode;
+        std::string name;
+        std::vector<std::pair<std::string, std::string>> options;
+        std::uint16_t answer;
+    };
+    const Case cases[] = {{tftp::kRrq, "f", {}, tftp::kData},
+                          {tftp::kRrq, "f", {{"blksize", "1024"}}, tftp::kOack},
+                          {tftp::kWrq, "w", {}, tftp::kAck},
+                          {tftp::kWrq, "w", {{"blksize", "1024"}}, tftp::kOack},
+                          {tftp::kRrq, longName, {{"tsize", "0"}, {"blksize", "1024"}}, tftp::kOack},
+                          {tftp::kWrq, longName, {{"blksize", "1024"}}, tftp::kOack}};
     int number = 0;
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "opcode " << c.opcode << " options " << c.options.size());
+        SCOPED_TRACE(testing::Message() << "opcode " << c.opcode << " name " << c.name.size() << " options "
+                                        << c.options.size());
         RawClient peer;
-        const std::string request = tests::Request(c.opcode, c.opcode == tftp::kRrq ? "f" : "w", "octet", c.options);
+        const std::string request = tests::Request(c.opcode, c.name, "octet", c.options);
         peer.Send(request, h.listenAt);
         Datagram first, again;
         ASSERT_TRUE(peer.Next(first));

@@ -30,6 +30,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -256,6 +257,33 @@ TEST_F(OptionsInTheProgram, OkWithoutVisitingAnotherPageWritesBackOnlyInbound) {
     EXPECT_EQ(saved.nMaxClients, 15);
     EXPECT_EQ(saved.nPriority, 4);
     EXPECT_EQ(saved.Timeout, "0030");
+}
+
+TEST_F(OptionsInTheProgram, ListenOnMovesTheListenerBetweenEveryAddressAndOne) {
+    stored.bListenAll = 1;
+    tests::WriteFile(out + "small.bin", tests::PatternBytes(700, 3));
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(Caption(), "Vantrel - All addresses.6969");
+    EXPECT_TRUE(prompts.Prompts().empty());
+    const int before = addresses.selections;
+
+    ASSERT_TRUE(Setup([&](COptions* sheet) {
+        auto* listenOn = Control<QComboBox>(Visit(sheet, kOptions), COther::IDC_LISTEN_ON);
+        ASSERT_NE(listenOn, nullptr);
+        EXPECT_EQ(listenOn->currentText(), "All addresses");
+        listenOn->setCurrentIndex(1);
+        EXPECT_EQ(listenOn->currentText(), "One address");
+        Click(sheet, COptions::IDOK_BUTTON);
+    }));
+    EXPECT_EQ(addresses.selections, before + 1) << "the listener restarted";
+    EXPECT_EQ(Caption(), "Vantrel - 127.0.0.1.6969");
+    EXPECT_EQ(app->settings.bListenAll, 0);
+    auto got = tests::TftpGet(kHost, 6969, "small.bin", dir.File("got.bin"));
+    EXPECT_EQ(got.exitCode, 0) << got.output;
+    EXPECT_EQ(tests::ReadFile(dir.File("got.bin")), tests::PatternBytes(700, 3));
+
+    Exit();
+    EXPECT_EQ(Reload().bListenAll, 0);
 }
 
 TEST_F(OptionsInTheProgram, RetypedPortRestartsTheListenerOnlyWhenTheTextDiffers) {

@@ -112,11 +112,11 @@ std::shared_ptr<RelaySocket> ImpairmentRelay::NewSocket(std::uint16_t port) {
 }
 
 ImpairmentRelay::Session* ImpairmentRelay::SessionFor(const PeerAddress& client) {
-    auto& slot = sessions_[{client.address, client.port}];
+    auto& slot = sessions_[client];
     if (slot) return slot.get();
     auto back = NewSocket(0);
     if (!back) {
-        sessions_.erase({client.address, client.port});
+        sessions_.erase(client);
         return nullptr;
     }
     slot = std::make_unique<Session>();
@@ -141,7 +141,7 @@ void ImpairmentRelay::FromClient(const PeerAddress& client, std::optional<std::u
 }
 
 void ImpairmentRelay::FromServer(Session& session, const PeerAddress& from, std::vector<unsigned char> bytes) {
-    if (from.address != server_.address) return;  // not the server: a real client would not hear it
+    if (!from.SameHost(server_)) return;  // not the server: a real client would not hear it
     std::shared_ptr<RelaySocket> via = front_;
     if (from.port != server_.port) {
         auto& mirror = session.fronts[from.port];

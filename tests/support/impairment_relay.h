@@ -157,7 +157,7 @@ private:
     platform::PeerAddress server_;
     std::unique_ptr<QObject> context_;  // owns the timers; pending ones die with it
     std::shared_ptr<RelaySocket> front_;
-    std::map<std::pair<std::uint32_t, std::uint16_t>, std::unique_ptr<Session>> sessions_;
+    std::map<platform::PeerAddress, std::unique_ptr<Session>> sessions_;
     std::vector<Rule> rules_;
     std::vector<int> ruleMatches_;
     std::optional<RandomImpairment> random_;

@@ -7,6 +7,7 @@
 #include "server/app/server_settings.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -43,6 +44,7 @@ COther::COther(ServerSettings& settings, COptionsHost& host)
     WatchEdit(port_);
     WatchEdit(timeout_);
     layout->addLayout(row);
+    listenOn_ = AddListenOn(layout);
     noMultihomedBox_ = AddCheckBox(tr("Do not show multihomed request box"), IDC_NO_MULTIHOMED_BOX);
     alertMinimised_ = AddCheckBox(tr("Show alert box when minimised"), IDC_ALERT_MINIMISED);
     allowTsize_ = AddCheckBox(tr("Allow tSize option request"), IDC_ALLOW_TSIZE);
@@ -60,6 +62,24 @@ QCheckBox* COther::AddCheckBox(const QString& text, int id) {
     WatchButton(box);
     layout()->addWidget(box);
     return box;
+}
+
+QComboBox* COther::AddListenOn(QBoxLayout* into) {
+    auto* row = new QHBoxLayout;
+    auto* label = new QLabel(tr("Listen on:"), this);
+    auto* combo = new QComboBox(this);
+    SetControlId(combo, IDC_LISTEN_ON);
+    // Index 0 is every address, as bListenAll 1.
+    combo->addItem(tr("All addresses"));
+    combo->addItem(tr("One address"));
+    combo->setAccessibleName(tr("Listen on"));
+    label->setBuddy(combo);
+    connect(combo, &QComboBox::currentIndexChanged, this, [this] { SetModified(); });
+    row->addWidget(label);
+    row->addWidget(combo);
+    row->addStretch(1);
+    into->addLayout(row);
+    return combo;
 }
 
 QSpinBox* COther::AddBlockCount(const QString& text, int id, QBoxLayout* into) {
@@ -92,6 +112,7 @@ void COther::ReadSettings(bool multihomedHost) {
     m_bMinimiseAtStart = settings_.bMinimiseAtStart;
     m_bAllowWindowsize = settings_.bAllowWindowsize;
     m_nMaxWindowsize = settings_.nMaxWindowsize;
+    m_bListenAll = settings_.bListenAll != 0 ? 1 : 0;
 }
 
 void COther::FocusPort() {
@@ -117,6 +138,7 @@ void COther::DoDataExchange(bool save) {
         m_bAllowWindowsize = Checked(allowWindowsize_);
         maxWindowsize_->interpretText();  // a number still being typed counts
         m_nMaxWindowsize = maxWindowsize_->value();
+        m_bListenAll = listenOn_->currentIndex() == 0 ? 1 : 0;
         return;
     }
     using options::CutToSetting;
@@ -132,15 +154,19 @@ void COther::DoDataExchange(bool save) {
     allowWindowsize_->setChecked(m_bAllowWindowsize != 0);
     const QSignalBlocker quiet(maxWindowsize_);  // filling is not a change
     maxWindowsize_->setValue(m_nMaxWindowsize);  // out of range: the nearest end
+    const QSignalBlocker still(listenOn_);
+    listenOn_->setCurrentIndex(m_bListenAll != 0 ? 0 : 1);
 }
 
 void COther::OnOK() {
     // The port first: the listener is restarted (or the user asked) only
     // when the text really changed, byte for byte ("069" is not "69").
-    if (m_Port != settings_.Port) {
-        settings_.Port = m_Port;
-        host_.OnPortChanged();
-    }
+    // Other addresses to listen on restart the listener the same way.
+    const bool portChanged = m_Port != settings_.Port;
+    const bool addressesChanged = (m_bListenAll != 0) != (settings_.bListenAll != 0);
+    settings_.Port = m_Port;
+    settings_.bListenAll = m_bListenAll != 0 ? 1 : 0;
+    if (portChanged || addressesChanged) host_.OnPortChanged();
     settings_.Timeout = m_Timeout;
     if (m_bMultihomed) settings_.bShowMultihomed = m_bNoMultihomedBox ? 0 : 1;
     settings_.bAlertMinimised = m_bAlertMinimised;

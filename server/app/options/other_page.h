@@ -1,5 +1,6 @@
-// The "Options" page: the listening port, the transfer time-out, the
-// start-up and option switches, and the largest window a client may use.
+// The "Options" page: the listening port and addresses, the transfer
+// time-out, the start-up and option switches, and the largest window a
+// client may use.
 #pragma once
 
 #include "options_page.h"
@@ -10,6 +11,7 @@ struct ServerSettings;
 class COptionsHost;
 class QBoxLayout;
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QSpinBox;
 
@@ -27,6 +29,7 @@ public:
     static constexpr int IDC_MINIMISE_AT_START = 1040;
     static constexpr int IDC_ALLOW_WINDOWSIZE = 1041;
     static constexpr int IDC_MAX_WINDOWSIZE = 1049;
+    static constexpr int IDC_LISTEN_ON = 1050;
 
     COther(ServerSettings& settings, COptionsHost& host);
     // multihomedHost: the listener found two or more local addresses; only
@@ -46,6 +49,7 @@ public:
     int m_bMinimiseAtStart = 0;
     int m_bAllowWindowsize = 0;
     int m_nMaxWindowsize = 1;  // 1..65535 blocks
+    int m_bListenAll = 1;      // "Listen on": 1 all addresses, 0 one address
 
 protected:
     void OnInitDialog() override;
@@ -54,6 +58,8 @@ protected:
 
 private:
     QCheckBox* AddCheckBox(const QString& text, int id);
+    // "Listen on:" with its two choices, on a row of its own.
+    QComboBox* AddListenOn(QBoxLayout* into);
     // A labelled spin box of 1..65535 blocks on a row of its own.
     QSpinBox* AddBlockCount(const QString& text, int id, QBoxLayout* into);
 
@@ -61,6 +67,7 @@ private:
     COptionsHost& host_;
     QLineEdit* port_ = nullptr;
     QLineEdit* timeout_ = nullptr;
+    QComboBox* listenOn_ = nullptr;
     QCheckBox* noMultihomedBox_ = nullptr;
     QCheckBox* alertMinimised_ = nullptr;
     QCheckBox* allowTsize_ = nullptr;

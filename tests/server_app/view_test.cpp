@@ -434,7 +434,7 @@ TEST_F(ViewTest, ALongFileNameStaysWholeInItsRowTooltipAndLogAndIsShortenedInThe
     // A per-machine boot file below a long folder: the end tells machines apart.
     const std::string path = "/srv/tftp/" + std::string(180, 'p') + "/pxelinux.cfg-01-52-54-00-12-34-56";
     Started(2, "10.0.0.2");
-    Send(WM_TRANSFER_FILE, 2, path);
+    Deliver(TransferFile{2, path});
     Finished(2, "Finished : Sending");
     EXPECT_EQ(Cell(1, kColumnFile), path);
     const QModelIndex file = Model().index(1, kColumnFile);

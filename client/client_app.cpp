@@ -16,7 +16,7 @@ CClientApp::CClientApp(platform::PromptService& prompts, platform::Clock& clock,
                        tftp::AddressProvider& addresses, std::string profilePath)
     : prompts_(prompts),
       profile_(std::move(profilePath)),
-      context_{*this, clock, prompts, addresses, *this},
+      context_{*this, clock, addresses, *this},
       help_("qrc:/help/skerry.html", "Halden Client Help"),
       idle_([this](long count) { return OnIdle(count); }, kIdlePaceMs, kBusyIdlePaceMs) {}
 

@@ -2,6 +2,7 @@
 
 #include "client/engine/host_candidates.h"
 #include "client/engine/transfer_socket.h"
+#include "client/failure_text.h"
 #include "platform/posted_messages.h"
 #include "platform/prompt_service.h"
 
@@ -235,14 +236,23 @@ int RunCommandTransfer(const CommandTransfer& command, const ClientSettings& bas
     settings.windowSize = command.windowSize;
     CommandPrompts prompts;
     CommandStatus status(clock);
-    ClientContext context{settings, clock, prompts, addresses, status};
+    ClientContext context{settings, clock, addresses, status};
     platform::PostedMessages posted([](int, std::int64_t, std::int64_t) {});
 
     CTransferSocket transfer(context);
     transfer.owner = &posted;
+    const auto tell = [&prompts](const TransferFailure& failure) {
+        const std::string text = TransferFailureText(failure);
+        if (!text.empty()) prompts.MessageBox(text, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+    };
+    transfer.onFailure = tell;
     // The local IPv4 address is chosen only for an IPv4 server; the socket
     // comes with the start.
-    if (anyIpv4 && transfer.ChooseLocalAddress() != 1) return 1;
+    if (anyIpv4) {
+        tftp::LocalAddressChoice choice;
+        if (!tftp::SelectLocalAddress(addresses, prompts, settings.defaultIp, choice)) return 1;
+        transfer.UseLocalAddress(choice.address);
+    }
     transfer.blockSize = command.blockSize;
     transfer.windowSize = command.windowSize;
     transfer.timeoutSecs = command.timeoutSecs;
@@ -251,7 +261,10 @@ int RunCommandTransfer(const CommandTransfer& command, const ClientSettings& bas
     const int started = command.fetch
                             ? transfer.StartFetch(command.remote, command.local, servers, command.port, binary)
                             : transfer.StartSend(command.remote, command.local, servers, command.port, binary, {});
-    if (started != 1) return 1;
+    if (started != 1) {
+        tell(transfer.Failure());
+        return 1;
+    }
 
     QEventLoop loop;
     QTimer check;

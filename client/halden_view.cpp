@@ -6,9 +6,12 @@
 #include "client/decoration.h"
 #include "client/engine/host_lookup.h"
 #include "client/engine/transfer_messages.h"
+#include "client/failure_text.h"
 #include "client/halden_doc.h"
 #include "client/short_name.h"
 #include "common/digits.h"
+#include "common/local_address.h"
+#include "common/local_file.h"
 #include "common/tftp_packet.h"
 #include "platform/control_ids.h"
 #include "platform/peer_address.h"
@@ -227,17 +230,33 @@ bool CHaldenView::ReplaceTransfer() {
     if (transfer && transfer->busy) return false;
     transfer.reset();
     transfer = std::make_unique<CTransferSocket>(app_.Context());
+    transfer->owner = &messages_;
+    transfer->onFailure = [this](const TransferFailure& failure) { ShowFailure(failure); };
     return true;
 }
 
-bool CHaldenView::OpenLocalPort() {
-    transfer->owner = &messages_;
-    if (transfer->OpenLocalPort() == 1) return true;
-    // No address, or none to bind to: the start ends here, with what the
-    // transfer object has said (nothing after a Cancel). The object goes, so
-    // that the address it may have announced does not reach the caption.
+bool CHaldenView::ChooseLocalAddress(std::string& address) {
+    ClientContext& context = app_.Context();
+    tftp::LocalAddressChoice choice;
+    if (!tftp::SelectLocalAddress(context.addresses, app_.Prompts(), context.settings.defaultIp, choice))
+        return false;
+    address = choice.address;
+    return true;
+}
+
+bool CHaldenView::OpenLocalPort(const std::string& address) {
+    if (transfer->OpenLocalPort(address) == 1) return true;
+    // The object goes first, so that the address it may have announced does
+    // not reach the caption; then the user hears why.
+    const TransferFailure failure = transfer->Failure();
     transfer.reset();
+    ShowFailure(failure);
     return false;
+}
+
+void CHaldenView::ShowFailure(const TransferFailure& failure) {
+    const std::string text = TransferFailureText(failure);
+    if (!text.empty()) app_.Prompts().MessageBox(text, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
 }
 
 void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
@@ -251,6 +270,16 @@ void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
     progress->setValue(0);
 }
 
+bool CHaldenView::MayReplaceFetched(int send) {
+    if (send == 1 || app_.overwrite) return true;
+    // An existing file is replaced only when the user says so.
+    tftp::LocalFileReader probe;
+    if (!probe.Open(app_.inboundPath + localName, false)) return true;
+    probe.Close();
+    return app_.Prompts().MessageBox("File already exists\n\nOverwrite it ?", platform::PromptIcon::Question,
+                                     platform::PromptButtons::YesNo) == platform::kIdYes;
+}
+
 void CHaldenView::Start(int send) {
     StartRequest request;
     request.send = send;
@@ -261,7 +290,7 @@ void CHaldenView::OnSend() { Start(1); }
 void CHaldenView::OnGet() { Start(0); }
 
 void CHaldenView::SendDroppedFile(const std::string& path) {
-    if (starting_ || LookingUp() || (transfer && transfer->busy)) return;
+    if (LookingUp() || (transfer && transfer->busy)) return;
     StartRequest request;
     request.send = 1;
     request.dropped = true;
@@ -279,11 +308,8 @@ void CHaldenView::SendDroppedFile(const std::string& path) {
 std::string CHaldenView::HostEntry() const { return Bytes(Cut(host_->text(), kHostLimit)); }
 
 void CHaldenView::LookUpThenStart(const StartRequest& request) {
-    // A start that is asking the user something (address, entries) runs a
-    // nested event loop, and one that waits for its host's addresses is on
-    // its way: a second start meanwhile would pull its transfer object from
-    // under it.
-    if (starting_ || LookingUp() || (transfer && transfer->busy)) return;
+    // One that waits for its host's addresses is on its way already.
+    if (LookingUp() || (transfer && transfer->busy)) return;
     const std::string host = HostEntry();
     platform::PeerAddress literal;
     if (skerry::ClassifyHost(host, literal) != skerry::HostKind::Name || host == lookedUpHost_) {
@@ -302,45 +328,43 @@ void CHaldenView::LookUpThenStart(const StartRequest& request) {
 }
 
 void CHaldenView::StartWithHost(const StartRequest& request) {
-    if (!ReplaceTransfer()) return;
-    starting_ = true;
     platform::PeerAddress literal;
     const std::string host = HostEntry();
     const skerry::HostKind kind = skerry::ClassifyHost(host, literal);
-    const std::vector<platform::PeerAddress>& found =
-        kind == skerry::HostKind::Name && host == lookedUpHost_ ? lookedUp_
-                                                               : std::vector<platform::PeerAddress>{};
-    const bool anyIpv4 = std::any_of(found.begin(), found.end(),
-                                     [](const platform::PeerAddress& a) { return !a.v6; });
+    const bool found = kind == skerry::HostKind::Name && host == lookedUpHost_ && !lookedUp_.empty();
+    const bool anyIpv4 = found && std::any_of(lookedUp_.begin(), lookedUp_.end(),
+                                              [](const platform::PeerAddress& a) { return !a.v6; });
     // Dotted text (or text that is no address at all) binds to the chosen
     // local address before the entries are checked, as it always has; an
     // IPv6 server gets its socket with the start, and a name's addresses
-    // have the local IPv4 address chosen for them if one is IPv4.
-    bool ready;
-    transfer->owner = &messages_;
-    if (kind == skerry::HostKind::Literal && literal.v6) {
-        ready = true;
-    } else if (kind == skerry::HostKind::Name && !found.empty()) {
-        ready = !anyIpv4 || transfer->ChooseLocalAddress() == 1;
-        if (!ready) transfer.reset();
-    } else if (kind == skerry::HostKind::Name) {
-        ready = true;  // the entries check tells the user
-    } else {
-        ready = OpenLocalPort();
-    }
-    if (ready && ValidateInputs() == 1) {
+    // have the local IPv4 address chosen for them if one is IPv4 (a name
+    // that was not found is told by the entries check).
+    const bool bindFirst = kind != skerry::HostKind::Name && !(kind == skerry::HostKind::Literal && literal.v6);
+    std::string address;
+    const int start = ++starts_;
+    bool ready = (!bindFirst && !anyIpv4) || ChooseLocalAddress(address);
+    ready = ready && start == starts_ && ReplaceTransfer();
+    if (ready && bindFirst) ready = OpenLocalPort(address);
+    if (ready && !bindFirst) transfer->UseLocalAddress(address);
+    // A start made while a question of this one was open has taken the
+    // transfer object: then this one ends.
+    ready = ready && ValidateInputs() == 1 && MayReplaceFetched(request.send) && start == starts_ && transfer &&
+            !transfer->busy;
+    if (ready) {
         if (request.dropped) transfer->sourceDir = request.folder;
         CopyEntriesToTransfer(request.dropped ? 1 : 0, request.send);
-        if (request.send == 1)
-            transfer->StartSend(remoteName, localName, servers, port, binary,
-                                request.dropped ? request.file : std::string());
-        else
-            transfer->StartFetch(remoteName, localName, servers, port, binary);
+        // Nothing is asked between here and the request going out.
+        const int started = request.send == 1
+                                ? transfer->StartSend(remoteName, localName, servers, port, binary,
+                                                      request.dropped ? request.file : std::string())
+                                : transfer->StartFetch(remoteName, localName, servers, port, binary);
+        if (!started) ShowFailure(transfer->Failure());
     }
     // A name is looked up afresh for every start.
-    lookedUpHost_.clear();
-    lookedUp_.clear();
-    starting_ = false;
+    if (start == starts_) {
+        lookedUpHost_.clear();
+        lookedUp_.clear();
+    }
 }
 
 void CHaldenView::Warn(const char* text) {

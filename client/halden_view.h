@@ -99,16 +99,21 @@ private:
     };
 
     void BuildForm();
-    // Steps 1 to 3 of every start: false while a transfer runs.
+    // A fresh transfer object for a start: false while a transfer runs.
     bool ReplaceTransfer();
-    // Chooses the local address and binds; false ends the start.
-    bool OpenLocalPort();
+    // Asks for the local address where there is a choice; false ends the start.
+    bool ChooseLocalAddress(std::string& address);
+    // Binds the transfer to the address; false (told) ends the start.
+    bool OpenLocalPort(const std::string& address);
+    // A fetch into an existing file asks first (unless OverWrite is on).
+    bool MayReplaceFetched(int send);
     void Start(int send);
     // A host name is looked up first, off the window's thread; a literal
     // goes on at once.
     void LookUpThenStart(const StartRequest& request);
     void StartWithHost(const StartRequest& request);
     std::string HostEntry() const;
+    void ShowFailure(const TransferFailure& failure);
     void CopyEntriesToTransfer(int useSourceDir, int send);
     void Warn(const char* text);
     void OnPostedMessage(int message, std::int64_t wParam, std::int64_t lParam);
@@ -116,7 +121,7 @@ private:
     CClientApp& app_;
     platform::PostedMessages messages_;
     bool exchanging_ = false;
-    bool starting_ = false;  // a start is asking the user something
+    int starts_ = 0;  // counts starts: the newest one owns the transfer object
 
     QLineEdit* host_ = nullptr;
     QLineEdit* port_ = nullptr;

@@ -4,6 +4,8 @@
 // dropped with it.
 #pragma once
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QObject>
 
 #include <cstdint>
@@ -31,6 +33,25 @@ public:
 private:
     Handler handler_;
     QObject queue_;  // its destruction removes the calls still queued
+};
+
+// Calls queued the same way: each runs after the poster's current work has
+// returned, in the order posted. Dropped when the queue goes away.
+class PostedCalls {
+public:
+    PostedCalls() = default;
+    PostedCalls(const PostedCalls&) = delete;
+    PostedCalls& operator=(const PostedCalls&) = delete;
+
+    void Post(std::function<void()> call) {
+        QMetaObject::invokeMethod(&queue_, std::move(call), Qt::QueuedConnection);
+    }
+    // Runs what is queued now, for a reader that must see it at once (the
+    // rows logged at exit).
+    void Flush() { QCoreApplication::sendPostedEvents(&queue_, QEvent::MetaCall); }
+
+private:
+    QObject queue_;
 };
 
 }  // namespace platform

@@ -159,7 +159,7 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     platform::ScriptedPromptService prompts;
     tftp::SystemAddressProvider addresses;
     LastStatus status;
-    ClientContext context{settings, clock, prompts, addresses, status};
+    ClientContext context{settings, clock, addresses, status};
     platform::PostedMessages owner([](int, std::int64_t, std::int64_t) {});
 
     CTransferSocket transfer(context);
@@ -168,7 +168,9 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     transfer.windowSize = o.windowSize;
     transfer.timeoutSecs = o.timeoutSecs;
     transfer.sending = o.put ? 1 : 0;
-    if (!transfer.OpenLocalPort()) {
+    tftp::LocalAddressChoice choice;
+    if (!tftp::SelectLocalAddress(addresses, prompts, settings.defaultIp, choice) ||
+        !transfer.OpenLocalPort(choice.address)) {
         PrintPrompts(prompts, stderr);
         std::fprintf(stderr, "bench_skerry: no local port\n");
         return 1;

@@ -59,7 +59,7 @@ int main(int argc, char** argv) {
     }
     if (folder.back() != '/') folder += '/';
 
-    ServerSettings settings;
+    EngineSettings settings;
     settings.Port = port;
     settings.InPath = settings.OutPath = folder;
     settings.nMaxClients = 5;  // no limit

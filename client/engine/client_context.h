@@ -1,11 +1,11 @@
 // What a client transfer needs of the application: its settings, the status
-// bar, and the services tests replace (clock, prompts, local addresses).
+// bar, and the services tests replace (clock, local addresses). It asks the
+// user nothing: the view does.
 #pragma once
 
 #include "client/engine/client_settings.h"
 #include "common/local_address.h"
 #include "platform/clock.h"
-#include "platform/prompt_service.h"
 
 #include <string>
 
@@ -20,7 +20,6 @@ public:
 struct ClientContext {
     ClientSettings& settings;
     platform::Clock& clock;
-    platform::PromptService& prompts;
     tftp::AddressProvider& addresses;
     StatusSink& status;
 };

@@ -16,8 +16,7 @@
 
 namespace {
 
-using platform::PromptButtons;
-using platform::PromptIcon;
+using What = TransferFailure::What;
 
 constexpr std::size_t kStatusLimit = 99;        // a status text of 100 characters with its NUL
 constexpr std::size_t kServerMessageLimit = 60;  // "Msg from Server > " and the text
@@ -55,24 +54,18 @@ CTransferSocket::~CTransferSocket() {
 
 // ---- start ------------------------------------------------------------------
 
-int CTransferSocket::ChooseLocalAddress() {
-    tftp::LocalAddressChoice choice;
-    if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts, app_.settings.defaultIp, choice))
-        return 0;
-    chosenLocal_ = choice.address;
-    return 1;
-}
+void CTransferSocket::UseLocalAddress(const std::string& address) { chosenLocal_ = address; }
 
-int CTransferSocket::OpenLocalPort() {
-    if (!ChooseLocalAddress()) return 0;
-    localAddress = chosenLocal_;
+int CTransferSocket::OpenLocalPort(const std::string& address) {
+    failure_ = {};
+    chosenLocal_ = localAddress = address;
     Post(WM_TRANSFER_ADDRESS, 0, 0);
     if (!Create(localAddress, 0, false)) {
-        Message("Unable to Create port");
+        Fail(What::NoPort);
         return 0;
     }
     if (!AsyncSelect()) {
-        Message("Unable to Select local port mode");
+        Fail(What::NoReadNotifications);
         return 0;
     }
     return 1;
@@ -89,16 +82,16 @@ bool CTransferSocket::SocketFor(const platform::PeerAddress& to, bool fresh) {
         platform::PeerAddress source;
         localAddress = platform::SourceAddressFor(to, source) ? source.AddressText() : bindTo;
     } else {
-        if (chosenLocal_.empty() && !ChooseLocalAddress()) return false;
-        bindTo = localAddress = chosenLocal_;
+        // The local IPv4 address its caller chose; none: the system's choice.
+        bindTo = localAddress = chosenLocal_.empty() ? std::string("0.0.0.0") : chosenLocal_;
     }
     Post(WM_TRANSFER_ADDRESS, 0, 0);
     if (!Create(bindTo, 0, false)) {
-        Message("Unable to Create port");
+        Fail(What::NoPort);
         return false;
     }
     if (!AsyncSelect()) {
-        Message("Unable to Select local port mode");
+        Fail(What::NoReadNotifications);
         return false;
     }
     return true;
@@ -168,8 +161,8 @@ void CTransferSocket::GiveUpOnAddress() {
     const int error = LastError();
     busy = 0;
     CloseFile();
-    Message(sending == 1 ? Format("Error sending to host : %d", error)
-                         : Format("Client : Error sending to host : %d", error));
+    Fail(sending == 1 ? What::CannotSendRequest : What::CannotSendFetchRequest, error);
+    ReportFailure();
 }
 
 platform::PeerAddress CTransferSocket::LiteralServer(const std::string& hostAddress) {
@@ -195,6 +188,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                const std::vector<platform::PeerAddress>& servers, int port,
                                int binary, const std::string& fileName) {
     if (busy == 1) return 0;
+    failure_ = {};
     optionsRefused_ = false;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
@@ -207,7 +201,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     path += useSourceDir == 1 ? fileName : localName;
     if (!reader_.Open(path, binary != 1)) {
         busy = 0;
-        Message("Unable to open file");
+        Fail(What::CannotOpenFile);
         return 0;
     }
     total = reader_.Size();
@@ -217,7 +211,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     if (SendFirstRequest()) return 1;
     busy = 0;
     CloseFile();  // a failed start keeps no file open
-    Message(Format("Error sending to host : %d", LastError()));
+    Fail(What::CannotSendRequest, LastError());
     return 0;
 }
 
@@ -225,24 +219,13 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
                                 const std::vector<platform::PeerAddress>& servers, int port,
                                 int binary) {
     if (busy == 1) return 0;
+    failure_ = {};
     optionsRefused_ = false;
     std::string path = app_.settings.inboundPath;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(0)) return 0;
     BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;
-    // Asked before the transfer begins: nothing runs out while the user thinks.
-    if (!app_.settings.overwrite) {
-        tftp::LocalFileReader probe;
-        if (probe.Open(path, false)) {
-            probe.Close();
-            prompting_ = true;
-            const int answer = app_.prompts.MessageBox("File already exists\n\nOverwrite it ?",
-                                                       PromptIcon::Question, PromptButtons::YesNo);
-            prompting_ = false;
-            if (answer != platform::kIdYes) return 0;
-        }
-    }
     Begin();
     bytesReceived = 0;
     blocksReceived = 0;
@@ -255,14 +238,14 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     if (!writer_.CreateReplacing(path, binary != 1, folder)) {
         busy = 0;
-        Message("Unable to create file : " + path);
+        Fail(What::CannotCreateFile, 0, path);
         return 0;
     }
     Status("Requesting file from server ...");
     if (SendFirstRequest()) return 1;
     busy = 0;
     CloseFile();
-    Message(Format("Client : Error sending to host : %d", LastError()));
+    Fail(What::CannotSendFetchRequest, LastError());
     return 0;
 }
 
@@ -307,12 +290,12 @@ bool CTransferSocket::SetSocketBuffer(int sendBuffer, int size, int& readBack) {
 
 int CTransferSocket::ResizeBuffers(int sendBuffer) {
     if (blockSize < tftp::kMinBlockSize || blockSize > tftp::kMaxBlockSize) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     const int size = blockSize + tftp::kBufferSlack;
     if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
-        Message("Unable to allocate buffers for transfer");
+        Fail(What::NoBuffers);
         return 0;
     }
     int readBack = 0;
@@ -320,7 +303,7 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
     const int request = tftp::SocketBufferRequest(blockSize, read ? GrantedBufferSize(readBack) : 0,
                                                   std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow));
     if (!SetSocketBuffer(sendBuffer, request, readBack)) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     // A fetch asks only for a window its receive buffer holds whole.
@@ -332,12 +315,12 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         return 1;
     }
     if (granted - tftp::kBufferSlack < tftp::kMinBlockSize) {
-        Message("Block size settings not valid for sockets");
+        Fail(What::SocketBuffersRefused);
         return 0;
     }
     blockSize = granted - tftp::kBufferSlack;
     if (!ResizeBuffer(static_cast<std::size_t>(tftp::PacketBufferSize(blockSize)))) {
-        Message("Unable to allocate buffers for transfer");
+        Fail(What::NoBuffers);
         return 0;
     }
     Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
@@ -363,7 +346,7 @@ void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int leng
 }
 
 void CTransferSocket::OnReceive(int error) {
-    if (error != 0 || prompting_) return;
+    if (error != 0) return;
     if (busy != 1) {
         OnLingering();
         return;
@@ -436,6 +419,7 @@ bool CTransferSocket::TakeOptions(int sendBuffer) {
             blockSize = agreed;
             if (!ResizeBuffers(sendBuffer) || blockSize != agreed) {
                 Abort(tftp::kErrUndefined);
+                ReportFailure();  // what the buffers said, if anything
                 return false;
             }
         }
@@ -495,9 +479,10 @@ void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
             return;
         if (step == tftp::TransferReceiver::Step::WriteFailed ||
             step == tftp::TransferReceiver::Step::FinishFailed) {
-            // The server hears of it first: the message box waits for the user.
+            // The server hears of it first; the user once this datagram is done.
             Abort(tftp::kErrDiskFull);
-            Message("Error writing to local file");
+            Fail(What::CannotWriteFile);
+            ReportFailure();
             return;
         }
         bytesReceived = receiver_.BytesWritten();
@@ -665,8 +650,7 @@ void CTransferSocket::Abort(int code) {
 }
 
 void CTransferSocket::CheckTimeout() {
-    // Nothing runs out while the user is being asked something.
-    if (busy != 1 || prompting_) return;
+    if (busy != 1) return;
     const std::int64_t nowMs = app_.clock.NowMs();
     // A silent address gives way to the next after its share of resends, or
     // at the time-out; only the last address times the transfer out.
@@ -717,10 +701,15 @@ void CTransferSocket::Post(int message, std::int64_t wParam, std::int64_t lParam
     if (owner) owner->PostMessage(message, wParam, lParam);
 }
 
-void CTransferSocket::Message(const std::string& text) {
-    // A message box runs a nested event loop: datagrams arriving meanwhile are
-    // not acted on (every box shown during a transfer is followed by its end).
-    prompting_ = true;
-    app_.prompts.MessageBox(text, PromptIcon::Warning, PromptButtons::Ok);
-    prompting_ = false;
+void CTransferSocket::Fail(TransferFailure::What what, int error, const std::string& path) {
+    failure_ = TransferFailure{what, error, path};
+}
+
+void CTransferSocket::ReportFailure() {
+    // Told once the datagram's handling has returned: the transfer has
+    // already ended (and told the server) when the view shows it.
+    if (!onFailure || failure_.what == What::None) return;
+    failures_.Post([this, failure = failure_] {
+        if (onFailure) onFailure(failure);
+    });
 }

@@ -16,6 +16,7 @@
 #pragma once
 
 #include "client/engine/client_context.h"
+#include "client/engine/transfer_failure.h"
 #include "common/local_file.h"
 #include "common/retransmit_timer.h"
 #include "common/transfer_receiver.h"
@@ -24,6 +25,7 @@
 #include "platform/posted_messages.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,16 +37,22 @@ public:
     // file is closed.
     ~CTransferSocket() override;
 
-    // Chooses the local IPv4 address (asking the user where needed), tells
-    // the owner, and binds a UDP socket on a port of the system's choice. 0 on
-    // failure, which has been shown.
-    int OpenLocalPort();
-    // Only the choice of the local IPv4 address, for a start whose first
-    // server address may be IPv6: the socket comes with the start. 0 on
-    // failure, which has been shown.
-    int ChooseLocalAddress();
+    // Binds a UDP socket on the local address (chosen by the caller) and a
+    // port of the system's choice, and tells the owner. 0 on failure (see
+    // Failure). The address is also the one an IPv4 server is asked from.
+    int OpenLocalPort(const std::string& address);
+    // Only the local IPv4 address, for a start whose first server address
+    // may be IPv6: the socket comes with the start. None: the system's choice.
+    void UseLocalAddress(const std::string& address);
 
-    // 1 when the request went out. fileName is the file of a dropped or
+    // Why the last start, or the transfer, failed; None when nothing did.
+    // A start that returns 0 leaves it for its caller to tell; a failure
+    // that ends a running transfer also goes to onFailure, queued.
+    const TransferFailure& Failure() const { return failure_; }
+    std::function<void(const TransferFailure&)> onFailure;
+
+    // 1 when the request went out (0: see Failure). A fetch replaces an
+    // existing file: its caller asks first. fileName is the file of a dropped or
     // chosen path (read from sourceDir when useSourceDir is 1); empty for the
     // Send button. hostAddress is a literal address.
     int StartSend(const std::string& remoteName, const std::string& localName,
@@ -171,11 +179,13 @@ private:
     void RejectStranger(const platform::PeerAddress& from, int length);
     void Status(const std::string& text);
     void Post(int message, std::int64_t wParam, std::int64_t lParam);
-    void Message(const std::string& text);
+    void Fail(TransferFailure::What what, int error = 0, const std::string& path = {});
+    void ReportFailure();
     void CloseFile();
 
     ClientContext& app_;
-    bool prompting_ = false;  // a message box is open
+    TransferFailure failure_;
+    platform::PostedCalls failures_;
     std::vector<std::uint8_t> request_;
     std::vector<platform::PeerAddress> candidates_;  // the server's addresses, in order
     std::size_t candidate_ = 0;                      // the one being asked

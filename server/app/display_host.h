@@ -21,8 +21,8 @@ public:
     virtual platform::Clock& WallClock() = 0;
     virtual platform::PromptService& Prompts() = 0;
 
-    // The listener's periodic check (it reports ended transfers to the view
-    // during the call) and the number of transfers it still lists.
+    // The listener's periodic check (the view has the events of the ended
+    // transfers when it returns) and the number of transfers it still lists.
     virtual void SweepTransfers() = 0;
     virtual int TransferCount() = 0;
     // The view's timer now drives the periodic check: idle processing stops.

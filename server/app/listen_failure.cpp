@@ -29,3 +29,21 @@ std::string ListenFailureText(const std::string& address, int port, int error, c
     }
     return text;
 }
+
+const char* ListenFailureWords(ListenFailure failure) {
+    switch (failure) {
+    case ListenFailure::CannotBind: return "Unable to Create listening port";
+    case ListenFailure::NoReadNotifications: return "Unable to Select local port mode";
+    case ListenFailure::None:
+    case ListenFailure::NoAddress: return nullptr;
+    }
+    return nullptr;
+}
+
+const char* EngineFailureText(EngineFailure failure) {
+    switch (failure) {
+    case EngineFailure::TransferNotifications: return "Error preparing local client function";
+    case EngineFailure::TransferBuffers: return "Unable to allocate buffers for transfer";
+    }
+    return "";
+}

@@ -3,7 +3,18 @@
 // give it.
 #pragma once
 
+#include "server/engine/engine_failure.h"
+#include "server/engine/listen_socket.h"
+
 #include <string>
+
+// The words for what the listener could not do: "Unable to Create listening
+// port", "Unable to Select local port mode"; null when it has said nothing
+// (no failure, or the address choice that ended it has spoken).
+const char* ListenFailureWords(ListenFailure failure);
+
+// The words for what a transfer could not do.
+const char* EngineFailureText(EngineFailure failure);
 
 // The port a Port setting text asks for: its leading digits, 69 when none.
 int ListeningPort(const std::string& portText);

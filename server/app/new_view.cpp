@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <variant>
 
 namespace {
 
@@ -85,12 +86,12 @@ void CNewView::OnInitialUpdate() {
     for (int c = 0; c < kColumnCount; ++c) horizontalHeader()->resizeSection(c, kInitialWidths[c]);
     timer_.start(kTimerPeriodMs);
     if (timer_.isActive()) host_.ClearIdleCheck();
-    TransferNotice notice;
-    notice.Text = kProductName;
-    OnTransferMessage(WM_TRANSFER_STARTED, 1, &notice);
-    notice.Text = kReady;
-    notice.Failed = 1;
-    OnTransferMessage(WM_TRANSFER_RESULT, 1, &notice);
+    // The first row says that the server is serving.
+    AddRow(1, kProductName);
+    if (const int row = FindRowByNumber(1); row >= 0) {
+        ShowResult(model_->EditRow(row), kReady, true);
+        model_->Changed(row);
+    }
     graphic_ = host_.Settings().bUseGraphic != 0;
     FitLastColumn();
 }
@@ -176,45 +177,45 @@ int CNewView::FindRowByNumber(int number) const {
     return -1;
 }
 
-void CNewView::OnTransferMessage(int message, int number, TransferNotice* notice) {
-    if (message == WM_TRANSFER_STARTED) {
-        if (notice) AddRow(number, notice->Text);
+namespace {
+// Which member each event of the engine is handled by.
+template <class... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+template <class... Handlers>
+Overloaded(Handlers...) -> Overloaded<Handlers...>;
+}  // namespace
+
+void CNewView::OnTransferEvent(const TransferEvent& event) {
+    if (const auto* started = std::get_if<TransferStarted>(&event)) {
+        AddRow(started->number, started->client);
         return;
     }
-    const int row = FindRowByNumber(number);
+    const int row = FindRowByNumber(NumberOf(event));
     if (row < 0) return;
-    switch (message) {
-    case WM_TRANSFER_ENDED:
-        RowEnded(row, 0);
-        break;
-    case WM_TRANSFER_FILE:
-        if (!notice) return;
-        AssignVisible(model_->EditRow(row).file, notice->Text);
-        model_->Changed(row);
-        break;
-    case WM_TRANSFER_STATUS: {
-        if (!notice) return;
-        TransferRow& r = model_->EditRow(row);
-        if (notice->BytesTotal != 0) {
-            r.SetProgress(notice->BytesDone, notice->BytesTotal);
-            notice->BytesTotal = 0;
-        } else {
-            r.SetStatusText(notice->Text);
-        }
-        model_->Changed(row);
-        break;
-    }
-    case WM_TRANSFER_RESULT: {
-        if (!notice) return;
-        TransferRow& r = model_->EditRow(row);
-        AssignVisible(r.result, notice->Text);
-        r.itemValue = notice->Failed != 0 ? kItemFailed : kItemEnded;
-        model_->Changed(row);
-        break;
-    }
-    default:
-        break;
-    }
+    TransferRow& r = model_->EditRow(row);
+    std::visit(Overloaded{
+                   [](const TransferStarted&) {},
+                   [&](const TransferEnded& ended) {
+                       r.timedOut = ended.timedOut;
+                       RowEnded(row, 0);
+                   },
+                   [&](const TransferFile& file) { AssignVisible(r.file, file.path); },
+                   [&](const TransferProgress& progress) {
+                       if (progress.total != 0) r.SetProgress(progress.bytes, progress.total);
+                       else r.SetStatusText(progress.text);
+                   },
+                   // A timed-out transfer's row turns red, any other end's black.
+                   [&](const TransferResult& result) { ShowResult(r, result.text, r.timedOut); },
+               },
+               event);
+    model_->Changed(row);
+}
+
+void CNewView::ShowResult(TransferRow& r, const std::string& text, bool failed) {
+    AssignVisible(r.result, text);
+    r.itemValue = failed ? kItemFailed : kItemEnded;
 }
 
 void CNewView::RowEnded(int row, std::int32_t newValue) {

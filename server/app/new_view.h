@@ -8,7 +8,7 @@
 #include "server/app/display_host.h"
 #include "server/app/new_client_alert.h"
 #include "server/app/transfer_list_model.h"
-#include "server/engine/transfer_notice.h"
+#include "server/engine/transfer_events.h"
 
 #include <QPointer>
 #include <QTableView>
@@ -32,8 +32,8 @@ public:
     // First display: runs at start and whenever the document is renewed.
     void OnInitialUpdate();
 
-    // The five notifications (WM_TRANSFER_ENDED ... WM_TRANSFER_RESULT).
-    void OnTransferMessage(int message, int number, TransferNotice* notice) override;
+    // The engine's five events (WM_TRANSFER_ENDED ... WM_TRANSFER_RESULT).
+    void OnTransferEvent(const TransferEvent& event) override;
 
     // Logs (when a log file is set) and deletes every row, oldest first.
     void DeleteAllRows();
@@ -79,6 +79,8 @@ private:
     // Appends the top row to the log; false when it could not be written.
     bool LogTopRow(const std::string& logFile);
     void RowEnded(int row, std::int32_t newValue);
+    // The result text, and the row's colour: red when failed.
+    void ShowResult(TransferRow& row, const std::string& text, bool failed);
     void FitLastColumn();
     void ShowAlert(const std::string& client);
     void DestroyAlert();

@@ -64,6 +64,10 @@ CServerApp::CServerApp(platform::RegistryStore& store, platform::Clock& clock,
                 Qt::QueuedConnection);
         }
     };
+    // What the engine could not do, told once its work has returned.
+    context_.onFailure = [this](EngineFailure failure) {
+        prompts_.MessageBox(EngineFailureText(failure), platform::PromptIcon::Error, platform::PromptButtons::Ok);
+    };
 }
 
 CServerApp::~CServerApp() {
@@ -72,6 +76,7 @@ CServerApp::~CServerApp() {
     signals_.reset();
     context_.view = nullptr;
     context_.endPendingDecision = nullptr;
+    context_.onFailure = nullptr;
     delete portChangeDlg_.data();
     delete stopDlg_.data();
     listener_.reset();
@@ -147,6 +152,9 @@ bool CServerApp::StartListener() {
         ++listenersStarted_;
         return true;
     }
+    // The listener says what failed; the user hears it first.
+    if (const char* what = ListenFailureWords(listener_->Failure()))
+        prompts_.MessageBox(what, platform::PromptIcon::Error, platform::PromptButtons::Ok);
     // An address was chosen but its port could not be bound.
     listenFailure_.clear();
     if (!listener_->LocalAddress().empty())
@@ -332,13 +340,15 @@ bool CServerApp::OnIdle(long count) {
     if (transfers == 0) return more;
     if (listener_) listener_->ResendSilent();
     if ((count & 0x40) == 0) return true;
-    if (context_.bIdleCheck == 1 && listener_) listener_->SweepTransfers();
+    if (context_.bIdleCheck == 1) SweepTransfers();
     if (TransferCount() == 0) EndPendingDecision();
     return true;
 }
 
 void CServerApp::SweepTransfers() {
     if (listener_) listener_->SweepTransfers();
+    // What the check reported is in the rows before the caller reads them.
+    context_.DeliverEvents();
 }
 
 int CServerApp::TransferCount() { return listener_ ? listener_->TransferCount() : 0; }

@@ -37,6 +37,8 @@ struct TransferRow {
     std::int64_t bytesDone = 0;
     std::int64_t start = kNoTime;   // seconds since the epoch
     std::int64_t finish = kNoTime;
+    // Its end was a time-out: the result shows in red.
+    bool timedOut = false;
 
     std::string StatusText() const;
     // The Status cell in graphic mode: the percentage its text starts with

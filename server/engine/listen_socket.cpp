@@ -65,14 +65,15 @@ void CListenSocket::EndLingering(std::int64_t nowMs, bool all) {
 }
 
 bool CListenSocket::StartListening() {
-    ServerSettings& settings = app_.settings;
+    EngineSettings& settings = app_.settings;
     int port = tftp::LeadingDigits(settings.Port);
     if (port == 0) port = kDefaultPort;
     return settings.bListenAll != 0 ? ListenOnAll(port) : ListenOnOne(port);
 }
 
 bool CListenSocket::ListenOnOne(int port) {
-    ServerSettings& settings = app_.settings;
+    EngineSettings& settings = app_.settings;
+    failure_ = ListenFailure::NoAddress;
     tftp::LocalAddressChoice choice;
     if (!tftp::SelectLocalAddress(app_.addresses, app_.prompts,
                                   tftp::ServerAddressSettings{settings.nDefAddress,
@@ -108,16 +109,15 @@ bool CListenSocket::Listen(int port, const std::string& bindAddress) {
     // A port number past the 16-bit range would silently become another one.
     if (port > kMaxPort || !Create(bindAddress, static_cast<std::uint16_t>(port), true) ||
         (listeningAll_ && !ReceiveDestinations())) {
-        app_.prompts.MessageBox("Unable to Create listening port", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
+        failure_ = ListenFailure::CannotBind;
         return false;
     }
     app_.listenLabel = localAddress_ + "." + std::to_string(port);
     if (!AsyncSelect()) {
-        app_.prompts.MessageBox("Unable to Select local port mode", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
+        failure_ = ListenFailure::NoReadNotifications;
         return false;
     }
+    failure_ = ListenFailure::None;
     return true;
 }
 
@@ -154,7 +154,7 @@ void CListenSocket::OnReceive(int error) {
         return;
     }
     const std::string clientText = client_.AddressText();
-    const ServerSettings& settings = app_.settings;
+    const EngineSettings& settings = app_.settings;
     if (settings.bDeny == 1 && settings.MatchesDenyList(clientText)) {
         Refuse(tftp::kServiceNotAvailable);
         return;
@@ -180,16 +180,12 @@ void CListenSocket::OnReceive(int error) {
 }
 
 int CListenSocket::Admit() {
-    // Re-entrant: a prompt inside HandleRequest runs a nested event loop in
-    // which the next request may arrive on this same thread.
-    std::lock_guard<std::recursive_mutex> lock(app_.admissionLock);
+    std::lock_guard<std::mutex> lock(app_.admissionLock);
 
     if (app_.transferCounter >= kLastTransferNumber) app_.transferCounter = 0;
     const int limit = ClientLimit(app_.settings.nMaxClients);
     if (limit >= 0 && RunningCount() >= limit) return 0;
 
-    // The request and its sender are copied before anything can run a
-    // nested event loop and receive the next one into the same members.
     const platform::PeerAddress client = client_;
     const platform::PeerAddress asked = asked_;
     CTftpTransfer* admitted = nullptr;
@@ -211,10 +207,9 @@ int CListenSocket::Admit() {
     }
     CTftpTransfer& transfer = *admitted;
 
-    app_.notice.Text = client.AddressText();
     ++app_.transferCounter;
     transfer.number = app_.transferCounter;
-    app_.NotifyView(1, app_.transferCounter);
+    app_.NotifyView(TransferStarted{app_.transferCounter, client.AddressText()});
 
     if (threadStarted) {
         transfer.HandleRequest();
@@ -236,7 +231,7 @@ int CListenSocket::RunningCount() const {
 }
 
 void CListenSocket::SweepTransfers() {
-    ServerSettings& settings = app_.settings;
+    EngineSettings& settings = app_.settings;
     int limitSetting = tftp::LeadingDigits(settings.Timeout);
     if (limitSetting < kMinTimeout || limitSetting > kMaxTimeout) {
         settings.Timeout.assign(1, '1');  // not = "1": GCC 12 warns falsely (-Wrestrict)
@@ -248,14 +243,12 @@ void CListenSocket::SweepTransfers() {
         app_.EndPendingDecision();
         return;
     }
-    if (sweeping_) return;
-    sweeping_ = true;
 
     const std::int64_t now = app_.clock.Now();
     for (auto it = transfers_.begin(); it != transfers_.end();) {
         const auto next = std::next(it);
         CTftpTransfer* x = (*it)->transfer.get();
-        if (!x || x->Handling()) {
+        if (!x) {
             it = next;
             continue;
         }
@@ -277,11 +270,10 @@ void CListenSocket::SweepTransfers() {
         }
         if (ended) {
             const int number = x->number;
-            app_.NotifyView(0, number);
+            app_.NotifyView(TransferEnded{number, timedOut});
             const std::string result = timedOut ? std::string("TimedOut")
                                                 : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
-            app_.notice.Text = result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving");
-            app_.NotifyView(timedOut ? 5 : 4, number);
+            app_.NotifyView(TransferResult{number, result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving")});
             ReportEnd(**it, result);
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
@@ -296,7 +288,6 @@ void CListenSocket::SweepTransfers() {
         }
         it = next;
     }
-    sweeping_ = false;
 #ifdef __GLIBC__
     // The last transfer is gone: hand the memory of a busy spell back to the
     // system rather than keep it for the next one.
@@ -311,7 +302,7 @@ void CListenSocket::ResendSilent() {
         if (!x) continue;
         // Ended: told now, not at the row's next tick (a time-out is only
         // known there).
-        if (!x->active && !x->Handling()) ReportEnd(*manager, x->errorText.empty() ? "Finished" : x->errorText);
+        if (!x->active) ReportEnd(*manager, x->errorText.empty() ? "Finished" : x->errorText);
         else x->ResendIfDue(nowMs);
     }
 }

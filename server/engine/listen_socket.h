@@ -17,6 +17,14 @@
 
 class CManager;
 
+// Why the listener cannot serve.
+enum class ListenFailure {
+    None,
+    NoAddress,            // no local address was chosen (the choice has said why)
+    CannotBind,           // the port on that address could not be had
+    NoReadNotifications,  // the socket gives no read notifications
+};
+
 class CListenSocket : public platform::AsyncUdpSocket {
 public:
     explicit CListenSocket(ServerContext& app);
@@ -25,9 +33,10 @@ public:
 
     // Binds the port of the Port setting (69 when it reads as 0) on every
     // local address (bListenAll), or on the one address the local address
-    // selection chooses. False when the server cannot serve; the reason has
-    // been shown.
+    // selection chooses. False when the server cannot serve: Failure says
+    // why (and LastError the socket's reason).
     bool StartListening();
+    ListenFailure Failure() const { return failure_; }
 
     // Admits the request last received: 1 = started (or refused with an
     // ERROR for want of a thread, socket or memory; the row says why), 0 =
@@ -89,9 +98,7 @@ private:
         std::int64_t untilMs = 0;
     };
     std::vector<Lingering> lingering_;
-    // A view that runs a nested event loop must not start a second pass
-    // over the list while the first one holds a place in it.
-    bool sweeping_ = false;
+    ListenFailure failure_ = ListenFailure::None;
 
     bool ListenOnOne(int port);
     bool ListenOnAll(int port);

@@ -1,16 +1,19 @@
 // The part of the server's application state that the listener and the
-// transfers use: settings, switches, the notice record and its delivery, the
-// admission lock, the transfer counter, and the services they need (clock,
-// prompts, address lookup). The application object owns one and hands it to
+// transfers use: settings, switches, the events to the display and the
+// failures to the application, the admission lock, the transfer counter,
+// and the services they need (clock, address lookup, and the prompts of
+// the address choice at the listener's start). The application object owns one and hands it to
 // every listener it creates; tests build their own.
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/posted_messages.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
-#include "server/app/server_settings.h"
+#include "server/engine/engine_failure.h"
+#include "server/engine/engine_settings.h"
 #include "server/engine/server_events.h"
-#include "server/engine/transfer_notice.h"
+#include "server/engine/transfer_events.h"
 
 #include "common/local_address.h"
 
@@ -21,11 +24,11 @@
 
 class ServerContext {
 public:
-    ServerContext(ServerSettings& settings, platform::Clock& clock,
+    ServerContext(EngineSettings& settings, platform::Clock& clock,
                   platform::PromptService& prompts, tftp::AddressProvider& addresses)
         : settings(settings), clock(clock), prompts(prompts), addresses(addresses) {}
 
-    ServerSettings& settings;
+    EngineSettings& settings;
     platform::Clock& clock;
     platform::PromptService& prompts;
     tftp::AddressProvider& addresses;
@@ -34,21 +37,26 @@ public:
     int bServing = 1;         // 0: every request is refused
     int bIdleCheck = 1;       // 1: idle processing runs the periodic check
     std::string listenLabel;  // "<address>.<port>" of the running listener
-    TransferNotice notice;
-    std::recursive_mutex admissionLock;
+    std::mutex admissionLock;
     // Numbers admitted transfers 1..501; outlives listener restarts.
     int transferCounter = 0;
 
-    // The display, or none (no main window yet): then notifications go nowhere.
+    // The display, or none (no main window yet): then events go nowhere.
     TransferView* view = nullptr;
     // Restarts the listener when a decision dialog waits for transfers to end.
     std::function<void()> endPendingDecision;
     // Told of every row's end, refusal and ERROR answer; none: untold.
     ServerEventSink* events = nullptr;
+    // Shows what the engine could not do; called from the event loop.
+    std::function<void(EngineFailure)> onFailure;
 
-    // Sends notification type 0..5 about transfer number to the view:
-    // 0 ended, 1 started, 2 file, 3 status, 4 result, 5 result (timed out).
-    void NotifyView(int type, int number);
+    // Queues the event for the display; it sees it once the engine's
+    // current work has returned (the display in place then).
+    void NotifyView(TransferEvent event);
+    // Queues the failure for the application, as events are queued.
+    void ReportFailure(EngineFailure failure);
+    // Hands the display (and the application) what is queued now.
+    void DeliverEvents() { events_.Flush(); }
     // An ERROR (code, text) sent to peer: by the listener (refused) or by
     // a transfer (error).
     void ReportRefusal(const platform::PeerAddress& peer, int code, std::string_view text, bool byListener) {
@@ -59,4 +67,7 @@ public:
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }
+
+private:
+    platform::PostedCalls events_;
 };

@@ -23,8 +23,6 @@ constexpr std::size_t kSmallPacket = 128;
 
 CTftpTransfer::CTftpTransfer(ServerContext& app)
     : app_(app), buffer_(static_cast<std::size_t>(kDefaultBlockSize + kBufferSlack)) {
-    // A periodic check that runs before HandleRequest has finished (inside
-    // a prompt) must not see a transfer that has been silent since 1970.
     lastActivity = app_.clock.Now();
 }
 
@@ -44,7 +42,6 @@ void CTftpTransfer::EndUnstarted(const std::string& why) {
     opcode = ParseRequest(request_, static_cast<std::size_t>(requestLength_)).opcode;
     errorText = why;
     active = 0;
-    handling_ = false;
 }
 
 void CTftpTransfer::CloseFile() {
@@ -63,15 +60,10 @@ void CTftpTransfer::SendPackets(const PacketView* packets, int count) {
 }
 
 void CTftpTransfer::HandleRequest() {
-    struct Handled {
-        bool& flag;
-        ~Handled() { flag = false; }
-    } handled{handling_};
-
     requestFrom_ = peer;
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
     opcode = request.opcode;
-    const ServerSettings& settings = app_.settings;
+    const EngineSettings& settings = app_.settings;
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
     if (!Create(localAddress, 0, false)) {
@@ -81,10 +73,9 @@ void CTftpTransfer::HandleRequest() {
         active = 0;
         return;
     }
-    if (!AsyncSelect()) {
-        app_.prompts.MessageBox("Error preparing local client function", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
-    }
+    // Without read notifications nothing the client sends is heard: the
+    // transfer goes on and times out, and the user is told.
+    if (!AsyncSelect()) app_.ReportFailure(EngineFailure::TransferNotifications);
     lastActivity = app_.clock.Now();
 
     // The client's name never leads out of the folder, nor (checked when the
@@ -94,8 +85,7 @@ void CTftpTransfer::HandleRequest() {
     const std::optional<std::string> relative =
         forced ? std::optional<std::string>(settings.ForceFile) : NameInFolder(request.fileName);
     path_ = FileInFolder(folder, relative ? *relative : request.fileName);
-    app_.notice.Text = path_;
-    app_.NotifyView(2, number);
+    app_.NotifyView(TransferFile{number, path_});
 
     // Longer than a request may be: only its start was read.
     if (overlong_) {
@@ -204,8 +194,8 @@ bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uin
 }
 
 void CTftpTransfer::RepeatFirstAnswer() {
-    // Still making the first answer, or already ended: nothing to repeat.
-    if (handling_ || !active) return;
+    // Already ended: nothing to repeat.
+    if (!active) return;
     const std::int64_t nowMs = app_.clock.NowMs();
     if (awaitingAck0_) {
         SendOack(true);
@@ -217,7 +207,7 @@ void CTftpTransfer::RepeatFirstAnswer() {
 }
 
 void CTftpTransfer::ResendIfDue(std::int64_t nowMs) {
-    if (!active || handling_) return;
+    if (!active) return;
     if (opcode == kRrq) {
         if (awaitingAck0_) {
             if (oackTimer_.Due(nowMs)) SendOack(true);
@@ -305,8 +295,7 @@ void CTftpTransfer::OnAck(int length) {
         return;
     case TransferSender::Step::Resent:
         // The client asked for the block again: it did not get it.
-        app_.notice.Text = "Retrying";
-        app_.NotifyView(3, number);
+        app_.NotifyView(TransferProgress{number, sender_.BytesSent(), 0, "Retrying"});
         return;
     case TransferSender::Step::Done:
         retries = 0;
@@ -324,9 +313,8 @@ void CTftpTransfer::OnAck(int length) {
 }
 
 void CTftpTransfer::Progress() {
-    app_.notice.BytesTotal = total_;
-    app_.notice.BytesDone = sender_.BytesSent();
-    app_.NotifyView(3, number);
+    // An empty file has no percentage: its row shows the file instead.
+    app_.NotifyView(TransferProgress{number, sender_.BytesSent(), total_, total_ == 0 ? path_ : std::string()});
 }
 
 void CTftpTransfer::OnData(int length) {
@@ -354,10 +342,8 @@ void CTftpTransfer::OnData(int length) {
     }
     retries = 0;
     total_ = receiver_.BytesWritten();
-    app_.notice.Text = "Receiving";
-    app_.notice.BytesDone = total_;
-    app_.notice.BytesTotal = 0;  // no total known: the view shows the text
-    app_.NotifyView(3, number);
+    // No total known: the row shows the text.
+    app_.NotifyView(TransferProgress{number, total_, 0, "Receiving"});
     if (receiver_.Finished()) active = 0;
 }
 
@@ -372,8 +358,7 @@ int CTftpTransfer::RetryBlock() {
     } else if (!receiver_.Resend(nowMs)) {
         return 0;
     }
-    app_.notice.Text = "Retrying";
-    app_.NotifyView(3, number);
+    app_.NotifyView(TransferProgress{number, opcode == kRrq ? sender_.BytesSent() : total_, 0, "Retrying"});
     return 1;
 }
 
@@ -412,9 +397,8 @@ int CTftpTransfer::ResizeBuffers(int sending) {
     try {
         buffer_.resize(static_cast<std::size_t>(PacketBufferSize(blockSize_)));
     } catch (const std::bad_alloc&) {
-        app_.prompts.MessageBox("Unable to allocate buffers for transfer", platform::PromptIcon::Error,
-                                platform::PromptButtons::Ok);
         SendError(kErrOptionNegotiation);
+        app_.ReportFailure(EngineFailure::TransferBuffers);
         return 0;
     }
     // Linux reports twice what it grants (the rest is its own bookkeeping).

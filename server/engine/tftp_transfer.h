@@ -77,10 +77,6 @@ public:
     int retries = 0;             // retries since the client was last heard making progress
     std::string errorText;       // last ERROR received or sent
 
-    // True from admission until HandleRequest has returned: the view or a
-    // prompt may run a nested event loop in between, in which the periodic
-    // check must leave this transfer alone.
-    bool Handling() const { return handling_; }
     // An upload that ended whole: its socket still answers a repeat of the
     // last block with the last ACK.
     bool AnswersRepeats() const { return !active && opcode == tftp::kWrq && receiver_.Finished(); }
@@ -133,5 +129,4 @@ private:
     tftp::OptionValues oack_;
     tftp::RetransmitTimer oackTimer_;
     std::vector<platform::DatagramView> batch_;
-    bool handling_ = true;
 };

@@ -74,8 +74,8 @@ std::string CrLf(const std::string& lf) {
 // The results the server engine reports.
 class ResultLog final : public TransferView {
 public:
-    void OnTransferMessage(int message, int, TransferNotice* notice) override {
-        if (message == WM_TRANSFER_RESULT && notice) results.push_back(notice->Text);
+    void OnTransferEvent(const TransferEvent& event) override {
+        if (const auto* result = std::get_if<TransferResult>(&event)) results.push_back(result->text);
     }
     std::vector<std::string> results;
 };
@@ -91,7 +91,7 @@ struct OwnServer {
         app.view = &log;
         listener = std::make_unique<CListenSocket>(app);
     }
-    ServerSettings settings;
+    EngineSettings settings;
     platform::SystemClock clock;
     platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses{"vantrel", {"127.0.0.1"}};
@@ -142,7 +142,10 @@ protected:
     }
     void TearDown() override {
         app.reset();
-        if (own) own->listener->SweepTransfers();
+        if (own) {
+            own->listener->SweepTransfers();
+            own->app.DeliverEvents();
+        }
         EXPECT_TRUE(prompts.MessageTexts().empty())
             << "unexpected message: " << prompts.MessageTexts().front();
     }
@@ -204,7 +207,7 @@ protected:
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort() ||
+        if (!engine->OpenLocalPort("127.0.0.1") ||
             !engine->StartFetch(name, name, "127.0.0.1", port, octet ? 1 : 0))
             return false;
         return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
@@ -219,7 +222,7 @@ protected:
         engine->blockSize = block;
         engine->sending = 1;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort() ||
+        if (!engine->OpenLocalPort("127.0.0.1") ||
             !engine->StartSend(name, name, "127.0.0.1", port, octet ? 1 : 0, {}))
             return false;
         return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
@@ -381,12 +384,12 @@ TEST_F(Interop, AskingALargerBlockOfAServerRefusingOptionsFallsBackToFiveTwelve)
 
 TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     tests::StatusLog status;
-    ClientContext context{*app, clock, prompts, addresses, status};
+    ClientContext context{*app, clock, addresses, status};
     PutLocal("thousand.bin", tests::PatternBytes(1000, 3));
     CTransferSocket send(context);
     send.sending = 1;
     send.timeoutSecs = 10;
-    ASSERT_EQ(send.OpenLocalPort(), 1);
+    ASSERT_EQ(send.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(send.StartSend("thousand.bin", "thousand.bin", "127.0.0.1", kHpaPort, 1, {}), 1);
     ASSERT_TRUE(tests::WaitFor([&] { return send.busy == 0; }));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Offering file to server ...",
@@ -398,7 +401,7 @@ TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     PutOnServer(Server::TftpdHpa, "hundred.bin", tests::PatternBytes(100, 4));
     CTransferSocket fetch(context);
     fetch.timeoutSecs = 10;
-    ASSERT_EQ(fetch.OpenLocalPort(), 1);
+    ASSERT_EQ(fetch.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(fetch.StartFetch("hundred.bin", "hundred.bin", "127.0.0.1", kHpaPort, 1), 1);
     ASSERT_TRUE(tests::WaitFor([&] { return fetch.busy == 0; }));
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Requesting file from server ...",
@@ -426,6 +429,7 @@ TEST_F(Interop, TheUsersAbortReachesTheServerAsErrorEightAndLeavesNoPartialFile)
     EXPECT_FALSE(tests::FileExists(app->inboundPath + "big-abort.bin"));
     ASSERT_TRUE(tests::WaitFor([&] {
         own->listener->SweepTransfers();
+        own->app.DeliverEvents();
         return own->log.results.size() > reported;
     }));
     EXPECT_NE(own->log.results.back().find("Transfer Aborted"), std::string::npos)

@@ -60,7 +60,8 @@ protected:
         t->blockSize = blockSize;
         t->sending = sending;
         t->timeoutSecs = 10;
-        EXPECT_EQ(t->OpenLocalPort(), 1);
+        t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+        EXPECT_EQ(t->OpenLocalPort("127.0.0.1"), 1);
         return t;
     }
 
@@ -93,10 +94,11 @@ protected:
 
     ClientSettings settings;
     platform::ManualClock clock;
-    platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
     tests::StatusLog status;
-    ClientContext app{settings, clock, prompts, addresses, status};
+    ClientContext app{settings, clock, addresses, status};
+    // Failures the transfers told of after a datagram's handling.
+    std::vector<TransferFailure::What> reported;
     tests::MessageLog log;
     tests::TempDir dir;
     FakePeer server;  // the server's well-known port: requests arrive here
@@ -240,8 +242,8 @@ TEST_F(TransferTest, FullBlockThatCannotBeWrittenIsAcknowledgedThenRefusedWithDi
     EXPECT_EQ(tests::Block(e), 3);
     EXPECT_EQ(t->busy, 0);
     EXPECT_FALSE(t->FileOpen());
-    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
-    EXPECT_EQ(prompts.MessageTexts()[0], "Error writing to local file");
+    EXPECT_TRUE(tests::RunUntil([&] { return !reported.empty(); }));
+    EXPECT_EQ(reported, std::vector<TransferFailure::What>{TransferFailure::What::CannotWriteFile});
 }
 
 TEST_F(TransferTest, LastBlockThatCannotBeWrittenIsNeverAcknowledged) {
@@ -330,62 +332,36 @@ TEST_F(TransferTest, OackBlockSizesNoPacketCanCarryAreRefusedWithErrorZero) {
     }
 }
 
-TEST_F(TransferTest, ExistingFileIsOnlyReplacedWhenTheUserSaysYes) {
-    tests::WriteFile(dir.File("a.txt"), "keep me");
-    auto t = NewTransfer(512, 0);
-    platform::ScriptedPromptService::Answer no;
-    no.button = platform::kIdNo;
-    prompts.Queue(no);
-    EXPECT_EQ(Fetch(*t), 0);
-    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
-    EXPECT_EQ(prompts.MessageTexts()[0], "File already exists\n\nOverwrite it ?");
-    EXPECT_EQ(prompts.Prompts()[0].buttons, platform::PromptButtons::YesNo);
-    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep me");
-    EXPECT_TRUE(server.Silent(200));
-    EXPECT_EQ(t->busy, 0);
-
-    settings.overwrite = 1;
-    prompts.Clear();
-    EXPECT_EQ(Fetch(*t), 1);
-    EXPECT_TRUE(prompts.MessageTexts().empty());
-    EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep me") << "until the first block comes";
-}
-
-TEST_F(TransferTest, NothingRunsOutWhileTheUserIsAskedAndTheStartGoesOnCleanly) {
+TEST_F(TransferTest, AFetchKeepsAnExistingFileUntilTheFirstBlockComes) {
+    // Whether it may be replaced is the view's question, asked before.
     tests::WriteFile(dir.File("a.txt"), "old bytes");
     auto t = NewTransfer(512, 0);
     t->timeoutSecs = 5;
-    // A minute passes while "Overwrite it ?" is open, the idle checks running.
-    prompts.whileOpen = [&] {
-        clock.Advance(60);
-        t->CheckTimeout();
-    };
-    EXPECT_EQ(Fetch(*t), 1);
-    prompts.whileOpen = nullptr;
+    ASSERT_EQ(Fetch(*t), 1);
     EXPECT_EQ(t->busy, 1);
     TakeRequest();
-    t->CheckTimeout();
-    EXPECT_EQ(t->busy, 1) << "the time-out counts from the request";
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "old bytes");
     port.Send(tests::Data(1, "new"), client);
     EXPECT_EQ(Next(), tests::Ack(1));
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "new");
+}
 
-    // A write failure reaches the server before the user reads about it.
+TEST_F(TransferTest, AWriteFailureReachesTheServerBeforeTheUserHearsOfIt) {
     auto u = NewTransfer(512, 0);
     ASSERT_EQ(Fetch(*u, "b.txt"), 1);
     TakeRequest();
     tests::FileSizeLimit limit(100);
     ASSERT_TRUE(limit.Ok());
     bool errorOnTheWire = false;
-    prompts.whileOpen = [&] {
+    u->onFailure = [&](const TransferFailure& f) {
+        reported.push_back(f.what);
         Bytes p;
         errorOnTheWire = port.Receive(p, 2000) && tests::Opcode(p) == tftp::kError && tests::Block(p) == 3;
     };
     port.Send(tests::Data(1, tests::PatternBytes(300)), client);
-    tests::RunFor(100);
-    prompts.whileOpen = nullptr;
+    EXPECT_TRUE(tests::RunUntil([&] { return !reported.empty(); }));
     EXPECT_TRUE(errorOnTheWire);
+    EXPECT_EQ(u->busy, 0);
 }
 
 TEST_F(TransferTest, ARefusalOfTheOptionsWithErrorEightIsAskedOnceMoreWithoutThem) {
@@ -454,10 +430,9 @@ TEST_F(TransferTest, LocalFileFailuresAreTold) {
     auto fetch = NewTransfer(512, 0);
     settings.inboundPath = dir.Path() + "/no/such/folder/";
     EXPECT_EQ(Fetch(*fetch), 0);
-    const auto texts = prompts.MessageTexts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0], "Unable to open file");
-    EXPECT_EQ(texts[1], "Unable to create file : " + dir.Path() + "/no/such/folder/a.txt");
+    EXPECT_EQ(send->Failure().what, TransferFailure::What::CannotOpenFile);
+    EXPECT_EQ(fetch->Failure().what, TransferFailure::What::CannotCreateFile);
+    EXPECT_EQ(fetch->Failure().path, dir.Path() + "/no/such/folder/a.txt");
     EXPECT_EQ(send->busy + fetch->busy, 0);
 }
 
@@ -835,10 +810,10 @@ TEST_F(TransferTest, FailedStartsCloseTheFileTheyOpened) {
     EXPECT_FALSE(tests::FileExists(dir.File("b.txt"))) << "no empty file is left behind";
     EXPECT_FALSE(tests::ProcessHasOpen(dir.File("b.txt")));
 
-    const auto texts = prompts.MessageTexts();
-    ASSERT_EQ(texts.size(), 2u);
-    EXPECT_EQ(texts[0].rfind("Error sending to host : ", 0), 0u) << texts[0];
-    EXPECT_EQ(texts[1].rfind("Client : Error sending to host : ", 0), 0u) << texts[1];
+    EXPECT_EQ(send->Failure().what, TransferFailure::What::CannotSendRequest);
+    EXPECT_EQ(fetch->Failure().what, TransferFailure::What::CannotSendFetchRequest);
+    EXPECT_NE(send->Failure().error, 0);
+    EXPECT_NE(fetch->Failure().error, 0);
     EXPECT_EQ(send->busy + fetch->busy, 0);
 }
 
@@ -932,22 +907,10 @@ TEST_F(TransferTest, OpenLocalPortBindsTheChosenAddressAndPostsIt) {
     EXPECT_EQ(Messages(WM_TRANSFER_ADDRESS).size(), 1u);
 }
 
-TEST_F(TransferTest, OpenLocalPortFailures) {
-    tftp::FixedAddressProvider none("skerry", {});
-    none.failLookup = true;
-    ClientContext other{settings, clock, prompts, none, status};
-    CTransferSocket cancelled(other);
-    EXPECT_EQ(cancelled.OpenLocalPort(), 0);  // manual entry cancelled: no word
-    platform::ScriptedPromptService::Answer typed;
-    typed.typed = "192.0.2.1";  // not an address of this machine
-    prompts.Clear();
-    prompts.Queue(platform::ScriptedPromptService::Answer{});  // "Unable to resolve ..." OK
-    prompts.Queue(typed);
-    CTransferSocket unusable(other);
-    EXPECT_EQ(unusable.OpenLocalPort(), 0);
-    const auto texts = prompts.MessageTexts();
-    ASSERT_FALSE(texts.empty());
-    EXPECT_EQ(texts.back(), "Unable to Create port");
+TEST_F(TransferTest, AnAddressThatCannotBeBoundEndsTheStartWithItsReason) {
+    CTransferSocket unusable(app);
+    EXPECT_EQ(unusable.OpenLocalPort("192.0.2.1"), 0);  // not an address of this machine
+    EXPECT_EQ(unusable.Failure().what, TransferFailure::What::NoPort);
 }
 
 TEST_F(TransferTest, ASocketGrantingLessLowersTheBlockSizeToFit) {
@@ -967,8 +930,7 @@ TEST_F(TransferTest, ASocketRefusingTheBufferStopsTheStart) {
     auto t = NewTransfer<StingySocket>(512, 0, 0, true);
     EXPECT_EQ(Fetch(*t), 0);
     EXPECT_EQ(t->busy, 0);
-    ASSERT_EQ(prompts.MessageTexts().size(), 1u);
-    EXPECT_EQ(prompts.MessageTexts()[0], "Block size settings not valid for sockets");
+    EXPECT_EQ(t->Failure().what, TransferFailure::What::SocketBuffersRefused);
     EXPECT_TRUE(server.Silent(100));
 }
 
@@ -1027,6 +989,8 @@ TEST_F(TransferTest, AnIpv6ServerIsFetchedFromAndSentToAsAnIpv4One) {
             log.messages.clear();
             auto t = std::make_unique<CTransferSocket>(app);
             t->owner = log.Owner();
+            t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+            t->UseLocalAddress("127.0.0.1");  // chosen by the caller, for the IPv4 address
             t->sending = sending;
             t->timeoutSecs = 10;
             const auto servers = skerry::HostCandidates(host, 0);
@@ -1065,7 +1029,7 @@ TEST_F(TransferTest, AnIpv6ServerIsFetchedFromAndSentToAsAnIpv4One) {
             EXPECT_TRUE(t->server.v6) << "the server's transfer port, learnt over IPv6";
         }
     }
-    EXPECT_EQ(prompts.MessageTexts(), std::vector<std::string>{});
+    EXPECT_TRUE(reported.empty());
 }
 
 TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
@@ -1073,6 +1037,8 @@ TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
     // 127.0.0.1, where the server is.
     auto t = std::make_unique<CTransferSocket>(app);
     t->owner = log.Owner();
+    t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+    t->UseLocalAddress("127.0.0.1");  // chosen by the caller, for the IPv4 address
     t->timeoutSecs = 10;
     const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
     ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, server.Port(), 1), 1);
@@ -1091,7 +1057,7 @@ TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
     EXPECT_EQ(t->busy, 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "hello");
     EXPECT_EQ(status.Last(), "Received 5 bytes (1 blocks) - Done");
-    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_TRUE(reported.empty());
 }
 
 TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
@@ -1104,6 +1070,8 @@ TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
         if (server4.Port() != quiet6.Port()) GTEST_SKIP() << "the port is taken on 127.0.0.1";
         auto t = std::make_unique<CTransferSocket>(app);
         t->owner = log.Owner();
+        t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+        t->UseLocalAddress("127.0.0.1");  // chosen by the caller, for the IPv4 address
         t->sending = sending;
         t->timeoutSecs = 10;
         const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
@@ -1144,12 +1112,14 @@ TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
         }
         EXPECT_EQ(t->Retransmissions(), 1);
     }
-    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_TRUE(reported.empty());
 }
 
 TEST_F(TransferTest, WhenEveryAddressFailsTheLastIsAskedUntilTheTimeOut) {
     auto t = std::make_unique<CTransferSocket>(app);
     t->owner = log.Owner();
+    t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+    t->UseLocalAddress("127.0.0.1");  // chosen by the caller, for the IPv4 address
     t->timeoutSecs = 5;
     const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
     ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, ClosedPort(), 1), 1);
@@ -1165,7 +1135,7 @@ TEST_F(TransferTest, WhenEveryAddressFailsTheLastIsAskedUntilTheTimeOut) {
     EXPECT_EQ(t->busy, 0);
     EXPECT_EQ(status.Last(), "Timed out");
     EXPECT_GE(t->Retransmissions(), 2);
-    EXPECT_TRUE(prompts.MessageTexts().empty());
+    EXPECT_TRUE(reported.empty());
 }
 
 }  // namespace

@@ -40,16 +40,15 @@ public:
     // for a window of `window` blocks when it is above 1.
     Result Run(bool sending, const std::string& name, int blockSize, int window = 1, bool octet = true) {
         if (!h.Start()) return {};
-        platform::ScriptedPromptService prompts;
         tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
         StatusLog status;
-        ClientContext context{client, h.clock, prompts, addresses, status};
+        ClientContext context{client, h.clock, addresses, status};
         CTransferSocket t(context);
         t.blockSize = blockSize;
         t.windowSize = window;
         t.sending = sending ? 1 : 0;
         t.timeoutSecs = 30;
-        if (!t.OpenLocalPort()) return {};
+        if (!t.OpenLocalPort("127.0.0.1")) return {};
         const platform::PeerAddress front = relay_.Front();
         const int mode = octet ? 1 : 0;
         const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, mode, {})

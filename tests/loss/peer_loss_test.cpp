@@ -287,16 +287,15 @@ TEST_F(Peers, SkerryFetchesAndSendsLockStepAndWithWindows) {
             if (row.impair == Impairment::LockStep) Impair(relay, !sending, !sending);
             if (row.impair == Impairment::Windows) ImpairWindows(relay, !sending, row.window);
             platform::ManualClock clock;
-            platform::ScriptedPromptService prompts;
             tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
             tests::StatusLog status;
-            ClientContext context{settings, clock, prompts, addresses, status};
+            ClientContext context{settings, clock, addresses, status};
             CTransferSocket t(context);
             t.sending = sending ? 1 : 0;
             t.blockSize = row.blockSize;
             t.windowSize = row.window;
             t.timeoutSecs = 10;
-            ASSERT_EQ(t.OpenLocalPort(), 1);
+            ASSERT_EQ(t.OpenLocalPort("127.0.0.1"), 1);
             const auto port = relay.Front().port;
             const int mode = row.octet ? 1 : 0;
             ASSERT_EQ(sending ? t.StartSend(name, name, "127.0.0.1", port, mode, {})

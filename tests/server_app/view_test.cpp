@@ -76,19 +76,14 @@ protected:
     }
     int Value(int row) const { return Model().Row(row).itemValue; }
 
-    void Send(int message, int number, const std::string& text = {}, int failed = 0,
-              std::int64_t done = 0, std::int64_t total = 0) {
-        TransferNotice n;
-        n.Text = text;
-        n.Failed = failed;
-        n.BytesDone = done;
-        n.BytesTotal = total;
-        View()->OnTransferMessage(message, number, message == WM_TRANSFER_ENDED ? nullptr : &n);
+    void Deliver(const TransferEvent& event) { View()->OnTransferEvent(event); }
+    void Started(int number, const std::string& client) { Deliver(TransferStarted{number, client}); }
+    void Progress(int number, std::int64_t done, std::int64_t total, const std::string& text = {}) {
+        Deliver(TransferProgress{number, done, total, text});
     }
-    void Started(int number, const std::string& client) { Send(WM_TRANSFER_STARTED, number, client); }
-    void Finished(int number, const std::string& result, int failed = 0) {
-        Send(WM_TRANSFER_ENDED, number);
-        Send(WM_TRANSFER_RESULT, number, result, failed);
+    void Finished(int number, const std::string& result, int timedOut = 0) {
+        Deliver(TransferEnded{number, timedOut != 0});
+        Deliver(TransferResult{number, result});
     }
     std::string Log() const { return tests::ReadFile(host.settings.LogFile); }
     long LogLines() const {
@@ -166,33 +161,28 @@ TEST_F(ViewTest, NotificationsChangeTheNewestRowHoldingTheirNumber) {
     ASSERT_EQ(Rows(), 2);
     EXPECT_EQ(Value(1), 7);
     EXPECT_EQ(TransferRowDelegate::TextColour(Value(1)), QColor(0, 0, 255));
-    Send(WM_TRANSFER_FILE, 7, "/srv/tftp/boot.img");
+    Deliver(TransferFile{7, "/srv/tftp/boot.img"});
     EXPECT_EQ(Cell(1, kColumnFile), "/srv/tftp/boot.img");
 
-    TransferNotice progress;
-    progress.BytesDone = 512;
-    progress.BytesTotal = 1000;
-    View()->OnTransferMessage(WM_TRANSFER_STATUS, 7, &progress);
+    Progress(7, 512, 1000);
     EXPECT_EQ(Cell(1, kColumnStatus), "%51, 512");
-    EXPECT_EQ(progress.BytesTotal, 0) << "the view hands the total back as 0";
     // With no total the text is shown.
-    progress.Text = "Retrying";
-    View()->OnTransferMessage(WM_TRANSFER_STATUS, 7, &progress);
+    Progress(7, 512, 0, "Retrying");
     EXPECT_EQ(Cell(1, kColumnStatus), "Retrying");
 
     host.clock.Advance(240);
-    Send(WM_TRANSFER_ENDED, 7);
+    Deliver(TransferEnded{7, false});
     EXPECT_EQ(Cell(1, kColumnStatus), "Terminated");
     EXPECT_EQ(Cell(1, kColumnFinish), "09 Sep, 01:50");
     EXPECT_EQ(Value(1), 7) << "the engine's end notice keeps the item value";
-    Send(WM_TRANSFER_RESULT, 7, "Finished : Sending", 0);
+    Deliver(TransferResult{7, "Finished : Sending"});
     EXPECT_EQ(Cell(1, kColumnResult), "Finished : Sending");
     EXPECT_EQ(Value(1), kItemEnded);
     EXPECT_EQ(TransferRowDelegate::TextColour(Value(1)), QColor(0, 0, 0));
 
     // Ended rows are never found again; unknown numbers change nothing.
-    Send(WM_TRANSFER_FILE, 7, "/elsewhere");
-    Send(WM_TRANSFER_RESULT, 99, "TimedOut : Receiving", 1);
+    Deliver(TransferFile{7, "/elsewhere"});
+    Deliver(TransferResult{99, "TimedOut : Receiving"});
     EXPECT_EQ(Cell(1, kColumnFile), "/srv/tftp/boot.img");
     EXPECT_EQ(Rows(), 2);
 
@@ -200,7 +190,7 @@ TEST_F(ViewTest, NotificationsChangeTheNewestRowHoldingTheirNumber) {
     Started(3, "10.0.0.6");
     Started(3, "10.0.0.7");
     EXPECT_EQ(View()->FindRowByNumber(3), 3);
-    Send(WM_TRANSFER_RESULT, 3, "TimedOut : Receiving", 1);
+    Finished(3, "TimedOut : Receiving", 1);
     EXPECT_EQ(Value(3), kItemFailed);
     EXPECT_EQ(Value(2), 3);
     EXPECT_EQ(Cell(2, kColumnResult), "");
@@ -210,7 +200,7 @@ TEST_F(ViewTest, ProgressTextTruncatesAndCarriesSixtyFourBitCounts) {
     Open();
     Started(2, "10.0.0.2");
     const auto status = [&](std::int64_t done, std::int64_t total) {
-        Send(WM_TRANSFER_STATUS, 2, "", 0, done, total);
+        Progress(2, done, total);
         return Cell(1, kColumnStatus);
     };
     EXPECT_EQ(status(1, 3), "%33, 1");
@@ -225,7 +215,7 @@ TEST_F(ViewTest, ProgressTextTruncatesAndCarriesSixtyFourBitCounts) {
     EXPECT_EQ(Model().Row(1).GraphicValue(), 7);
     status(12345, 1000);  // more done than the total: %1234 reads as 123
     EXPECT_EQ(Model().Row(1).GraphicValue(), 123);
-    Send(WM_TRANSFER_STATUS, 2, "Receiving");
+    Progress(2, 0, 0, "Receiving");
     EXPECT_EQ(Model().Row(1).GraphicValue(), 0);
 }
 
@@ -269,7 +259,7 @@ TEST_F(ViewTest, GraphicModeDrawsTheStatusAsABarOfItsPercentage) {
     const QColor red(255, 0, 0), blue(0, 0, 255), white(255, 255, 255);
     const QRect cell(10, 0, 80, 18);  // w - 2 = 78
 
-    Send(WM_TRANSFER_STATUS, 2, "", 0, 70, 1000);  // %7: trunc(78 * 0.07) = 5
+    Progress(2, 70, 1000);  // %7: trunc(78 * 0.07) = 5
     QImage image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(10, 0), red);
     EXPECT_EQ(image.pixelColor(10, 17), red);
@@ -284,23 +274,23 @@ TEST_F(ViewTest, GraphicModeDrawsTheStatusAsABarOfItsPercentage) {
     EXPECT_EQ(CountColour(image, blue), 3 * 16);
     EXPECT_EQ(CountColour(image, QColor(192, 192, 192)), 0) << "no grey, no text";
 
-    Send(WM_TRANSFER_STATUS, 2, "", 0, 1000, 1000);  // %100: the bar fills the frame
+    Progress(2, 1000, 1000);  // %100: the bar fills the frame
     image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(86, 9), blue);
     EXPECT_EQ(image.pixelColor(87, 9), red);
     EXPECT_EQ(CountColour(image, blue), 76 * 16);
 
-    Send(WM_TRANSFER_STATUS, 2, "", 0, 0, 1000);  // %0 counts as 1: trunc(0.78) = 0, no bar
+    Progress(2, 0, 1000);  // %0 counts as 1: trunc(0.78) = 0, no bar
     image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(10, 0), red);
     EXPECT_EQ(CountColour(image, blue), 0);
 
-    Send(WM_TRANSFER_STATUS, 2, "", 0, 5000, 1000);  // %500: kept inside the cell
+    Progress(2, 5000, 1000);  // %500: kept inside the cell
     image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(95, 9), white);
 
     // A status that does not start with "%" is text on grey.
-    Send(WM_TRANSFER_ENDED, 2);
+    Deliver(TransferEnded{2, false});
     image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(10, 0), QColor(192, 192, 192));
     EXPECT_GT(CountColour(image, blue), 10) << "blue text of a running row";
@@ -308,7 +298,7 @@ TEST_F(ViewTest, GraphicModeDrawsTheStatusAsABarOfItsPercentage) {
     // Text mode again: the progress is text.
     View()->OnUseGraphic();
     EXPECT_EQ(host.settings.bUseGraphic, 0);
-    Send(WM_TRANSFER_STATUS, 2, "", 0, 70, 1000);
+    Progress(2, 70, 1000);
     image = PaintCell(View(), 1, kColumnStatus, cell);
     EXPECT_EQ(image.pixelColor(10, 0), QColor(192, 192, 192));
 }
@@ -317,7 +307,7 @@ TEST_F(ViewTest, TheRowLimitLogsTheOldestRowsInTheExactLineFormat) {
     host.settings.nMaxDisplay = 0;  // 5 rows
     Open();
     for (int n = 2; n <= 5; ++n) Started(n, "10.0.0." + std::to_string(n));
-    Send(WM_TRANSFER_FILE, 2, "/srv/tftp/out/boot.img");
+    Deliver(TransferFile{2, "/srv/tftp/out/boot.img"});
     host.clock.Advance(240);
     Finished(2, "Finished : Sending");
     ASSERT_EQ(Rows(), 5);
@@ -336,7 +326,7 @@ TEST_F(ViewTest, TheRowLimitLogsTheOldestRowsInTheExactLineFormat) {
     // A running row leaves too, unfinished, and its transfer's notices go nowhere.
     Started(8, "10.0.0.8");
     EXPECT_EQ(View()->FindRowByNumber(3), -1);
-    Send(WM_TRANSFER_RESULT, 3, "Finished : Sending");
+    Deliver(TransferResult{3, "Finished : Sending"});
     EXPECT_EQ(Rows(), 5);
     EXPECT_NE(Log().find("10.0.0.3  09 Sep, 01:46  \r\n"), std::string::npos) << Log();
 }
@@ -424,9 +414,9 @@ TEST_F(ViewTest, ALogThatCannotBeWrittenIsToldOnceInTheStatusBar) {
 TEST_F(ViewTest, ControlCharactersInNetworkTextsBecomeVisibleStandIns) {
     Open();
     Started(2, "10.0.0.2");
-    Send(WM_TRANSFER_FILE, 2, "/srv/out/a\r\n10.6.6.6 /etc/passwd 01 Jan, 00:00 01 Jan, 00:00 Finished\tb\x7f");
-    Send(WM_TRANSFER_ENDED, 2);
-    Send(WM_TRANSFER_RESULT, 2, "bad\npeer \xc2\x85text\xe2\x80\xa8!", 0);
+    Deliver(TransferFile{2, "/srv/out/a\r\n10.6.6.6 /etc/passwd 01 Jan, 00:00 01 Jan, 00:00 Finished\tb\x7f"});
+    Deliver(TransferEnded{2, false});
+    Deliver(TransferResult{2, "bad\npeer \xc2\x85text\xe2\x80\xa8!"});
     EXPECT_EQ(Cell(1, kColumnFile),
               "/srv/out/a^M^J10.6.6.6 /etc/passwd 01 Jan, 00:00 01 Jan, 00:00 Finished^Ib^?");
     EXPECT_EQ(Cell(1, kColumnResult), "bad^Jpeer ?text?!");
@@ -437,7 +427,7 @@ TEST_F(ViewTest, ControlCharactersInNetworkTextsBecomeVisibleStandIns) {
     // Ordinary UTF-8 names stay as they are.
     Open();
     Started(2, "10.0.0.2");
-    Send(WM_TRANSFER_FILE, 2, "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt");
+    Deliver(TransferFile{2, "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt"});
     EXPECT_EQ(Cell(1, kColumnFile), "/srv/out/caf\xc3\xa9 \xe2\x82\xac.txt");
 }
 
@@ -446,7 +436,7 @@ TEST_F(ViewTest, ALongFileNameStaysWholeInItsRowTooltipAndLogAndIsShortenedInThe
     // A per-machine boot file below a long folder: the end tells machines apart.
     const std::string path = "/srv/tftp/" + std::string(180, 'p') + "/pxelinux.cfg-01-52-54-00-12-34-56";
     Started(2, "10.0.0.2");
-    Send(WM_TRANSFER_FILE, 2, path);
+    Deliver(TransferFile{2, path});
     Finished(2, "Finished : Sending");
     EXPECT_EQ(Cell(1, kColumnFile), path);
     const QModelIndex file = Model().index(1, kColumnFile);
@@ -632,7 +622,7 @@ TEST_F(ViewTest, ChangesToRowsReachTheScreenInBatches) {
     Started(2, "10.0.0.2");
     Model().FlushChanges();
     QSignalSpy changed(&Model(), &QAbstractItemModel::dataChanged);
-    for (int i = 1; i <= 200; ++i) Send(WM_TRANSFER_STATUS, 2, "", 0, i * 512, 200 * 512);
+    for (int i = 1; i <= 200; ++i) Progress(2, i * 512, 200 * 512);
     EXPECT_EQ(changed.count(), 0) << "no repaint per block";
     EXPECT_EQ(Cell(1, kColumnStatus), "%100, 102400");
     ASSERT_TRUE(tests::RunUntil([&] { return changed.count() > 0; }, 5000));

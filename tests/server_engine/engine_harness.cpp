@@ -26,17 +26,22 @@ void Settle(int ms) {
     loop.exec();
 }
 
-void RecordingView::OnTransferMessage(int message, int number, TransferNotice* notice) {
+void RecordingView::OnTransferEvent(const TransferEvent& event) {
     Seen s;
-    s.message = message;
-    s.number = number;
-    if (notice) {
-        s.text = notice->Text;
-        s.failed = notice->Failed;
-        s.done = notice->BytesDone;
-        s.total = notice->BytesTotal;
-        // As the real display does after showing a progress value.
-        if (message == WM_TRANSFER_STATUS) notice->BytesTotal = 0;
+    s.message = MessageOf(event);
+    s.number = NumberOf(event);
+    if (const auto* e = std::get_if<TransferStarted>(&event)) {
+        s.text = e->client;
+    } else if (const auto* e = std::get_if<TransferFile>(&event)) {
+        s.text = e->path;
+    } else if (const auto* e = std::get_if<TransferProgress>(&event)) {
+        s.text = e->text;
+        s.done = e->bytes;
+        s.total = e->total;
+    } else if (const auto* e = std::get_if<TransferEnded>(&event)) {
+        s.failed = e->timedOut ? 1 : 0;
+    } else if (const auto* e = std::get_if<TransferResult>(&event)) {
+        s.text = e->text;
     }
     seen.push_back(std::move(s));
 }
@@ -171,6 +176,11 @@ EngineHarness::~EngineHarness() { listener.reset(); }
 bool EngineHarness::Start() {
     listener = std::make_unique<CListenSocket>(app);
     return listener->StartListening();
+}
+
+void EngineHarness::Sweep() {
+    listener->SweepTransfers();
+    app.DeliverEvents();
 }
 
 bool EngineHarness::WaitReported(int number, int timeoutMs) {

@@ -9,10 +9,10 @@
 #include "platform/async_udp_socket.h"
 #include "platform/clock.h"
 #include "platform/scripted_prompt_service.h"
-#include "server/app/server_settings.h"
+#include "server/engine/engine_settings.h"
 #include "server/engine/listen_socket.h"
 #include "server/engine/server_context.h"
-#include "server/engine/transfer_notice.h"
+#include "server/engine/transfer_events.h"
 #include "tests/support/temp_dir.h"
 
 #include <cstdint>
@@ -30,7 +30,9 @@ bool WaitFor(const std::function<bool()>& done, int timeoutMs = 20000);
 // Runs the event loop for ms milliseconds.
 void Settle(int ms);
 
-// One notification as the view saw it.
+// One event as the view saw it, by the name of its message: the text of a
+// start (client), file (path), status or result; failed: an end that timed
+// out; done and total: a status's bytes.
 struct Seen {
     int message = 0;
     int number = 0;
@@ -42,7 +44,7 @@ struct Seen {
 
 class RecordingView final : public TransferView {
 public:
-    void OnTransferMessage(int message, int number, TransferNotice* notice) override;
+    void OnTransferEvent(const TransferEvent& event) override;
 
     std::vector<Seen> seen;
     // Messages of one kind, in order.
@@ -89,7 +91,7 @@ public:
     explicit EngineHarness(const std::string& address = "127.0.0.1", int port = 0);
     ~EngineHarness();
 
-    ServerSettings settings;
+    EngineSettings settings;
     platform::ManualClock clock;
     platform::ScriptedPromptService prompts;
     tftp::FixedAddressProvider addresses;
@@ -103,6 +105,8 @@ public:
     bool Start();
     std::string OutFile(const std::string& name) const { return outDir.File(name); }
     std::string InFile(const std::string& name) const { return inDir.File(name); }
+    // The periodic check, and the events it queued handed to the view.
+    void Sweep();
     // Runs the periodic check until transfer number has been reported.
     bool WaitReported(int number, int timeoutMs = 20000);
 };

@@ -113,7 +113,7 @@ TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
              Next(c);
              for (int silence = 0; silence < 6; ++silence) {
                  h.clock.Advance(6);
-                 h.listener->SweepTransfers();
+                 h.Sweep();
              }
              ASSERT_TRUE(h.view.Reported(1));
          },
@@ -210,7 +210,7 @@ TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
                 << sink.lines[i] << "\n  expected " << expected;
         }
         // A row's end is told once, however often the checks run after it.
-        h.listener->SweepTransfers();
+        h.Sweep();
         h.listener->ResendSilent();
         EXPECT_EQ(sink.lines.size(), s.lines.size());
     }

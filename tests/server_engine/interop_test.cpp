@@ -175,7 +175,7 @@ TEST_F(Interop, CurlEmptyDownloadNeedsTsizeUnechoed) {
     // transfer then times out like any vanished client's.
     for (int i = 0; i < 6; ++i) {
         h->clock.Advance(31);
-        h->listener->SweepTransfers();
+        h->Sweep();
     }
     EXPECT_EQ(h->view.ResultOf(h->app.transferCounter), "TimedOut : Sending");
 }

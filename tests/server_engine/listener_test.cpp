@@ -51,7 +51,8 @@ TEST(ListenerStart, PortInUseIsReported) {
     RawClient holder;
     h.settings.Port = std::to_string(holder.LocalPort());
     EXPECT_FALSE(h.Start());
-    EXPECT_EQ(h.prompts.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
+    EXPECT_EQ(h.listener->Failure(), ListenFailure::CannotBind);
+    EXPECT_TRUE(h.prompts.MessageTexts().empty()) << "the application tells the user";
 }
 
 TEST(ListenerStart, PortBeyondSixteenBitsIsRefusedNotWrapped) {
@@ -59,7 +60,8 @@ TEST(ListenerStart, PortBeyondSixteenBitsIsRefusedNotWrapped) {
     // 65536 + p would bind port p if it were cut to 16 bits.
     h.settings.Port = std::to_string(65536 + h.listenAt.port);
     EXPECT_FALSE(h.Start());
-    EXPECT_EQ(h.prompts.MessageTexts(), std::vector<std::string>{"Unable to Create listening port"});
+    EXPECT_EQ(h.listener->Failure(), ListenFailure::CannotBind);
+    EXPECT_TRUE(h.prompts.MessageTexts().empty()) << "the application tells the user";
 }
 
 TEST(ListenerStart, AllAddressesAsksNothingAndKeepsTheRememberedChoice) {
@@ -299,7 +301,7 @@ TEST(ListenerNumbers, RunOneToFiveHundredOneThenOneAgain) {
     EXPECT_EQ(started[0].text, "127.0.0.1");
 
     // The counter outlives the listener.
-    h.listener->SweepTransfers();
+    h.Sweep();
     ASSERT_TRUE(h.Start());
     client.Send(ReadRequest("missing"), h.listenAt);
     ASSERT_TRUE(client.Next(reply));
@@ -312,13 +314,13 @@ TEST(ListenerSweep, TimeoutSettingOutOfRangeBecomesOne) {
         EngineHarness h;
         ASSERT_TRUE(h.Start());
         h.settings.Timeout = bad;
-        h.listener->SweepTransfers();  // rewritten with no transfer running too
+        h.Sweep();  // rewritten with no transfer running too
         EXPECT_EQ(h.settings.Timeout, "1") << bad;
     }
     EngineHarness h;
     ASSERT_TRUE(h.Start());
     h.settings.Timeout = "7200";
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(h.settings.Timeout, "7200");
 }
 
@@ -327,7 +329,7 @@ TEST(ListenerSweep, EmptyListAsksForThePendingDecision) {
     ASSERT_TRUE(h.Start());
     int calls = 0;
     h.app.endPendingDecision = [&] { ++calls; };
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(calls, 1);
 
     tests::WriteFile(h.OutFile("a.bin"), "x");
@@ -335,7 +337,7 @@ TEST(ListenerSweep, EmptyListAsksForThePendingDecision) {
     client.Send(ReadRequest(), h.listenAt);
     RawClient::Datagram reply;
     ASSERT_TRUE(client.Next(reply));
-    h.listener->SweepTransfers();  // a transfer runs: no decision yet
+    h.Sweep();  // a transfer runs: no decision yet
     EXPECT_EQ(calls, 1);
 }
 
@@ -347,7 +349,7 @@ TEST(ListenerSweep, ThePendingDecisionMayReplaceTheListener) {
         ++restarts;
         h.listener.reset();  // the application replaces its listener here
     };
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(restarts, 1);
     EXPECT_EQ(h.listener, nullptr);
 }
@@ -371,14 +373,16 @@ TEST(ListenerLifetime, DestroyingTheListenerEndsTransfersSilently) {
 namespace {
 // A display that, like the new-client alert box, runs a nested event loop
 // while it handles the first transfer's start: a second request is admitted
-// in there, and the periodic check runs with the clock far ahead.
+// in there, and the periodic check runs with the clock far ahead. The event
+// comes after the admission has returned, so nothing of the engine is on
+// the stack beneath it.
 class NestingView final : public TransferView {
 public:
     std::function<void()> onFirstStart;
     tests::RecordingView record;
-    void OnTransferMessage(int message, int number, TransferNotice* notice) override {
-        record.OnTransferMessage(message, number, notice);
-        if (message == WM_TRANSFER_STARTED && number == 1 && onFirstStart) {
+    void OnTransferEvent(const TransferEvent& event) override {
+        record.OnTransferEvent(event);
+        if (MessageOf(event) == WM_TRANSFER_STARTED && NumberOf(event) == 1 && onFirstStart) {
             auto nested = std::move(onFirstStart);
             nested();
         }
@@ -386,7 +390,7 @@ public:
 };
 }  // namespace
 
-TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
+TEST(ListenerAdmission, ADisplayRunningANestedEventLoopInAnEventLeavesTheEngineServing) {
     EngineHarness h;
     NestingView view;
     h.app.view = &view;
@@ -401,16 +405,16 @@ TEST(ListenerAdmission, ReentersFromANestedEventLoopWhileTheFirstIsAdmitted) {
         EXPECT_TRUE(second.Next(reply));  // admitted and answered in the nested loop
         EXPECT_EQ(reply.bytes, tests::Data(1, "second"));
         h.clock.Advance(1000);
-        h.listener->SweepTransfers();  // must not touch the transfer being admitted
+        h.Sweep();  // both transfers are silent now: each sends its block again
         nestedDone = true;
     };
     first.Send(ReadRequest("a.bin"), h.listenAt);
     ASSERT_TRUE(first.Next(reply));
-    EXPECT_TRUE(nestedDone);
+    EXPECT_TRUE(tests::WaitFor([&] { return nestedDone; }));
     EXPECT_EQ(reply.bytes, tests::Data(1, "first"));
     first.Send(tests::Ack(1), reply.from);
     ASSERT_TRUE(tests::WaitFor([&] {
-        h.listener->SweepTransfers();
+        h.Sweep();
         return !view.record.ResultOf(1).empty();
     }));
     EXPECT_EQ(view.record.ResultOf(1), "Finished : Sending");

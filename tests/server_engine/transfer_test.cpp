@@ -136,7 +136,7 @@ TEST_F(TransferTest, NamesLeavingTheFolderAreRefusedAndNothingOutsideIsTouched) 
     EXPECT_EQ(tests::ReadFile(root.File("s")), "secret");
     EXPECT_FALSE(tests::FileExists(root.File("new.txt")));
     EXPECT_FALSE(tests::FileExists(root.File("n")));
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).front().text, "File not found : Sending");
     EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).back().text, "Access violation : Receiving");
 }
@@ -285,7 +285,7 @@ TEST_F(TransferTest, MissingFileGetsErrorOneAndTheResultSaysSo) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].text, h.OutFile("nothere.bin"));
     EXPECT_EQ(h.view.ResultOf(Number()), "File not found : Sending");
-    EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT)[0].failed, 0);
+    EXPECT_EQ(h.view.Of(WM_TRANSFER_ENDED)[0].failed, 0);
 }
 
 TEST_F(TransferTest, ForcedFileServesEveryReadButNotWrites) {
@@ -333,7 +333,7 @@ TEST_F(TransferTest, DownloadNotificationsInOrder) {
     EXPECT_EQ(seen[4].done, 1300);
     for (int i = 2; i <= 4; ++i) EXPECT_EQ(seen[static_cast<std::size_t>(i)].total, 1300);
     EXPECT_EQ(seen[6].text, "Finished : Sending");
-    EXPECT_EQ(seen[6].failed, 0);
+    EXPECT_EQ(seen[5].failed, 0);
     for (const auto& s : seen) EXPECT_EQ(s.number, 1);
     EXPECT_EQ(h.listener->TransferCount(), 0);
 }
@@ -801,7 +801,7 @@ TEST_F(TransferTest, RetryAfterAnUnansweredOackOffersTheOackAgain) {
     tests::WriteFile(h.OutFile("f"), "abc");
     Datagram oack = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"blksize", "1024"}}));
     h.clock.Advance(31);
-    h.listener->SweepTransfers();
+    h.Sweep();
     Datagram again;
     ASSERT_TRUE(client.Next(again));
     EXPECT_EQ(again.bytes, oack.bytes);
@@ -812,7 +812,7 @@ TEST_F(TransferTest, RetryOfTheEmptyLastBlock) {
     tests::WriteFile(h.OutFile("e"), "");
     Datagram d = Ask(tests::Request(tftp::kRrq, "e", "octet"));
     h.clock.Advance(31);
-    h.listener->SweepTransfers();
+    h.Sweep();
     Datagram again;
     ASSERT_TRUE(client.Next(again));
     EXPECT_EQ(again.bytes, tests::Data(1, ""));
@@ -828,7 +828,7 @@ TEST_F(TransferTest, NetasciiRetrySendsTheSameConvertedBlock) {
     Datagram d1 = Ask(tests::Request(tftp::kRrq, "t", "netascii"));
     Datagram d2 = Reply(tests::Ack(1), d1.from);
     h.clock.Advance(31);
-    h.listener->SweepTransfers();
+    h.Sweep();
     Datagram again;
     ASSERT_TRUE(client.Next(again));
     EXPECT_EQ(again.bytes, d2.bytes);
@@ -857,13 +857,13 @@ TEST_F(TransferTest, FiveRetriesPerSilenceInEitherDirectionThenTimedOut) {
         std::string last = first.bytes;
         // Not yet silent: five seconds are the limit, not past it.
         h.clock.Advance(5);
-        h.listener->SweepTransfers();
+        h.Sweep();
         EXPECT_TRUE(client.Quiet(50));
         h.clock.Advance(1);
         for (int round = 0; round < 2; ++round) {
             for (int retry = 0; retry < 5; ++retry) {
                 if (round > 0 || retry > 0) h.clock.Advance(6);
-                h.listener->SweepTransfers();
+                h.Sweep();
                 Datagram again;
                 ASSERT_TRUE(client.Next(again)) << "retry " << retry;
                 EXPECT_EQ(again.bytes, last);
@@ -876,10 +876,10 @@ TEST_F(TransferTest, FiveRetriesPerSilenceInEitherDirectionThenTimedOut) {
             last = next.bytes;
         }
         h.clock.Advance(6);
-        h.listener->SweepTransfers();
+        h.Sweep();
         ASSERT_TRUE(h.view.Reported(number));
         EXPECT_EQ(h.view.ResultOf(number), c.result);
-        EXPECT_EQ(h.view.Of(WM_TRANSFER_RESULT).back().failed, 1);
+        EXPECT_EQ(h.view.Of(WM_TRANSFER_ENDED).back().failed, 1);
     }
 }
 
@@ -890,10 +890,10 @@ TEST_F(TransferTest, ClientTimeoutOptionSetsTheLimitEvenWhenNotEchoed) {
     Datagram d = Ask(tests::Request(tftp::kRrq, "f", "octet", {{"timeout", "3"}}));
     EXPECT_EQ(d.Opcode(), tftp::kData);  // nothing echoed: block 1 at once
     h.clock.Advance(3);
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_TRUE(client.Quiet(100));
     h.clock.Advance(1);
-    h.listener->SweepTransfers();
+    h.Sweep();
     Datagram again;
     ASSERT_TRUE(client.Next(again));
     EXPECT_EQ(again.bytes, d.bytes);
@@ -970,17 +970,17 @@ TEST_F(TransferTest, AnUploadAnswersARepeatOfItsLastBlockWithItsAckAgain) {
     h.clock.AdvanceMs(300);
     EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
     EXPECT_EQ(tests::ReadFile(h.InFile("u")), content);
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(h.view.ResultOf(Number()), "Finished : Receiving");
     EXPECT_EQ(h.listener->TransferCount(), 0);
     const int reported = h.view.CountOf(WM_TRANSFER_RESULT);
     h.clock.AdvanceMs(5500);
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(Reply(block2, ack0.from).bytes, tests::Ack(2));
     EXPECT_EQ(h.view.CountOf(WM_TRANSFER_RESULT), reported);  // reported once
     // Then it ends, and the repeat goes unanswered.
     h.clock.AdvanceMs(1000);
-    h.listener->SweepTransfers();
+    h.Sweep();
     EXPECT_EQ(h.listener->LingeringCount(), 0);
     client.Send(block2, ack0.from);
     EXPECT_TRUE(client.Quiet(100));
@@ -1073,7 +1073,7 @@ TEST_F(TransferTest, StrangerGetsUnknownTransferIdAndChangesNothing) {
     ASSERT_EQ(entries.size(), 1u);  // the upload so far, not yet under its name
     EXPECT_EQ(tests::ReadFile(h.InFile(entries[0])), content.substr(0, 512));
     h.clock.Advance(11);
-    h.listener->SweepTransfers();
+    h.Sweep();
     Datagram retry;
     ASSERT_TRUE(client.Next(retry));
     EXPECT_EQ(retry.bytes, tests::Ack(1));

@@ -125,6 +125,9 @@ def build(meta, ping, single, conc, idle, servers, server_clients, clients, loss
                         _fmt(_ratio(m, base), 2), _fmt(_ratio(m, best), 2),
                         "%s%%" % _fmt(100 * m / lim[bs], 0) if m and lim.get(bs) else "-",
                         _fmt(_median(c["srv_cpu"]), 1), c["ok"], c["runs"]))
+                    if client == server_clients[0] and c["srv_cpu"]:
+                        lines.append("figure cpu-per-block-%s-%d-%s %.1f us" % (server, bs, direction,
+                                                                             _median(c["srv_cpu"])))
                     if client == server_clients[0] and m:
                         lines.append("figure %s-%d-%s %.1f MB/s" % (direction, bs, server, m))
                         if server != "tftpd-hpa" and base:

@@ -307,6 +307,7 @@ bool LocalFileWriter::Commit() {
         errno = EBADF;
         return false;
     }
+    if (!Flush()) return false;
     if (tempName_.empty()) return true;
     if (::renameat(folderFd_, tempName_.c_str(), folderFd_, finalName_.c_str()) != 0) return false;
     tempName_.clear();
@@ -314,6 +315,10 @@ bool LocalFileWriter::Commit() {
 }
 
 void LocalFileWriter::Close() {
+    // A file written in place keeps what arrived, as it would unbuffered; a
+    // temporary one goes anyway.
+    if (tempName_.empty()) Flush();
+    pending_.clear();
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
     if (!tempName_.empty()) {
@@ -343,14 +348,38 @@ bool LocalFileWriter::Finish() {
 
 std::int64_t LocalFileWriter::Write(const std::uint8_t* data, int n) {
     if (fd_ < 0 || n < 0) return -1;
-    if (!netascii_) {
-        const std::int64_t w = WriteAll(fd_, data, static_cast<std::size_t>(n));
-        return w == n ? w : -1;
+    const std::uint8_t* bytes = data;
+    std::size_t len = static_cast<std::size_t>(n);
+    if (netascii_) {
+        if (scratch_.size() < 2 * len) scratch_.resize(2 * len);
+        len = writer_.Convert(data, len, scratch_.data());
+        bytes = scratch_.data();
     }
-    if (scratch_.size() < 2 * static_cast<std::size_t>(n)) scratch_.resize(2 * static_cast<std::size_t>(n));
-    const std::size_t len = writer_.Convert(data, static_cast<std::size_t>(n), scratch_.data());
-    const std::int64_t w = WriteAll(fd_, scratch_.data(), len);
-    return w == static_cast<std::int64_t>(len) ? w : -1;
+    if (behind_ == 0 && pending_.empty()) {
+        const std::int64_t w = WriteAll(fd_, bytes, len);
+        return w == static_cast<std::int64_t>(len) ? w : -1;
+    }
+    if (pending_.size() + len > behind_ && !Flush()) return -1;
+    if (len > behind_) {
+        const std::int64_t w = WriteAll(fd_, bytes, len);
+        return w == static_cast<std::int64_t>(len) ? w : -1;
+    }
+    pending_.insert(pending_.end(), bytes, bytes + len);
+    return static_cast<std::int64_t>(len);
+}
+
+void LocalFileWriter::WriteBehind(std::size_t bytes) {
+    behind_ = bytes;
+    pending_.reserve(bytes);
+}
+
+bool LocalFileWriter::Flush() {
+    if (pending_.empty()) return true;
+    if (fd_ < 0) return false;
+    const std::int64_t w = WriteAll(fd_, pending_.data(), pending_.size());
+    const bool whole = w == static_cast<std::int64_t>(pending_.size());
+    pending_.clear();
+    return whole;
 }
 
 }  // namespace tftp

@@ -97,9 +97,16 @@ public:
     bool Finish();
 
     // Writes n received bytes (converted in netascii mode). Returns the bytes
-    // that reached the file, or -1 when fewer than all of them did (a full
-    // disk, for instance).
+    // that reached the file (or its write-behind buffer), or -1 when fewer
+    // than all of them did (a full disk, for instance).
     std::int64_t Write(const std::uint8_t* data, int n);
+    // Holds up to bytes of written data and hands them to the file in one
+    // call when they would overflow it, at Flush, Commit and Finish (0: each
+    // Write goes to the file at once). Several blocks of a window then cost
+    // one system call.
+    void WriteBehind(std::size_t bytes);
+    // Hands what is held to the file. False when it took fewer bytes.
+    bool Flush();
 
 private:
     int fd_ = -1;
@@ -109,6 +116,8 @@ private:
     bool netascii_ = false;
     NetasciiWriteConverter writer_;
     std::vector<std::uint8_t> scratch_;
+    std::size_t behind_ = 0;             // write-behind capacity; 0: none
+    std::vector<std::uint8_t> pending_;  // written, not yet in the file
 };
 
 }  // namespace tftp

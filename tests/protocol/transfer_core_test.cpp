@@ -12,10 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <deque>
 #include <functional>
 #include <set>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <vector>
 
@@ -479,4 +481,57 @@ TEST(TransferCore, AReceiverCountsOnAcrossTheWrapOfTheBlockNumber) {
         ASSERT_FALSE(out.queue.empty());
         EXPECT_EQ(BlockOf(out.queue.back()), c.ack);
     }
+}
+
+TEST(TransferCore, AWindowReachesTheFileInOneGoAndAFailedWriteIsNotFollowedByAnAck) {
+    // Window 4 of 8-byte blocks; the file may take at most fileLimit bytes.
+    struct Case {
+        const char* name;
+        long fileLimit;
+        std::vector<tftp::TransferReceiver::Step> steps;  // of blocks 1..5 (5 the short last)
+        std::vector<long> sizes;                           // the file's size after each
+    };
+    using S = tftp::TransferReceiver::Step;
+    const Case cases[] = {
+        {"room for all", 1 << 20, {S::Written, S::Written, S::Written, S::Written, S::Done}, {0, 0, 0, 32, 35}},
+        {"full in the first window", 20, {S::Written, S::Written, S::Written, S::WriteFailed}, {0, 0, 0}},
+        {"full at the last block", 33, {S::Written, S::Written, S::Written, S::Written, S::WriteFailed},
+         {0, 0, 0, 32}},
+    };
+    struct rlimit saved {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        tests::TempDir dir;
+        tftp::LocalFileWriter writer;
+        ASSERT_TRUE(writer.Create(dir.File("f"), false));
+        Direction out;
+        tftp::TransferReceiver receiver(writer, out);
+        receiver.Begin(8, 4);
+        struct rlimit limit = saved;
+        limit.rlim_cur = static_cast<rlim_t>(c.fileLimit);
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+        const std::string blocks = "11111111222222223333333344444444555";
+        for (std::size_t i = 0; i < c.steps.size(); ++i) {
+            const std::string payload = blocks.substr(8 * i, 8);
+            const int acksBefore = out.sent;
+            const S step = Deliver(receiver, DataPacket(static_cast<std::uint16_t>(i + 1), payload),
+                                   static_cast<std::int64_t>(i));
+            EXPECT_EQ(step, c.steps[i]) << "block " << i + 1;
+            if (step == S::WriteFailed && i == 4) {
+                EXPECT_EQ(out.sent, acksBefore) << "no ACK of the last block";
+            }
+            if (i < c.sizes.size()) {
+                struct stat st {};
+                ASSERT_EQ(::stat(dir.File("f").c_str(), &st), 0);
+                EXPECT_EQ(st.st_size, c.sizes[i]) << "after block " << i + 1;
+            }
+        }
+        ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
+        if (c.steps.back() == S::Done) {
+            EXPECT_EQ(tests::ReadFile(dir.File("f")), blocks);
+        }
+    }
+    std::signal(SIGXFSZ, oldHandler);
 }

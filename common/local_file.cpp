@@ -1,5 +1,6 @@
 #include "local_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -130,7 +131,7 @@ bool LocalFileReader::Open(const std::string& path, bool netascii, const std::st
     rawPos_ = rawLen_ = 0;
     rawEof_ = false;
     reader_.Reset();
-    if (netascii_) raw_.resize(kRawChunk);
+    raw_.resize(kRawChunk);
     return true;
 }
 
@@ -146,16 +147,24 @@ int LocalFileReader::Read(std::uint8_t* out, int n) {
 }
 
 int LocalFileReader::ReadOctet(std::uint8_t* out, int n) {
+    // The file is read a chunk ahead: most blocks then cost a copy, not a
+    // system call.
     int got = 0;
     while (got < n) {
-        const ssize_t r = ::pread(fd_, out + got, static_cast<std::size_t>(n - got), offset_);
-        if (r < 0) {
-            if (errno == EINTR) continue;
-            return -1;
+        const std::int64_t rawEnd = rawStart_ + static_cast<std::int64_t>(rawLen_);
+        if (offset_ < rawStart_ || offset_ >= rawEnd) {
+            rawStart_ = offset_;
+            rawPos_ = rawLen_ = 0;
+            rawEof_ = false;
+            if (!Refill()) return -1;
+            if (rawLen_ == 0) break;  // the end of the file
+            continue;
         }
-        if (r == 0) break;
-        got += static_cast<int>(r);
-        offset_ += r;
+        const std::size_t from = static_cast<std::size_t>(offset_ - rawStart_);
+        const std::size_t take = std::min(rawLen_ - from, static_cast<std::size_t>(n - got));
+        std::memcpy(out + got, raw_.data() + from, take);
+        got += static_cast<int>(take);
+        offset_ += static_cast<std::int64_t>(take);
     }
     return got;
 }

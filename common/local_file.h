@@ -52,7 +52,7 @@ private:
     std::int64_t offset_ = 0;         // file offset of the next unconsumed byte
     std::int64_t lastReadStart_ = -1;  // offset_ when the last Read began
 
-    // netascii only: raw bytes from rawStart_, of which rawPos_.. are unused.
+    // Raw bytes read ahead from rawStart_ (netascii: rawPos_.. are unused).
     std::vector<std::uint8_t> raw_;
     std::int64_t rawStart_ = 0;
     std::size_t rawPos_ = 0;

@@ -73,6 +73,30 @@ TEST(LocalFileReader, RewindGivesTheSameBlockAgain) {
     }
 }
 
+TEST(LocalFileReader, OctetBlocksOfEverySizeComeWholeAcrossReadAheadEdgesAndRewinds) {
+    TempDir dir;
+    const std::string data = tests::PatternBytes(200000, 3);
+    WriteFile(dir.File("f"), data);
+    for (const int block : {512, 1428, 65464, 70000}) {
+        LocalFileReader r;
+        ASSERT_TRUE(r.Open(dir.File("f"), false));
+        std::string got;
+        std::vector<std::uint8_t> buffer(static_cast<std::size_t>(block));
+        for (int nth = 1;; ++nth) {
+            int n = r.Read(buffer.data(), block);
+            ASSERT_GE(n, 0);
+            // Every third block is asked for again, as a lost one is.
+            if (nth % 3 == 0) {
+                ASSERT_TRUE(r.RewindLastRead());
+                ASSERT_EQ(r.Read(buffer.data(), block), n) << "block " << nth << " of " << block;
+            }
+            got.append(reinterpret_cast<const char*>(buffer.data()), static_cast<std::size_t>(n));
+            if (n < block) break;
+        }
+        EXPECT_TRUE(got == data) << "blocks of " << block;
+    }
+}
+
 TEST(LocalFileReader, NetasciiBlocksConvertCrLfAcrossBlockEdges) {
     TempDir dir;
     // Put a CR LF pair exactly across the 8-byte block edge and across the

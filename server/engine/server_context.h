@@ -17,7 +17,10 @@
 
 #include "common/local_address.h"
 
+#include <QTimer>
+
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <string_view>
@@ -25,8 +28,11 @@
 class ServerContext {
 public:
     ServerContext(EngineSettings& settings, platform::Clock& clock,
-                  platform::PromptService& prompts, tftp::AddressProvider& addresses)
-        : settings(settings), clock(clock), prompts(prompts), addresses(addresses) {}
+                  platform::PromptService& prompts, tftp::AddressProvider& addresses);
+    // Progress reaches the display at most this often per row, so that its
+    // cost does not grow with the block rate (0: every one at once).
+    static constexpr int kProgressEveryMs = 200;
+    void SetProgressEveryMs(int ms);
 
     EngineSettings& settings;
     platform::Clock& clock;
@@ -51,12 +57,14 @@ public:
     std::function<void(EngineFailure)> onFailure;
 
     // Queues the event for the display; it sees it once the engine's
-    // current work has returned (the display in place then).
+    // current work has returned (the display in place then). Progress is
+    // held back and only a row's latest goes, within the progress interval
+    // and always before any other event.
     void NotifyView(TransferEvent event);
     // Queues the failure for the application, as events are queued.
     void ReportFailure(EngineFailure failure);
     // Hands the display (and the application) what is queued now.
-    void DeliverEvents() { events_.Flush(); }
+    void DeliverEvents();
     // An ERROR (code, text) sent to peer: by the listener (refused) or by
     // a transfer (error).
     void ReportRefusal(const platform::PeerAddress& peer, int code, std::string_view text, bool byListener) {
@@ -69,5 +77,10 @@ public:
     }
 
 private:
+    void Queue(TransferEvent event);
+    void QueuePendingProgress();
+
     platform::PostedCalls events_;
+    std::map<int, TransferProgress> pendingProgress_;  // by transfer number
+    QTimer progressTimer_;
 };

@@ -167,6 +167,7 @@ EngineHarness::EngineHarness(const std::string& address, int port)
     settings.Port = std::to_string(port != 0 ? port : FreePort(address));
     settings.nMaxClients = 5;  // no limit unless a test sets one
     app.view = &view;
+    app.SetProgressEveryMs(0);  // the tests follow every step of a row
     listenAt = platform::PeerAddress{platform::InetAddr(address),
                                      static_cast<std::uint16_t>(std::stoi(settings.Port))};
 }

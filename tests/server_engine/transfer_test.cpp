@@ -5,6 +5,7 @@
 
 #include "tests/support/file_size_limit.h"
 
+#include <algorithm>
 #include <QAbstractEventDispatcher>
 #include <QEventLoop>
 #include <QThread>
@@ -529,6 +530,25 @@ TEST_F(TransferTest, DuplicateAckResendsTheBlockAndShowsRetrying) {
     client.Send(tests::Ack(3), d1.from);
     ASSERT_TRUE(h.WaitReported(1));
     EXPECT_EQ(h.view.ResultOf(1), "Finished : Sending");
+}
+
+TEST_F(TransferTest, ProgressReachesTheRowAtMostEveryIntervalAndAlwaysBeforeItsEnd) {
+    h.app.SetProgressEveryMs(ServerContext::kProgressEveryMs);
+    const std::string content = tests::PatternBytes(200 * 512 + 11, 5);
+    tests::WriteFile(h.OutFile("p.bin"), content);
+    Datagram d = Ask(tests::Request(tftp::kRrq, "p.bin", "octet"));
+    while (d.bytes.size() == 516) d = Reply(tests::Ack(d.Block()), d.from);
+    client.Send(tests::Ack(d.Block()), d.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    const auto status = h.view.Of(WM_TRANSFER_STATUS);
+    ASSERT_FALSE(status.empty());
+    EXPECT_LT(status.size(), 20u) << "201 blocks, a few events";
+    EXPECT_EQ(status.back().done, static_cast<std::int64_t>(content.size()));
+    std::vector<int> order;
+    for (const auto& s : h.view.seen) order.push_back(s.message);
+    const auto ended = std::find(order.begin(), order.end(), WM_TRANSFER_ENDED);
+    ASSERT_NE(ended, order.end());
+    EXPECT_EQ(*(ended - 1), WM_TRANSFER_STATUS) << "the last progress comes before the end";
 }
 
 TEST_F(TransferTest, NetasciiDownloadSendsLfAndEndsWithDoneEqualTotal) {

@@ -9,10 +9,14 @@ namespace tftp {
 void TransferReceiver::Begin(int blockSize, int window) {
     blockSize_ = blockSize;
     window_ = std::clamp(window, kMinWindow, kMaxWindow);
-    // The blocks of a window go to the file together, once its last one
-    // has come (within a bound, for very wide windows of large blocks).
-    const std::size_t windowBytes = static_cast<std::size_t>(window_) * static_cast<std::size_t>(std::max(blockSize, 0));
-    file_.WriteBehind(window_ > 1 ? std::min(windowBytes, kMaxWriteBehind) : 0);
+    // Blocks go to the file several at a time, at least a window's worth
+    // (within a bound, for very wide windows of large blocks). What is
+    // written goes to a file of its own until the last block is in, so an
+    // ACK for a block still held back promises no more than one for a block
+    // written: the transfer ends with an ERROR if it cannot be written.
+    const std::size_t windowBytes =
+        static_cast<std::size_t>(window_) * static_cast<std::size_t>(std::max(blockSize, 0));
+    file_.WriteBehind(std::clamp(windowBytes, kMinWriteBehind, kMaxWriteBehind));
     lastBlock_ = ackedBlock_ = 0;
     gapReported_ = false;
     aheadSeen_ = 0;
@@ -55,10 +59,10 @@ TransferReceiver::Step TransferReceiver::OnData(const std::uint8_t* packet, int 
         // The full block that ends a window is acknowledged before it is
         // written, so that the sender reads its next blocks meanwhile; a
         // failed write then ends the transfer with an ERROR instead.
-        const bool endsWindow = !last && lastBlock_ + 1 - ackedBlock_ >= static_cast<std::uint64_t>(window_);
-        if (endsWindow) SendAck(lastBlock_ + 1, nowMs, false);
+        if (!last && lastBlock_ + 1 - ackedBlock_ >= static_cast<std::uint64_t>(window_))
+            SendAck(lastBlock_ + 1, nowMs, false);
         const std::int64_t written = file_.Write(packet + kHeaderLength, length - kHeaderLength);
-        if (written < 0 || ((endsWindow || last) && !file_.Flush())) return Step::WriteFailed;
+        if (written < 0 || (last && !file_.Flush())) return Step::WriteFailed;
         bytesWritten_ += written;
         ++blocks_;
         ++lastBlock_;

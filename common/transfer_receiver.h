@@ -11,12 +11,12 @@
 // on every datagram) would never resend at all. Its owner may still send the
 // last answer again after a long silence (Resend).
 //
-//   DATA of the next block    written (the blocks of a window together,
-//                             once its last one is in); the window's last
-//                             full block is acknowledged before they are
-//                             written (the sender reads its next blocks
-//                             meanwhile), and a failed write is answered with
-//                             an ERROR before any later ACK; the short
+//   DATA of the next block    written (several blocks to the file in one
+//                             call); the window's last full block is
+//                             acknowledged before it is written (the sender
+//                             reads its next blocks meanwhile), and a failed
+//                             write is answered with an ERROR before any
+//                             later ACK; the short
 //                             last block is written and the file made final
 //                             before its ACK says it arrived whole
 //   DATA of a block already   the sender did not hear our ACK: send the last
@@ -46,7 +46,9 @@ public:
     // A repeat of the block last acknowledged that comes this soon after its
     // ACK went out is a copy the network made.
     static constexpr int kDuplicateGuardMs = 20;
-    // The most a window's blocks may hold back from the file.
+    // What the blocks may hold back from the file: at least this much, at
+    // most a window's worth up to the bound.
+    static constexpr std::size_t kMinWriteBehind = 64 * 1024;
     static constexpr std::size_t kMaxWriteBehind = 1 << 20;
 
     TransferReceiver(LocalFileWriter& file, PacketSink& out) : file_(file), out_(out) {}

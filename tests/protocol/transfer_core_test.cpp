@@ -420,7 +420,9 @@ TEST(TransferCore, ARepeatedBlockIsAcknowledgedOnceAndCountsAsTheResendOfThatSil
     for (std::int64_t now = 1500; now <= 60'000; now += 100) {
         EXPECT_FALSE(receiver.ResendDue(now)) << now;
     }
-    EXPECT_EQ(tests::ReadFile(dir.File("out")), "12345678");
+    // The repeat was not written twice.
+    EXPECT_EQ(Deliver(receiver, DataPacket(2, "end"), 60'100), tftp::TransferReceiver::Step::Done);
+    EXPECT_EQ(tests::ReadFile(dir.File("out")), "12345678end");
 }
 
 TEST(TransferCore, AnUploadWhoseFileCannotTakeItsNameIsNotAcknowledged) {
@@ -483,21 +485,25 @@ TEST(TransferCore, AReceiverCountsOnAcrossTheWrapOfTheBlockNumber) {
     }
 }
 
-TEST(TransferCore, AWindowReachesTheFileInOneGoAndAFailedWriteIsNotFollowedByAnAck) {
-    // Window 4 of 8-byte blocks; the file may take at most fileLimit bytes.
+TEST(TransferCore, BlocksReachTheFileSeveralAtATimeAndAFailedWriteIsNotFollowedByAnAck) {
+    // 20 blocks of 8192 bytes and a short last one; the file may take at
+    // most fileLimit bytes. Blocks are held back 64 KiB at a time.
     struct Case {
         const char* name;
+        int window;
         long fileLimit;
-        std::vector<tftp::TransferReceiver::Step> steps;  // of blocks 1..5 (5 the short last)
-        std::vector<long> sizes;                           // the file's size after each
+        int failsAt;  // the block whose step is WriteFailed; 0: none
+    };
+    const Case cases[] = {
+        {"lock-step, room for all", 1, 1 << 24, 0},
+        {"window 4, room for all", 4, 1 << 24, 0},
+        {"lock-step, full after two chunks", 1, 100000, 17},
+        {"window 4, full after two chunks", 4, 100000, 17},
+        {"lock-step, full at the last block", 1, 20 * 8192, 21},
     };
     using S = tftp::TransferReceiver::Step;
-    const Case cases[] = {
-        {"room for all", 1 << 20, {S::Written, S::Written, S::Written, S::Written, S::Done}, {0, 0, 0, 32, 35}},
-        {"full in the first window", 20, {S::Written, S::Written, S::Written, S::WriteFailed}, {0, 0, 0}},
-        {"full at the last block", 33, {S::Written, S::Written, S::Written, S::Written, S::WriteFailed},
-         {0, 0, 0, 32}},
-    };
+    constexpr int kBlock = 8192, kBlocks = 21;
+    const std::string content = tests::PatternBytes(20 * kBlock + 100, 6);
     struct rlimit saved {};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails instead
@@ -508,29 +514,34 @@ TEST(TransferCore, AWindowReachesTheFileInOneGoAndAFailedWriteIsNotFollowedByAnA
         ASSERT_TRUE(writer.Create(dir.File("f"), false));
         Direction out;
         tftp::TransferReceiver receiver(writer, out);
-        receiver.Begin(8, 4);
+        receiver.Begin(kBlock, c.window);
         struct rlimit limit = saved;
         limit.rlim_cur = static_cast<rlim_t>(c.fileLimit);
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
-        const std::string blocks = "11111111222222223333333344444444555";
-        for (std::size_t i = 0; i < c.steps.size(); ++i) {
-            const std::string payload = blocks.substr(8 * i, 8);
+        std::vector<long> sizes;
+        for (int block = 1; block <= kBlocks; ++block) {
             const int acksBefore = out.sent;
-            const S step = Deliver(receiver, DataPacket(static_cast<std::uint16_t>(i + 1), payload),
-                                   static_cast<std::int64_t>(i));
-            EXPECT_EQ(step, c.steps[i]) << "block " << i + 1;
-            if (step == S::WriteFailed && i == 4) {
-                EXPECT_EQ(out.sent, acksBefore) << "no ACK of the last block";
+            const S step = Deliver(receiver, DataPacket(static_cast<std::uint16_t>(block),
+                                                        content.substr(static_cast<std::size_t>(block - 1) * kBlock, kBlock)),
+                                   block);
+            struct stat st {};
+            ASSERT_EQ(::stat(dir.File("f").c_str(), &st), 0);
+            sizes.push_back(static_cast<long>(st.st_size));
+            if (block == c.failsAt) {
+                EXPECT_EQ(step, S::WriteFailed);
+                if (block == kBlocks) {
+                    EXPECT_EQ(out.sent, acksBefore) << "no ACK of the last block";
+                }
+                break;
             }
-            if (i < c.sizes.size()) {
-                struct stat st {};
-                ASSERT_EQ(::stat(dir.File("f").c_str(), &st), 0);
-                EXPECT_EQ(st.st_size, c.sizes[i]) << "after block " << i + 1;
-            }
+            EXPECT_EQ(step, block == kBlocks ? S::Done : S::Written) << "block " << block;
         }
         ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &saved), 0);
-        if (c.steps.back() == S::Done) {
-            EXPECT_EQ(tests::ReadFile(dir.File("f")), blocks);
+        // Eight blocks go to the file at a time: none after the first.
+        EXPECT_EQ(sizes[0], 0);
+        EXPECT_EQ(sizes[8], 8 * kBlock) << "the ninth block makes room for itself";
+        if (c.failsAt == 0) {
+            EXPECT_TRUE(tests::ReadFile(dir.File("f")) == content);
         }
     }
     std::signal(SIGXFSZ, oldHandler);

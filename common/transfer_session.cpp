@@ -317,8 +317,8 @@ bool TransferSession::TakeOack(const std::uint8_t* p, int length) {
                    option.value != static_cast<std::uint64_t>(blockSize_)) {
             // A size no DATA packet can carry, or one our socket cannot take
             // whole, cannot be agreed to.
-            if (option.value < static_cast<std::uint64_t>(kMinBlockSize) ||
-                option.value > static_cast<std::uint64_t>(kMaxBlockSize)) {
+            const OptionInfo& info = InfoOf(OptionName::Blksize);
+            if (option.value < info.minValue || option.value > info.maxValue) {
                 EndSending(kErrUndefined, SessionEnd::OptionsUnusable);
                 return false;
             }

@@ -475,6 +475,7 @@ TEST_F(Interop, TheEngineFetchesAndSendsThroughLocalhostAndTheIpv6LoopbackByteFo
             engine->blockSize = 1428;
             engine->sending = sending;
             engine->timeoutSecs = 10;
+            engine->UseLocalAddress("127.0.0.1");  // as the view hands over the address chosen
             ASSERT_EQ(sending ? engine->StartSend(name, name, servers, kVantrelPort, 1, {})
                               : engine->StartFetch(name, name, servers, kVantrelPort, 1),
                       1);

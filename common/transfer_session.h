@@ -138,14 +138,14 @@ public:
     // window).
     void SetRequest(Opcode opcode, std::string_view remoteName, std::string_view mode,
                     const RequestOffer& offer);
-    // The request goes to to next (the server's port is learnt from its
-    // first reply), with a fresh retransmission timer.
+    // The request goes to to (the server's port is learnt from its first
+    // reply), with a fresh retransmission timer.
     void AddressRequest(const platform::PeerAddress& to);
     // Sends the request (again). False when it did not go whole.
     bool SendRequest(std::int64_t nowMs, bool again);
     bool OfferedOptions() const { return offeredOptions_; }
-    // Sends the request again when its answer is overdue (Tick does this
-    // too); the request timer for the owner's choice of the next address.
+    // The request's resends (Tick sends it again when due), for the owner's
+    // choice of when to try the server's next address.
     const RetransmitTimer& RequestTimer() const { return requestTimer_; }
     bool PeerKnown() const { return peerKnown_; }
     // The tsize of a fetch's OACK; -1 when none came.

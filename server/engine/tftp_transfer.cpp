@@ -96,10 +96,12 @@ void CTftpTransfer::HandleRequest() {
         SendError(kErrAccessViolation);
         return;
     }
-    if (!session_->AcceptOptions(request.options,
-                                 ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
-                                                   opcode == kRrq, settings.bAllowWindowsize != 0,
-                                                   settings.nMaxWindowsize})) {
+    const ServerOptionRules rules{.allowTsize = settings.bAllowTsize != 0,
+                                  .allowTimeout = settings.bAllowTimeout != 0,
+                                  .readRequest = opcode == kRrq,
+                                  .allowWindow = settings.bAllowWindowsize != 0,
+                                  .maxWindow = settings.nMaxWindowsize};
+    if (!session_->AcceptOptions(request.options, rules)) {
         Ended();
         return;
     }

@@ -41,47 +41,64 @@ bool OptionValues::Any() const {
     return std::any_of(values_.begin(), values_.end(), [](const auto& v) { return v.has_value(); });
 }
 
+const OptionInfo& InfoOf(OptionName name) { return kKnownOptions[IndexOf(name)]; }
+
+OptionValues OfferedOptions(bool readRequest, const RequestOffer& offer) {
+    OptionValues offered;
+    if (offer.noOptions) return offered;
+    for (const OptionInfo& info : kKnownOptions) {
+        if (info.offeredIn == OfferedIn::ReadRequests && !readRequest) continue;
+        const std::uint64_t value = info.offerValue ? offer.*info.offerValue : 0;
+        const bool on = info.offerSwitch ? offer.*info.offerSwitch
+                                         : (!info.offerValue || value != info.defaultValue);
+        if (on) offered.Set(info.id, value);
+    }
+    return offered;
+}
+
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                                        const ServerOptionRules& rules) {
     ServerOptionChoice choice;
     // An option given twice takes effect twice: the later value wins.
     for (const Option& option : offered) {
-        switch (option.name) {
-        case OptionName::Tsize:
-            if (rules.allowTsize && rules.readRequest) choice.echo.Set(OptionName::Tsize, 0);
-            break;
-        case OptionName::Timeout:
-            // Outside 1 to 255 seconds the offer counts as absent: a client
-            // cannot hold its transfer (and a client slot) for days.
-            if (option.value < kMinTimeoutOption || option.value > kMaxTimeoutOption) break;
-            choice.timeoutSecs = static_cast<int>(option.value);
-            if (rules.allowTimeout) choice.echo.Set(OptionName::Timeout, option.value);
-            break;
-        case OptionName::Blksize:
-            // Below the minimum no block could carry data; above the maximum
-            // a DATA packet would not fit a datagram.
-            if (option.value < static_cast<std::uint64_t>(kMinBlockSize)) {
+        if (option.name == OptionName::Other) continue;
+        const OptionInfo& info = InfoOf(option.name);
+        if (info.offeredIn == OfferedIn::ReadRequests && !rules.readRequest) continue;
+        const bool on = !info.switchedBy || rules.*info.switchedBy;
+        // Below the range: a block size no block could carry data in is
+        // refused; a time-out of no seconds or a window of no block counts
+        // as not offered. Above it: a client cannot hold its transfer (and
+        // a client slot) for days, a DATA packet would not fit a datagram.
+        if (option.value < info.minValue) {
+            if (info.below == BelowRange::Refused) {
                 choice.blockSizeRefused = true;
                 return choice;
             }
-            choice.blockSize = static_cast<int>(
-                std::min<std::uint64_t>(option.value, static_cast<std::uint64_t>(kMaxBlockSize)));
-            choice.echo.Set(OptionName::Blksize, static_cast<std::uint64_t>(choice.blockSize));
+            continue;
+        }
+        if (option.value > info.maxValue && info.echo != EchoRule::Capped) continue;
+        std::uint64_t value = option.value;
+        switch (info.echo) {
+        case EchoRule::FileSize:
+            if (on) choice.echo.Set(info.id, 0);
+            continue;
+        case EchoRule::AsAsked:
             break;
-        case OptionName::Windowsize: {
-            // No window holds no block: 0 counts as not offered. Above the
-            // maximum (the 16-bit limit included) the server's answer is the
-            // maximum, which a client must accept as a smaller window.
-            if (!rules.allowWindow || option.value < static_cast<std::uint64_t>(kMinWindow)) break;
-            const int largest = std::clamp(rules.maxWindow, kMinWindow, kMaxWindow);
-            choice.window = static_cast<int>(
-                std::min<std::uint64_t>(option.value, static_cast<std::uint64_t>(largest)));
-            choice.echo.Set(OptionName::Windowsize, static_cast<std::uint64_t>(choice.window));
+        case EchoRule::Capped: {
+            // Above the largest (the 16-bit limit of a window included) the
+            // server's answer is the largest, which a client must accept.
+            if (!on) continue;
+            const std::uint64_t largest =
+                info.largest ? static_cast<std::uint64_t>(std::clamp<std::int64_t>(
+                                   rules.*info.largest, static_cast<std::int64_t>(info.minValue),
+                                   static_cast<std::int64_t>(info.maxValue)))
+                             : info.maxValue;
+            value = std::min(value, largest);
             break;
         }
-        case OptionName::Other:
-            break;
         }
+        if (info.takenInto) choice.*info.takenInto = static_cast<int>(value);
+        if (on) choice.echo.Set(info.id, value);
     }
     return choice;
 }

@@ -82,12 +82,7 @@ std::size_t BuildRequest(std::uint8_t* buf, std::size_t cap, Opcode opcode,
     w.U16(opcode);
     w.Str(remoteName);
     w.Str(mode);
-    OptionValues offered;
-    if (offer.noOptions) return w.Length();
-    if (opcode == kRrq) offered.Set(OptionName::Tsize, 0);
-    if (offer.offerTimeout) offered.Set(OptionName::Timeout, offer.timeoutSecs);
-    if (offer.blockSize != kDefaultBlockSize) offered.Set(OptionName::Blksize, offer.blockSize);
-    if (offer.window > 1) offered.Set(OptionName::Windowsize, offer.window);
+    const OptionValues offered = OfferedOptions(opcode == kRrq, offer);
     for (const OptionInfo& info : kKnownOptions) {
         if (const auto value = offered.Get(info.id)) {
             w.Str(info.name);

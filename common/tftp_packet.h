@@ -35,14 +35,7 @@ enum Opcode : std::uint16_t {
     kOptionFailure = 8,
 };
 
-inline constexpr int kDefaultBlockSize = 512;
-// Block sizes a transfer may use: below the minimum no transfer can make
-// progress; above the maximum a DATA packet no longer fits a UDP datagram.
-inline constexpr int kMinBlockSize = 8;
-inline constexpr int kMaxBlockSize = 65464;
-// Blocks per ACK the windowsize option can ask for.
-inline constexpr int kMinWindow = 1;
-inline constexpr int kMaxWindow = 65535;
+// The block sizes and windows a transfer may use: tftp_options.h.
 // A transfer's packet buffer holds the block plus this much.
 inline constexpr int kBufferSlack = 20;
 inline constexpr int kHeaderLength = 4;
@@ -117,14 +110,7 @@ inline std::uint32_t Saturate32(std::uint64_t v) {
 
 // ---- requests ----------------------------------------------------------
 
-struct RequestOffer {
-    bool offerTimeout = false;
-    std::uint32_t timeoutSecs = 0;
-    std::uint32_t blockSize = kDefaultBlockSize;
-    std::uint32_t window = 1;  // windowsize offered when above 1
-    bool noOptions = false;  // none at all, not even tsize
-};
-
+// What a client offers: RequestOffer, in tftp_options.h.
 // A request as the client builds it: opcode, remote name unchanged, mode,
 // then the options in the order of the option table: "tsize" "0" for a read
 // request only, "timeout" when offered, "blksize" when the block size is

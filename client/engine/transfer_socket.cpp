@@ -113,27 +113,23 @@ void CTransferSocket::Begin() {
     lastActivity = app_.clock.Now();
     busy = 1;
     blockCounter = 1;
-    exchanging_ = false;
     answered_ = false;
-    window_ = 1;  // until the server's OACK agrees to more
     ReadInBatches(false);
-    retransmissions_ = 0;
-    lingerUntilMs_ = 0;
     completed_ = false;
     serverMessage_.clear();
-    requestTimer_ = tftp::RetransmitTimer{};
-    requestTo_ = server = candidates_[candidate_];
+    session_ = std::make_unique<tftp::TransferSession>(
+        sending == 1 ? tftp::SessionRole::ClientWrite : tftp::SessionRole::ClientRead,
+        static_cast<tftp::SessionLink&>(*this));
+    session_->SetBlockSize(blockSize);
     // Until the first reply, the request's host and port are the peer.
+    session_->AddressRequest(candidates_[candidate_]);
+    server = session_->Peer();
     serverKnown = false;
 }
 
 bool CTransferSocket::SendFirstRequest() {
     for (;;) {
-        const int length = static_cast<int>(request_.size());
-        if (SendTo(request_.data(), length, server) == length) {
-            requestTimer_.Sent(app_.clock.NowMs(), false);
-            return true;
-        }
+        if (session_->SendRequest(app_.clock.NowMs(), false)) return true;
         if (!TryNextAddress()) return false;
     }
 }
@@ -147,10 +143,11 @@ bool CTransferSocket::TryNextAddress() {
     if (!SocketFor(next, true) || !ResizeBuffers(sending)) return false;
     if (HasNextAddress()) ReportUnreachable(true);
     ReadInBatches(false);
-    requestTo_ = server = next;
+    session_->SetBlockSize(blockSize);
+    session_->AddressRequest(next);
+    server = next;
     serverKnown = false;
     answered_ = false;
-    requestTimer_ = tftp::RetransmitTimer{};
     lastActivity = app_.clock.Now();
     return true;
 }
@@ -160,7 +157,7 @@ void CTransferSocket::GiveUpOnAddress() {
     // No address left that the request could reach.
     const int error = LastError();
     busy = 0;
-    CloseFile();
+    CloseFile();  // the session ends with it
     Fail(sending == 1 ? What::CannotSendRequest : What::CannotSendFetchRequest, error);
     ReportFailure();
 }
@@ -189,7 +186,6 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                int binary, const std::string& fileName) {
     if (busy == 1) return 0;
     failure_ = {};
-    optionsRefused_ = false;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
     Begin();
@@ -199,12 +195,13 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     std::string path = useSourceDir == 1 ? sourceDir : app_.settings.outboundPath;
     BuildRequest(tftp::kWrq, remoteName, ModeOf(binary));
     path += useSourceDir == 1 ? fileName : localName;
-    if (!reader_.Open(path, binary != 1)) {
+    if (!session_->Reader().Open(path, binary != 1)) {
         busy = 0;
+        CloseFile();
         Fail(What::CannotOpenFile);
         return 0;
     }
-    total = reader_.Size();
+    total = session_->Reader().Size();
     Status("Offering file to server ...");
     Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
 
@@ -220,13 +217,12 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
                                 int binary) {
     if (busy == 1) return 0;
     failure_ = {};
-    optionsRefused_ = false;
     std::string path = app_.settings.inboundPath;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(0)) return 0;
+    Begin();
     BuildRequest(tftp::kRrq, remoteName, ModeOf(binary));
     path += localName;
-    Begin();
     bytesReceived = 0;
     blocksReceived = 0;
     total = 0;
@@ -236,8 +232,9 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     // The file may go wherever its own folder is: the user named it.
     const std::size_t slash = path.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    if (!writer_.CreateReplacing(path, binary != 1, folder)) {
+    if (!session_->Writer().CreateReplacing(path, binary != 1, folder)) {
         busy = 0;
+        CloseFile();
         Fail(What::CannotCreateFile, 0, path);
         return 0;
     }
@@ -249,27 +246,14 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     return 0;
 }
 
-std::size_t CTransferSocket::BuildRequest(std::uint16_t opcode, const std::string& remoteName,
-                                          std::string_view mode) {
-    requestOpcode_ = opcode;
-    remoteName_ = remoteName;
-    mode_ = mode;
+void CTransferSocket::BuildRequest(std::uint16_t opcode, const std::string& remoteName,
+                                   std::string_view mode) {
     tftp::RequestOffer offer;
-    offer.noOptions = optionsRefused_;
     offer.offerTimeout = offerTimeout == 1;
     offer.timeoutSecs = timeoutSecs < 0 ? 0u : static_cast<std::uint32_t>(timeoutSecs);
     offer.blockSize = static_cast<std::uint32_t>(blockSize);
     offer.window = static_cast<std::uint32_t>(askedWindow_);
-    // The request gets a buffer of its own: a long name does not fit a packet
-    // buffer sized for a small block.
-    request_.resize(remoteName.size() + mode.size() + 64);
-    const std::size_t length = tftp::BuildRequest(request_.data(), request_.size(),
-                                                  static_cast<tftp::Opcode>(opcode), remoteName,
-                                                  mode, offer);
-    request_.resize(length);
-    offeredOptions_ = !optionsRefused_ && (opcode == tftp::kRrq || offerTimeout == 1 ||
-                                           blockSize != tftp::kDefaultBlockSize || offer.window > 1);
-    return length;
+    session_->SetRequest(static_cast<tftp::Opcode>(opcode), remoteName, mode, offer);
 }
 
 // ---- buffers ----------------------------------------------------------------
@@ -330,257 +314,88 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
 
 // ---- datagrams --------------------------------------------------------------
 
-bool CTransferSocket::FromTransferPeer(const platform::PeerAddress& from) const {
-    // Before the first reply the server's transfer port is not known yet: any
-    // port of the host the request went to will do.
-    return serverKnown ? from == server : from.SameHost(server);
+int CTransferSocket::Send(const std::uint8_t* data, int length, const platform::PeerAddress& to) {
+    return SendTo(data, length, to);
 }
 
-void CTransferSocket::RejectStranger(const platform::PeerAddress& from, int length) {
-    // No one answers an ERROR: two peers rejecting each other would never stop.
-    if (length >= 2 && tftp::GetU16(buffer.data()) == tftp::kError) return;
-    std::uint8_t packet[64];
-    const std::size_t n = tftp::BuildError(packet, sizeof packet, tftp::kErrUnknownTransferId,
-                                           tftp::ErrorText(tftp::kErrUnknownTransferId));
-    SendTo(packet, static_cast<int>(n), from);
+void CTransferSocket::SendBatch(const tftp::PacketView* packets, int count, const platform::PeerAddress& to) {
+    batch_.resize(static_cast<std::size_t>(count));
+    for (int i = 0; i < count; ++i) batch_[static_cast<std::size_t>(i)] = {packets[i].data, packets[i].length};
+    AsyncUdpSocket::SendBatch(batch_.data(), count, to);
+}
+
+bool CTransferSocket::SizeBuffers(int& size, int& /*window*/, bool sendBuffer) {
+    blockSize = size;
+    const bool ok = ResizeBuffers(sendBuffer ? 1 : 0) != 0;
+    size = blockSize;
+    return ok;
+}
+
+void CTransferSocket::BlockSizeChanged(int size) {
+    blockSize = size;
+    Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
 }
 
 void CTransferSocket::OnReceive(int error) {
     if (error != 0) return;
-    if (busy != 1) {
-        OnLingering();
-        return;
-    }
+    // Done: only a lingering fetch still answers a repeat of its last block.
+    if (busy != 1 && (!session_ || !session_->Lingering())) return;
     platform::PeerAddress from;
     const int capacity = tftp::ReadCapacity(blockSize);
     const int n = ReceiveFrom(buffer.data(), capacity, from);
     if (n == kWouldBlock) {
         // An address that says it cannot be reached gives way to the next.
-        if (!answered_ && HasNextAddress() && Unreachable(LastError())) GiveUpOnAddress();
+        if (busy == 1 && !answered_ && HasNextAddress() && Unreachable(LastError())) GiveUpOnAddress();
         return;
     }
-    if (!FromTransferPeer(from)) {
-        RejectStranger(from, n == kTooLong ? capacity : n);
-        return;
-    }
+    const tftp::TransferSession::Step step =
+        session_->OnDatagram(from, buffer.data(), n == kTooLong ? -1 : n, app_.clock.NowMs());
+    if (busy != 1 || step.event == tftp::SessionEvent::Stranger) return;
     // A datagram longer than a block is dropped: it counts as one of no length.
     lastLength = n == kTooLong ? 0 : n;
-    if (lastLength <= 3) return;
-    const std::uint16_t opcode = tftp::GetU16(buffer.data());
-    if (!answered_) {
+    if (!answered_ && session_->PeerKnown()) {
         // This address it is: the others are not needed, nor word of them.
         answered_ = true;
         if (HasNextAddress()) ReportUnreachable(false);
     }
-    if (!serverKnown) {
-        server = from;  // the server's transfer port, learnt from its first reply
-        serverKnown = true;
-        requestTimer_.Answered(app_.clock.NowMs());
-        // A server that answers with DATA or ACK has taken no option: it
-        // works with 512-byte blocks, and so must we, or its first full block
-        // would look like the last one.
-        if ((opcode == tftp::kData || opcode == tftp::kAck) &&
-            blockSize != tftp::kDefaultBlockSize) {
-            blockSize = tftp::kDefaultBlockSize;
-            Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
-        }
-    }
-    // A block longer than the block size agreed is no block of ours.
-    if (opcode == tftp::kData && lastLength > blockSize + tftp::kHeaderLength) return;
-    lastActivity = app_.clock.Now();
-    if (sending == 1) OnSendPacket(opcode);
-    else OnFetchPacket(opcode);
+    server = session_->Peer();
+    serverKnown = session_->PeerKnown();
+    if (step.heard) lastActivity = app_.clock.Now();
+    OnSessionEvent(step.event);
 }
 
-bool CTransferSocket::TakeOptions(int sendBuffer) {
-    // Read from a copy of the OACK: ResizeBuffers may replace the buffer.
-    const std::vector<tftp::Option> options =
-        tftp::ReadOptions(buffer.data(), static_cast<std::size_t>(lastLength), 2);
-    for (const tftp::Option& option : options) {
-        if (option.name == tftp::OptionName::Tsize && sending == 0) {
-            total = static_cast<std::int64_t>(
-                std::min<std::uint64_t>(option.value, std::numeric_limits<std::int64_t>::max()));
+void CTransferSocket::OnSessionEvent(tftp::SessionEvent event) {
+    switch (event) {
+    case tftp::SessionEvent::None:
+    case tftp::SessionEvent::Stranger:
+    case tftp::SessionEvent::Resent:
+        return;
+    case tftp::SessionEvent::OptionsTaken:
+        if (session_->OfferedSize() >= 0) {
+            total = session_->OfferedSize();
             Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
-        } else if (option.name == tftp::OptionName::Windowsize) {
-            // A server may agree to a smaller window than asked, never a
-            // larger one; nothing at all means lock-step.
-            window_ = static_cast<int>(std::clamp<std::uint64_t>(
-                option.value, 1, static_cast<std::uint64_t>(askedWindow_)));
-        } else if (option.name == tftp::OptionName::Blksize &&
-                   option.value != static_cast<std::uint64_t>(blockSize)) {
-            // A size no DATA packet can carry, or one our socket cannot take
-            // whole, cannot be agreed to.
-            if (option.value < static_cast<std::uint64_t>(tftp::kMinBlockSize) ||
-                option.value > static_cast<std::uint64_t>(tftp::kMaxBlockSize)) {
-                Abort(tftp::kErrUndefined);
-                return false;
-            }
-            const int agreed = static_cast<int>(option.value);
-            blockSize = agreed;
-            if (!ResizeBuffers(sendBuffer) || blockSize != agreed) {
-                Abort(tftp::kErrUndefined);
-                ReportFailure();  // what the buffers said, if anything
-                return false;
-            }
         }
-    }
-    return true;
-}
-
-void CTransferSocket::EndWithServerError() {
-    // A server that does not take options (or not these) may say so with
-    // ERROR 8 to the request: ask once more without any, in 512-byte blocks.
-    if (!exchanging_ && offeredOptions_ && lastLength >= tftp::kHeaderLength &&
-        tftp::GetU16(buffer.data() + 2) == tftp::kErrTransferAborted) {
-        RequestWithoutOptions();
         return;
-    }
-    // The server has given up: show why, and answer nothing.
-    const auto len = static_cast<std::size_t>(lastLength);
-    serverMessage_ = tftp::ReadErrorText(buffer.data(), len);
-    Status(("Msg from Server > " + serverMessage_).substr(0, kServerMessageLimit));
-    Abort(-1);
-}
-
-void CTransferSocket::OnFetchPacket(std::uint16_t opcode) {
-    switch (opcode) {
-    case tftp::kError:
-        EndWithServerError();
+    case tftp::SessionEvent::AskedAgain:
+        Status("Server refused the options : asking again without them");
         return;
-    case tftp::kOptionFailure:
-        Status("Option Failure");
-        Abort(tftp::kErrOptionNegotiation);
+    case tftp::SessionEvent::Sent:
+        ShowSent();
         return;
-    case tftp::kOack: {
-        const std::int64_t nowMs = app_.clock.NowMs();
-        if (exchanging_) {
-            // The server did not hear our ACK 0 and offers again; a late copy
-            // after the first block changes nothing.
-            if (receiver_.LastBlock() == 0 && receiver_.Resend(nowMs)) ++retransmissions_;
-            return;
-        }
-        if (!TakeOptions(0)) return;
-        // A window of DATA arrives as a burst.
-        ReadInBatches(window_ > 1);
-        receiver_.Begin(blockSize, window_);
-        exchanging_ = true;
-        std::uint8_t ack[4];
-        receiver_.AnswerRequest(ack, static_cast<int>(tftp::BuildAck(ack, sizeof ack, 0)), nowMs);
+    case tftp::SessionEvent::Written:
+        ShowReceived();
         return;
-    }
-    case tftp::kData: {
-        if (!exchanging_) {
-            receiver_.Begin(blockSize);
-            exchanging_ = true;
-        }
-        const auto step = receiver_.OnData(buffer.data(), lastLength, app_.clock.NowMs());
-        if (step == tftp::TransferReceiver::Step::Ignored ||
-            step == tftp::TransferReceiver::Step::Reacknowledged)
-            return;
-        if (step == tftp::TransferReceiver::Step::WriteFailed ||
-            step == tftp::TransferReceiver::Step::FinishFailed) {
-            // The server hears of it first; the user once this datagram is done.
-            Abort(tftp::kErrDiskFull);
-            Fail(What::CannotWriteFile);
-            ReportFailure();
-            return;
-        }
-        bytesReceived = receiver_.BytesWritten();
-        blocksReceived = receiver_.Blocks();
-        blockCounter = receiver_.LastBlock() + 1;
-        // The status line after the ACK: the server waits for the ACK.
-        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived,
-                      blocksReceived));
-        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
-        if (step != tftp::TransferReceiver::Step::Done) return;
-        // A bar in use (the size was known) ends full.
-        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
-        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
-                      blocksReceived));
-        completed_ = true;
-        Abort(-1);
-        // A server that missed the last ACK sends the last block again.
-        lingerUntilMs_ = app_.clock.NowMs() + kLingerMs;
-        return;
-    }
-    default:
-        Status(Format("Unknown TFTP command received %d", opcode));
-        Abort(tftp::kErrIllegalOperation);
+    case tftp::SessionEvent::Ended:
+        Ended();
         return;
     }
 }
 
-void CTransferSocket::OnSendPacket(std::uint16_t opcode) {
-    switch (opcode) {
-    case tftp::kError:
-        EndWithServerError();
-        return;
-    case tftp::kOptionFailure:
-        Status("Option Failure");
-        Abort(tftp::kErrOptionNegotiation);
-        return;
-    case tftp::kOack:
-        // The OACK stands for ACK 0: before the first block it starts the
-        // data; later it is the server asking for block 1 again.
-        if (exchanging_) {
-            OnSenderStep(sender_.OnAck(0, app_.clock.NowMs()));
-            return;
-        }
-        if (!TakeOptions(1)) return;
-        StartSending();
-        return;
-    case tftp::kAck: {
-        const std::uint16_t block = tftp::GetU16(buffer.data() + 2);
-        if (!exchanging_) {
-            if (block == 0) StartSending();
-            return;
-        }
-        OnSenderStep(sender_.OnAck(block, app_.clock.NowMs()));
-        return;
-    }
-    default:
-        Status(Format("Unknown TFTP command received %d", opcode));
-        Abort(tftp::kErrIllegalOperation);
-        return;
-    }
-}
-
-void CTransferSocket::StartSending() {
-    if (!sender_.Begin(blockSize, -1, window_)) {
-        Status("Unable to allocate buffers for transfer");
-        Abort(tftp::kErrUndefined);
-        return;
-    }
-    exchanging_ = true;
-    OnSenderStep(sender_.SendFirst(app_.clock.NowMs()));
-}
-
-void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
-    switch (step) {
-    case tftp::TransferSender::Step::Ignored:
-        return;
-    case tftp::TransferSender::Step::Resent:
-        ++retransmissions_;
-        return;
-    case tftp::TransferSender::Step::Done:
-        // The file has been delivered: all of it, whatever netascii made of
-        // its length on the wire.
-        Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesSent);
-        Status(total != 0 ? Format("Sent %" PRId64 " bytes (100%%) - Done", bytesSent)
-                          : Format("Sent %" PRId64 " bytes - Done", bytesSent));
-        completed_ = true;
-        Abort(-1);
-        return;
-    case tftp::TransferSender::Step::ReadFailed:
-        Status("Error reading local file");
-        Abort(tftp::kErrDiskFull);
-        return;
-    case tftp::TransferSender::Step::Sent:
-        break;
-    }
-    bytesSent = sender_.BytesSent();
-    blockCounter = sender_.LastBlock() + 1;
-    lastBlockSent = sender_.LastBlockSent() ? 1 : 0;
+void CTransferSocket::ShowSent() {
+    const tftp::TransferSender& sender = session_->Sender();
+    bytesSent = sender.BytesSent();
+    blockCounter = sender.LastBlock() + 1;
+    lastBlockSent = sender.LastBlockSent() ? 1 : 0;
     // The block is out first: the server waits for it, the status line can wait.
     Post(WM_TRANSFER_PROGRESS, kProgressSent, bytesSent);
     if (bytesSent != 0 && total != 0) {
@@ -592,59 +407,72 @@ void CTransferSocket::OnSenderStep(tftp::TransferSender::Step step) {
     }
 }
 
-void CTransferSocket::RequestWithoutOptions() {
-    optionsRefused_ = true;
-    if (blockSize != tftp::kDefaultBlockSize) {
-        blockSize = tftp::kDefaultBlockSize;
-        Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
-    }
-    const std::string name = remoteName_, mode = mode_;
-    BuildRequest(requestOpcode_, name, mode);
-    server = requestTo_;
-    serverKnown = false;
-    lastActivity = app_.clock.Now();
-    Status("Server refused the options : asking again without them");
-    SendRequest(false);
+void CTransferSocket::ShowReceived() {
+    const tftp::TransferReceiver& receiver = session_->Receiver();
+    bytesReceived = receiver.BytesWritten();
+    blocksReceived = receiver.Blocks();
+    blockCounter = receiver.LastBlock() + 1;
+    // The status line after the ACK: the server waits for the ACK.
+    Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived, blocksReceived));
+    if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
 }
 
-void CTransferSocket::SendPacket(const std::uint8_t* data, int length) {
-    SendTo(data, length, server);
-}
-
-void CTransferSocket::SendPackets(const tftp::PacketView* packets, int count) {
-    batch_.resize(static_cast<std::size_t>(count));
-    for (int i = 0; i < count; ++i) batch_[static_cast<std::size_t>(i)] = {packets[i].data, packets[i].length};
-    SendBatch(batch_.data(), count, server);
-}
-
-void CTransferSocket::SendRequest(bool again) {
-    SendTo(request_.data(), static_cast<int>(request_.size()), server);
-    requestTimer_.Sent(app_.clock.NowMs(), again);
-}
-
-void CTransferSocket::OnLingering() {
-    if (lingerUntilMs_ == 0) return;
-    const std::int64_t nowMs = app_.clock.NowMs();
-    if (nowMs >= lingerUntilMs_) {
-        lingerUntilMs_ = 0;
+void CTransferSocket::Ended() {
+    const tftp::SessionResult& result = session_->Result();
+    busy = 0;
+    switch (result.end) {
+    case tftp::SessionEnd::Finished:
+        completed_ = true;
+        if (sending == 1) {
+            // The file has been delivered: all of it, whatever netascii made
+            // of its length on the wire.
+            Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesSent);
+            Status(total != 0 ? Format("Sent %" PRId64 " bytes (100%%) - Done", bytesSent)
+                              : Format("Sent %" PRId64 " bytes - Done", bytesSent));
+            return;
+        }
+        ShowReceived();
+        // A bar in use (the size was known) ends full.
+        if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressDone, bytesReceived);
+        Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks) - Done", bytesReceived,
+                      blocksReceived));
+        return;
+    case tftp::SessionEnd::PeerError:
+        // The server has given up: show why.
+        serverMessage_ = result.text;
+        Status(("Msg from Server > " + serverMessage_).substr(0, kServerMessageLimit));
+        return;
+    case tftp::SessionEnd::PeerOptionFailure:
+        Status("Option Failure");
+        return;
+    case tftp::SessionEnd::UnknownOpcode:
+        Status(Format("Unknown TFTP command received %d", result.opcode));
+        return;
+    case tftp::SessionEnd::ReadFailed:
+        Status("Error reading local file");
+        return;
+    case tftp::SessionEnd::WriteFailed:
+    case tftp::SessionEnd::FinishFailed:
+        // The server has heard of it; the user once this datagram is done.
+        Fail(What::CannotWriteFile);
+        ReportFailure();
+        return;
+    case tftp::SessionEnd::OptionsUnusable:
+        ReportFailure();  // what the buffers said, if anything
+        return;
+    case tftp::SessionEnd::NoBuffers:
+        Status("Unable to allocate buffers for transfer");
+        return;
+    case tftp::SessionEnd::Running:
+    case tftp::SessionEnd::Refused:
         return;
     }
-    platform::PeerAddress from;
-    const int n = ReceiveFrom(buffer.data(), tftp::ReadCapacity(blockSize), from);
-    if (n < tftp::kHeaderLength || n > blockSize + tftp::kHeaderLength || !(from == server)) return;
-    if (tftp::GetU16(buffer.data()) == tftp::kData) receiver_.OnData(buffer.data(), n, nowMs);
 }
 
 // ---- end --------------------------------------------------------------------
 
 void CTransferSocket::Abort(int code) {
-    if (busy == 1 && code != -1) {
-        std::uint8_t packet[64];
-        const std::size_t n = tftp::BuildError(packet, sizeof packet,
-                                               static_cast<std::uint16_t>(code),
-                                               tftp::ErrorText(code));
-        SendTo(packet, static_cast<int>(n), server);
-    }
+    if (busy == 1 && code != -1 && session_) session_->Fail(code);
     CloseFile();
     busy = 0;
 }
@@ -655,8 +483,8 @@ void CTransferSocket::CheckTimeout() {
     // A silent address gives way to the next after its share of resends, or
     // at the time-out; only the last address times the transfer out.
     const bool silent = !answered_ && HasNextAddress();
-    if (silent && requestTimer_.Due(nowMs) &&
-        requestTimer_.Resends() >= kRequestResendsPerAddress) {
+    if (silent && session_->RequestTimer().Due(nowMs) &&
+        session_->RequestTimer().Resends() >= kRequestResendsPerAddress) {
         GiveUpOnAddress();
         return;
     }
@@ -669,25 +497,13 @@ void CTransferSocket::CheckTimeout() {
         Abort(-1);
         return;
     }
-    bool resent = false;
-    if (!exchanging_) {
-        // No usable answer yet: the request itself may have been lost.
-        if (!serverKnown && requestTimer_.Due(nowMs)) {
-            SendRequest(true);
-            resent = true;
-        }
-    } else if (sending == 1) {
-        resent = sender_.ResendDue(nowMs) && sender_.Resend(nowMs);
-    } else {
-        // Once per silence: the server resends its own blocks.
-        resent = receiver_.ResendDue(nowMs) && receiver_.Resend(nowMs);
-    }
-    if (resent) ++retransmissions_;
+    // The last datagram again when its answer is overdue.
+    session_->Tick(nowMs);
 }
 
 void CTransferSocket::CloseFile() {
-    reader_.Close();
-    writer_.Close();
+    // A running session ends with its file; a lingering one keeps answering.
+    if (session_) session_->Fail(-1);
 }
 
 // ---- reporting ----------------------------------------------------------------

@@ -2,13 +2,15 @@
 // any TFTP server: the request with its options, the local file, the DATA and
 // ACK exchange, the server's options, progress messages to the view, status
 // texts to the status bar, and the end on completion, error, time-out or the
-// user's abort. The block exchange itself is the shared sender and receiver.
+// user's abort. The transfer itself (request, options, blocks, errors,
+// strangers, the linger) is the shared transfer session; this class adds the
+// socket, the server's addresses, the local file and the messages.
 //
 // When nothing arrives for longer than the round trip allows, the client
 // sends its last datagram again (the request or the block in flight, more
 // slowly each time; a fetch's last ACK once per silence); only a whole
-// time-out without a word from the server ends the transfer. After a fetch, the last ACK is sent again for
-// a few seconds to a server that repeats the last block.
+// time-out without a word from the server ends the transfer. After a fetch, the last ACK is sent again
+// to a server that repeats the last block, for as long as the session lingers.
 //
 // The view creates one object per start, sets its members, and calls
 // OpenLocalPort and then StartSend or StartFetch; the application's idle
@@ -17,20 +19,18 @@
 
 #include "client/engine/client_context.h"
 #include "client/engine/transfer_failure.h"
-#include "common/local_file.h"
-#include "common/retransmit_timer.h"
-#include "common/transfer_receiver.h"
-#include "common/transfer_sender.h"
+#include "common/transfer_session.h"
 #include "platform/async_udp_socket.h"
 #include "platform/posted_messages.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class CTransferSocket : public platform::AsyncUdpSocket, private tftp::PacketSink {
+class CTransferSocket : public platform::AsyncUdpSocket, private tftp::SessionLink {
 public:
     explicit CTransferSocket(ClientContext& app);
     // A running transfer is dropped without a word to the server; its local
@@ -83,8 +83,9 @@ public:
     // sends the last datagram again when its answer is overdue.
     void CheckTimeout();
 
-    // How long a finished fetch still answers a repeat of its last block.
-    static constexpr int kLingerMs = 3000;
+    // How long a finished fetch still answers a repeat of its last block
+    // when no time-out was agreed.
+    static constexpr int kLingerMs = static_cast<int>(tftp::TransferSession::LingerMs(0));
 
     // ---- set by the view -----------------------------------------------
     int offerTimeout = 0;  // 1: offer the timeout option
@@ -113,7 +114,9 @@ public:
     std::int64_t bytesReceived = 0;
     std::int64_t lastActivity = 0;   // seconds; start, or the last datagram acted on
 
-    bool FileOpen() const { return reader_.IsOpen() || writer_.IsOpen(); }
+    bool FileOpen() const {
+        return session_ && (session_->Reader().IsOpen() || session_->Writer().IsOpen());
+    }
     // The last transfer ended with the whole file delivered (a fetch: written
     // and under its name).
     bool Completed() const { return completed_; }
@@ -121,9 +124,9 @@ public:
     // empty when it ended otherwise.
     const std::string& ServerMessage() const { return serverMessage_; }
     // Datagrams sent again since the transfer started.
-    int Retransmissions() const { return retransmissions_; }
+    int Retransmissions() const { return session_ ? session_->Retransmissions() : 0; }
     // Blocks per ACK in use: what the server agreed to, else 1.
-    int Window() const { return window_; }
+    int Window() const { return session_ ? session_->Window() : 1; }
     // The server address the request goes to now (index into the start's list).
     std::size_t AddressTried() const { return candidate_; }
 
@@ -157,26 +160,23 @@ private:
     void GiveUpOnAddress();
     static platform::PeerAddress LiteralServer(const std::string& hostAddress);
     bool HasNextAddress() const { return candidate_ + 1 < candidates_.size(); }
-    std::size_t BuildRequest(std::uint16_t opcode, const std::string& remoteName,
-                             std::string_view mode);
+    void BuildRequest(std::uint16_t opcode, const std::string& remoteName, std::string_view mode);
     int ResizeBuffers(int sendBuffer);
     bool ResizeBuffer(std::size_t size);
 
-    void SendPacket(const std::uint8_t* data, int length) override;
-    void SendPackets(const tftp::PacketView* packets, int count) override;
-    void SendRequest(bool again);
-    void RequestWithoutOptions();
-    void OnSendPacket(std::uint16_t opcode);
-    void EndWithServerError();
-    void OnFetchPacket(std::uint16_t opcode);
-    void OnLingering();
-    void StartSending();
-    void OnSenderStep(tftp::TransferSender::Step step);
-    // The OACK's blksize, tsize and windowsize; false when the transfer has ended.
-    bool TakeOptions(int sendBuffer);
+    // SessionLink
+    int Send(const std::uint8_t* data, int length, const platform::PeerAddress& to) override;
+    void SendBatch(const tftp::PacketView* packets, int count, const platform::PeerAddress& to) override;
+    bool SizeBuffers(int& size, int& window, bool sendBuffer) override;
+    void BlockSizeChanged(int size) override;
+    void ExpectBursts(bool bursts) override { ReadInBatches(bursts); }
 
-    bool FromTransferPeer(const platform::PeerAddress& from) const;
-    void RejectStranger(const platform::PeerAddress& from, int length);
+    // What the session's last step means for the view and the status bar.
+    void OnSessionEvent(tftp::SessionEvent event);
+    void ShowSent();
+    void ShowReceived();
+    void Ended();
+
     void Status(const std::string& text);
     void Post(int message, std::int64_t wParam, std::int64_t lParam);
     void Fail(TransferFailure::What what, int error = 0, const std::string& path = {});
@@ -186,28 +186,14 @@ private:
     ClientContext& app_;
     TransferFailure failure_;
     platform::PostedCalls failures_;
-    std::vector<std::uint8_t> request_;
     std::vector<platform::PeerAddress> candidates_;  // the server's addresses, in order
     std::size_t candidate_ = 0;                      // the one being asked
     std::string chosenLocal_;                        // the local IPv4 address chosen
-    std::uint16_t requestOpcode_ = 0;
-    std::string remoteName_;
-    std::string mode_;
-    platform::PeerAddress requestTo_;  // the host and port the request goes to
-    bool offeredOptions_ = false;      // the request carries options
-    bool optionsRefused_ = false;      // asked again without them
-    tftp::RetransmitTimer requestTimer_;
-    tftp::LocalFileReader reader_;
-    tftp::LocalFileWriter writer_;
-    tftp::TransferSender sender_{reader_, *this};
-    tftp::TransferReceiver receiver_{writer_, *this};
-    bool exchanging_ = false;  // the sender or receiver has begun
+    // One per start, for its direction.
+    std::unique_ptr<tftp::TransferSession> session_;
     bool answered_ = false;    // the address asked now has replied
-    int window_ = 1;           // blocks per ACK agreed with the server
     int askedWindow_ = 1;      // windowSize, or the part of it the receive buffer holds
     std::vector<platform::DatagramView> batch_;
-    int retransmissions_ = 0;
-    std::int64_t lingerUntilMs_ = 0;
     bool completed_ = false;
     std::string serverMessage_;
 };

@@ -21,11 +21,6 @@ constexpr int kMaxPort = 65535;
 constexpr int kMinTimeout = 1;
 constexpr int kMaxTimeout = 7200;
 constexpr int kLastTransferNumber = 501;
-// How long a client waits before it sends its last block again when it did
-// not ask for a time-out of its own (atftp and tftp-hpa: 5 seconds), and the
-// margin on top of that for the way there and back.
-constexpr int kClientRetrySecs = 5;
-constexpr int kLingerMarginMs = 1000;
 // The largest UDP datagram there is.
 constexpr std::size_t kDatagramRoom = 65536;
 
@@ -278,9 +273,7 @@ void CListenSocket::SweepTransfers() {
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
             if (x->AnswersRepeats()) {
-                const int waitSecs = std::max(x->timeoutOption, kClientRetrySecs);
-                lingering_.push_back(Lingering{std::move(manager),
-                                               app_.clock.NowMs() + waitSecs * 1000LL + kLingerMarginMs});
+                lingering_.push_back(Lingering{std::move(manager), x->LingerUntilMs()});
             } else {
                 manager->TerminateThread();
                 manager->transfer.reset();

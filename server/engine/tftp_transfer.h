@@ -1,8 +1,9 @@
 // One admitted read or write request: answers it from a UDP socket of its
-// own, negotiates the options, sends a file from the outbound folder or
-// receives one into the inbound folder, and tells the view what happens.
-// The block exchange itself is the shared sender and receiver; this class
-// adds the request, the options, the notifications and the end.
+// own, sends a file from the outbound folder or receives one into the
+// inbound folder, and tells the view what happens. The transfer itself
+// (options, blocks, errors, strangers, the linger) is the shared transfer
+// session; this class adds the socket, the file's name and opening, the
+// server's refusals and the notifications.
 //
 // The listener's periodic check retries a transfer that has gone quiet,
 // reports its end and deletes it; between its passes the listener also lets
@@ -13,19 +14,17 @@
 // acted on; anyone else is told "Unknown transfer ID" and changes nothing.
 #pragma once
 
-#include "common/local_file.h"
-#include "common/retransmit_timer.h"
 #include "common/tftp_packet.h"
-#include "common/transfer_receiver.h"
-#include "common/transfer_sender.h"
+#include "common/transfer_session.h"
 #include "platform/async_udp_socket.h"
 #include "server/engine/server_context.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
-class CTftpTransfer : public platform::AsyncUdpSocket, private tftp::PacketSink {
+class CTftpTransfer : public platform::AsyncUdpSocket, private tftp::SessionLink {
 public:
     explicit CTftpTransfer(ServerContext& app);
     ~CTftpTransfer() override;
@@ -48,10 +47,6 @@ public:
     // Sends ERROR code (0..6) or the option-failure packet (7) to the client
     // and ends the transfer.
     void SendError(int code);
-    // Sizes the packet buffer and the socket's send (sending 1) or receive
-    // buffer for the block size; lowers the block size to what the socket
-    // grants. 0 when it failed (the option-failure packet has been sent).
-    int ResizeBuffers(int sending);
 
     // The same request again from the same client while this transfer runs
     // and the client has not answered it at all: its first answer was lost.
@@ -79,39 +74,43 @@ public:
 
     // An upload that ended whole: its socket still answers a repeat of the
     // last block with the last ACK.
-    bool AnswersRepeats() const { return !active && opcode == tftp::kWrq && receiver_.Finished(); }
-    int BlockSize() const { return blockSize_; }
-    int Window() const { return window_; }
+    bool AnswersRepeats() const { return !active && session_->Lingering(); }
+    // When an upload's answering of repeats ends (clock milliseconds).
+    std::int64_t LingerUntilMs() const { return session_->LingerUntilMs(); }
+    int BlockSize() const { return session_->BlockSize(); }
+    int Window() const { return session_->Window(); }
     const std::string& Path() const { return path_; }
     std::int64_t Total() const { return total_; }
-    std::int64_t BytesSent() const { return sender_.BytesSent(); }
+    std::int64_t BytesSent() const { return session_->Sender().BytesSent(); }
 
 protected:
     void OnReceive(int error) override;
 
 private:
-    void SendPacket(const std::uint8_t* data, int length) override;
-    void SendPackets(const tftp::PacketView* packets, int count) override;
-    void OnAck(int length);
-    void OnData(int length);
-    void OnSenderStep(tftp::TransferSender::Step step);
-    void EndWithClientError(int length);
-    void AnswerStranger(const platform::PeerAddress& from, int length);
-    void SendOack(bool again);
+    // The socket of its own, on the listener's address and a port of the
+    // system's choice. False when it cannot be had.
+    bool OpenSocket();
+    // SessionLink
+    int Send(const std::uint8_t* data, int length, const platform::PeerAddress& to) override;
+    void SendBatch(const tftp::PacketView* packets, int count, const platform::PeerAddress& to) override;
+    // Sizes the packet buffer and the socket's send or receive buffer for
+    // the block size; lowers the block size (and a receiving window) to
+    // what the socket grants.
+    bool SizeBuffers(int& blockSize, int& window, bool sending) override;
+    void ExpectBursts(bool bursts) override { ReadInBatches(bursts); }
+
+    // What the session's last step means for the row and the result.
+    void OnSessionEvent(tftp::SessionEvent event);
     void Progress();
     // The file could not be opened: ERROR code, or ERROR 0 naming the
     // shortage when error tells of one (no descriptor, no memory).
     void RefuseFile(int code, int error);
-    void CloseFile();
+    void Ended();
 
     ServerContext& app_;
-    int blockSize_ = tftp::kDefaultBlockSize;
-    int window_ = 1;  // blocks per ACK
+    // Made for the request's direction once it is known.
+    std::optional<tftp::TransferSession> session_;
     std::string path_;
-    tftp::LocalFileReader reader_;
-    tftp::LocalFileWriter writer_;
-    tftp::TransferSender sender_{reader_, *this};
-    tftp::TransferReceiver receiver_{writer_, *this};
     int netascii_ = 0;
     // read request: length on disk (netascii: on the wire once the last
     // block is out); write request: bytes written so far.
@@ -123,10 +122,5 @@ private:
     int requestLength_ = 0;
     bool overlong_ = false;  // longer than a request may be
     platform::PeerAddress requestFrom_;
-    bool heardFromClient_ = false;
-    // An OACK of a read request waits for ACK 0; it is sent again until then.
-    bool awaitingAck0_ = false;
-    tftp::OptionValues oack_;
-    tftp::RetransmitTimer oackTimer_;
     std::vector<platform::DatagramView> batch_;
 };

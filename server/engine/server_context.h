@@ -16,6 +16,7 @@
 #include "server/engine/transfer_events.h"
 
 #include "common/local_address.h"
+#include "common/name_rules.h"
 
 #include <functional>
 #include <mutex>
@@ -67,7 +68,12 @@ public:
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }
+    // The requested name through the settings' rewriting rules, compiled
+    // again whenever the rules have changed.
+    tftp::RewrittenName RewriteName(std::string_view requested);
 
 private:
     platform::PostedCalls events_;
+    std::vector<tftp::NameRule> compiledRules_;
+    tftp::NameRewriter rewriter_;
 };

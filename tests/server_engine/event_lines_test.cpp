@@ -25,7 +25,7 @@ public:
 };
 
 TEST(EventLines, TextsFromTheNetworkAreQuotedSoThatNoClientStartsALine) {
-    TransferEndEvent end{"10.0.0.7:1069", "/srv/tftp/a \"b\"\\c\nend: forged", true, 1300, "Finished", 2450, ""};
+    TransferEndEvent end{"10.0.0.7:1069", "/srv/tftp/a \"b\"\\c\nend: forged", true, 1300, "Finished", 2450};
     EXPECT_EQ(FormatEventLine(end),
               "end client=10.0.0.7:1069 file=\"/srv/tftp/a \\\"b\\\"\\\\c\\x0aend: forged\" direction=sending "
               "bytes=1300 result=\"Finished\" seconds=2.5");

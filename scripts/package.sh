@@ -42,7 +42,7 @@ check() {  # what, command...
 echo "package: $deb ($(stat -c %s "$deb") bytes)"
 dpkg-deb -f "$deb" Package Version Architecture Installed-Size Depends Recommends | sed 's/^/package:   /'
 depends=$(dpkg-deb -f "$deb" Depends)
-for lib in libqt6widgets6 libqt6gui6 libqt6core6 libc6 libstdc++6; do
+for lib in libqt6widgets6 libqt6gui6 libqt6core6 libpcre2-8-0 libc6 libstdc++6; do
   case "$depends" in *"$lib"*) ;; *) fail "Depends lacks $lib" ;; esac
 done
 case "$depends" in *tftpd*) fail "Depends names a TFTP server" ;; esac

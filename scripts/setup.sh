@@ -28,7 +28,7 @@ done
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev libgl-dev
-  libsimpleini-dev
+  libsimpleini-dev libpcre2-dev
   fonts-dejavu-core
 )
 # Tests, fuzzing, screenshots and benchmarks: the compilers and libraries,

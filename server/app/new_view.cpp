@@ -201,7 +201,10 @@ void CNewView::OnTransferEvent(const TransferEvent& event) {
                        r.timedOut = ended.timedOut;
                        RowEnded(row, 0);
                    },
-                   [&](const TransferFile& file) { AssignVisible(r.file, file.path); },
+                   // A rewritten name shows what was asked and what is served.
+                   [&](const TransferFile& file) {
+                       AssignVisible(r.file, file.requested.empty() ? file.path : file.requested + " -> " + file.path);
+                   },
                    [&](const TransferProgress& progress) {
                        if (progress.total != 0) r.SetProgress(progress.bytes, progress.total);
                        else r.SetStatusText(progress.text);

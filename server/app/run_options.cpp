@@ -3,6 +3,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 
 #include <cstdio>
@@ -48,6 +49,30 @@ bool ReadFolder(const QString& text, std::string& folder, QString& why) {
     return true;
 }
 
+// The rules of a rules file; why says what is wrong (the file, or its line).
+bool ReadRulesFile(const QString& path, std::vector<tftp::NameRule>& rules, QString& why) {
+    QFile file(path);
+    if (QFileInfo(path).isDir()) {
+        why = QStringLiteral("not a file: %1").arg(path);
+        return false;
+    }
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray text = file.readAll();
+    std::string error;
+    if (!tftp::ParseRules(std::string_view(text.constData(), static_cast<std::size_t>(text.size())), rules, error)) {
+        why = path + QStringLiteral(": ") + QString::fromStdString(error);
+        return false;
+    }
+    if (rules.size() > static_cast<std::size_t>(ServerSettings::kMaxNameRules)) {
+        why = QStringLiteral("%1: more than %2 rules").arg(path).arg(ServerSettings::kMaxNameRules);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void RunOverrides::ApplyTo(ServerSettings& settings) const {
@@ -55,6 +80,7 @@ void RunOverrides::ApplyTo(ServerSettings& settings) const {
     if (outPath) settings.OutPath = *outPath;
     if (inPath) settings.InPath = *inPath;
     if (readOnly) settings.bRefuseUploads = 1;
+    if (nameRules) settings.NameRules = *nameRules;
 }
 
 ServerSettings RunOverrides::ForStore(const ServerSettings& current, const ServerSettings& stored) const {
@@ -63,6 +89,7 @@ ServerSettings RunOverrides::ForStore(const ServerSettings& current, const Serve
     if (outPath && out.OutPath == *outPath) out.OutPath = stored.OutPath;
     if (inPath && out.InPath == *inPath) out.InPath = stored.InPath;
     if (readOnly && out.bRefuseUploads == 1) out.bRefuseUploads = stored.bRefuseUploads;
+    if (nameRules && out.NameRules == *nameRules) out.NameRules = stored.NameRules;
     return out;
 }
 
@@ -81,7 +108,11 @@ int ReadRunOptions(const QStringList& arguments, const QString& description, Run
                                      QStringLiteral("Store write requests in folder DIR."), QStringLiteral("DIR"));
     const QCommandLineOption readOnly(QStringLiteral("read-only"),
                                       QStringLiteral("Refuse every upload (ERROR 2, Access violation)."));
-    parser.addOptions({port, outbound, inbound, readOnly});
+    const QCommandLineOption remap(QStringLiteral("remap"),
+                                   QStringLiteral("Rewrite requested names by the rules in FILE, one a line: "
+                                                  "pattern<TAB>replacement[<TAB>stop]."),
+                                   QStringLiteral("FILE"));
+    parser.addOptions({port, outbound, inbound, readOnly, remap});
 
     if (!parser.parse(arguments)) return Usage(parser, parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -95,7 +126,7 @@ int ReadRunOptions(const QStringList& arguments, const QString& description, Run
                           QCoreApplication::applicationVersion() + QLatin1Char('\n'));
         return 0;
     }
-    for (const QCommandLineOption* once : {&port, &outbound, &inbound})
+    for (const QCommandLineOption* once : {&port, &outbound, &inbound, &remap})
         if (parser.values(*once).size() > 1)
             return Usage(parser, QStringLiteral("--%1 given more than once.").arg(once->names().first()));
 
@@ -122,6 +153,15 @@ int ReadRunOptions(const QStringList& arguments, const QString& description, Run
     };
     if (!folder(outbound, read.outPath) || !folder(inbound, read.inPath)) return 2;
     read.readOnly = parser.isSet(readOnly);
+    if (parser.isSet(remap)) {
+        std::vector<tftp::NameRule> rules;
+        QString why;
+        if (!ReadRulesFile(parser.value(remap), rules, why)) {
+            Print(stderr, QStringLiteral("%1: --remap: %2\n").arg(QCoreApplication::applicationName(), why));
+            return 2;
+        }
+        read.nameRules = std::move(rules);
+    }
     overrides = read;
     return -1;
 }

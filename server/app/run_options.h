@@ -9,12 +9,16 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 struct RunOverrides {
     std::optional<std::string> port;     // "1".."65535"
     std::optional<std::string> outPath;  // an existing folder, ending with "/"
     std::optional<std::string> inPath;
     bool readOnly = false;               // uploads refused
+    // --remap FILE: the name rewriting rules of a rules file, in place of
+    // the stored ones (one rule a line, see tftp::ParseRules).
+    std::optional<std::vector<tftp::NameRule>> nameRules;
 
     // Puts the overrides into settings.
     void ApplyTo(ServerSettings& settings) const;

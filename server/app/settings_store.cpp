@@ -1,5 +1,6 @@
 #include "settings_store.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -82,6 +83,36 @@ void WriteText(RegistryStore& store, RegKey key, const char* name, const std::st
 int Flag(std::uint32_t word, std::uint32_t mask) { return (word & mask) ? 1 : 0; }
 
 std::string SlotName(const char* list, int slot) { return list + std::to_string(slot); }
+
+// The name rewriting rules: a count and numbered values. Absent (a store
+// from before the rules): none. A pattern is kept whole, not cut at the
+// texts' limit: a cut pattern would match other names.
+void LoadNameRules(RegistryStore& store, RegKey key, ServerSettings& s) {
+    std::uint32_t count = 0;
+    ReadDword(store, key, "nRemap", count);
+    s.NameRules.clear();
+    for (std::uint32_t i = 1; i <= count && i <= ServerSettings::kMaxNameRules; ++i) {
+        tftp::NameRule rule;
+        ReadText(store, key, SlotName("RemapPattern", static_cast<int>(i)).c_str(), rule.pattern);
+        ReadText(store, key, SlotName("RemapReplace", static_cast<int>(i)).c_str(), rule.replacement);
+        std::uint32_t stop = 0;
+        ReadDword(store, key, SlotName("bRemapStop", static_cast<int>(i)).c_str(), stop);
+        rule.stop = stop != 0;
+        if (!rule.pattern.empty()) s.NameRules.push_back(std::move(rule));
+    }
+}
+
+void SaveNameRules(RegistryStore& store, RegKey key, const ServerSettings& s) {
+    const std::size_t count = std::min<std::size_t>(s.NameRules.size(), ServerSettings::kMaxNameRules);
+    store.SetDword(key, "nRemap", static_cast<std::uint32_t>(count));
+    for (std::size_t i = 0; i < count; ++i) {
+        const tftp::NameRule& rule = s.NameRules[i];
+        const int slot = static_cast<int>(i + 1);
+        store.SetString(key, SlotName("RemapPattern", slot), rule.pattern);
+        store.SetString(key, SlotName("RemapReplace", slot), rule.replacement);
+        store.SetDword(key, SlotName("bRemapStop", slot), rule.stop ? 1u : 0u);
+    }
+}
 
 }  // namespace
 
@@ -166,6 +197,7 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
     word = 0;
     ReadDword(store, key, "bNoReplace", word);
     s.bNoReplace = word != 0 ? 1 : 0;
+    LoadNameRules(store, key, s);
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -211,6 +243,7 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
     store.SetDword(key, "bListenAll", s.bListenAll != 0 ? 1u : 0u);
     store.SetDword(key, "bRefuseUploads", s.bRefuseUploads != 0 ? 1u : 0u);
     store.SetDword(key, "bNoReplace", s.bNoReplace != 0 ? 1u : 0u);
+    SaveNameRules(store, key, s);
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

@@ -6,9 +6,11 @@
 #pragma once
 
 #include "common/address_pattern.h"
+#include "common/name_rules.h"
 
 #include <array>
 #include <string>
+#include <vector>
 
 struct EngineSettings {
     static constexpr int kListSlots = 10;
@@ -42,6 +44,13 @@ struct EngineSettings {
     // (ERROR 6). Both off: every upload is taken, replacing a file of its name.
     int bRefuseUploads = 0;
     int bNoReplace = 0;
+
+    // Name rewriting rules, applied in order to every requested name before
+    // the folder's own handling (common/name_rules.h). Stored as "nRemap"
+    // and numbered "RemapPattern1", "RemapReplace1", "bRemapStop1"...;
+    // none: names are served as asked.
+    static constexpr int kMaxNameRules = 32;
+    std::vector<tftp::NameRule> NameRules;
 
     // True when the address text matches a pattern of the list, tried in
     // slot order (see MatchesAddressPattern in common/address_pattern.h).

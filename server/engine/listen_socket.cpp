@@ -307,7 +307,7 @@ void CListenSocket::ReportEnd(CManager& manager, const std::string& result) {
     const bool sending = x->opcode == tftp::kRrq;
     app_.events->OnTransferEnded(TransferEndEvent{ClientText(x->peer), x->Path(), sending,
                                                   sending ? x->BytesSent() : x->Total(), result,
-                                                  app_.clock.NowMs() - manager.admittedMs});
+                                                  app_.clock.NowMs() - manager.admittedMs, x->rewrittenFrom});
 }
 
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }

@@ -45,3 +45,12 @@ void ServerContext::ReportFailure(EngineFailure failure) {
         if (onFailure) onFailure(failure);
     });
 }
+
+tftp::RewrittenName ServerContext::RewriteName(std::string_view requested) {
+    if (settings.NameRules.empty()) return tftp::RewrittenName{std::string(requested), false, false};
+    if (settings.NameRules != compiledRules_) {
+        rewriter_ = tftp::NameRewriter(settings.NameRules);
+        compiledRules_ = settings.NameRules;
+    }
+    return rewriter_.Rewrite(requested);
+}

@@ -16,6 +16,7 @@
 #include "server/engine/transfer_events.h"
 
 #include "common/local_address.h"
+#include "common/name_rules.h"
 
 #include <QTimer>
 
@@ -75,6 +76,9 @@ public:
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }
+    // The requested name through the settings' rewriting rules, compiled
+    // again whenever the rules have changed.
+    tftp::RewrittenName RewriteName(std::string_view requested);
 
 private:
     void Queue(TransferEvent event);
@@ -83,4 +87,6 @@ private:
     platform::PostedCalls events_;
     std::map<int, TransferProgress> pendingProgress_;  // by transfer number
     QTimer progressTimer_;
+    std::vector<tftp::NameRule> compiledRules_;
+    tftp::NameRewriter rewriter_;
 };

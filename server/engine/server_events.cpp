@@ -35,7 +35,7 @@ std::string FormatEventLine(const TransferEndEvent& e) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", static_cast<double>(e.millis < 0 ? 0 : e.millis) / 1000.0);
     return "end client=" + e.client + " file=" + Quoted(e.file) +
-           " direction=" + (e.sending ? "sending" : "receiving") + " bytes=" + std::to_string(e.bytes) +
+           (e.requested.empty() ? std::string() : " requested=" + Quoted(e.requested)) + " direction=" + (e.sending ? "sending" : "receiving") + " bytes=" + std::to_string(e.bytes) +
            " result=" + Quoted(e.result) + " seconds=" + seconds;
 }
 

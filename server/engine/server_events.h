@@ -17,6 +17,7 @@ struct TransferEndEvent {
     std::int64_t bytes = 0;
     std::string result;    // "Finished", "TimedOut" or the error text
     std::int64_t millis = 0;  // from admission to the end
+    std::string requested{};  // the name asked for, when a rule rewrote it; else empty
 };
 
 // A request refused by the listener (kind "refused") or an ERROR a transfer

@@ -73,11 +73,15 @@ void CTftpTransfer::HandleRequest() {
     // The client's name never leads out of the folder, nor (checked when the
     // file is opened) does a link in it; the forced file is the
     // administrator's own choice. A refused name is shown as it was asked.
+    // The rewriting rules come first: the folder confines what they make.
     const bool forced = opcode == kRrq && settings.bForce == 1;
-    const std::optional<std::string> relative =
-        forced ? std::optional<std::string>(settings.ForceFile) : NameInFolder(request.fileName);
-    path_ = FileInFolder(folder, relative ? *relative : request.fileName);
-    app_.NotifyView(TransferFile{number, path_});
+    const RewrittenName name = forced ? RewrittenName{request.fileName} : app_.RewriteName(request.fileName);
+    const std::optional<std::string> relative = forced         ? std::optional<std::string>(settings.ForceFile)
+                                                : name.refused ? std::nullopt
+                                                               : NameInFolder(name.name);
+    path_ = FileInFolder(folder, relative ? *relative : name.name);
+    if (name.changed) rewrittenFrom = request.fileName;
+    app_.NotifyView(TransferFile{number, path_, rewrittenFrom});
 
     // Longer than a request may be: only its start was read.
     if (overlong_) {

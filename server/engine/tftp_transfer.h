@@ -71,6 +71,7 @@ public:
     std::int64_t lastActivity = 0;
     int retries = 0;             // retries since the client was last heard making progress
     std::string errorText;       // last ERROR received or sent
+    std::string rewrittenFrom;   // the name asked for, when a rule rewrote it
 
     // An upload that ended whole: its socket still answers a repeat of the
     // last block with the last ACK.

@@ -18,6 +18,7 @@ struct TransferStarted {
 struct TransferFile {
     int number = 0;
     std::string path;
+    std::string requested{};  // the name asked for, when a rule rewrote it; else empty
 };
 
 // Blocks went through. With total 0 (no size known: an upload, a retry)

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <optional>
 #include <unistd.h>
 
 namespace {
@@ -100,12 +101,63 @@ TEST(RunOptions, ValuesForTheRunAndRefusalsWithStatusTwoAndTheirReason) {
     }
 }
 
+// --remap FILE: one rule a line, or the reason the file is refused.
+TEST(RunOptions, RemapReadsARulesFileOrSaysWhichLineIsWrong) {
+    tests::TempDir dir;
+    tests::WriteFile(dir.File("rules"), "# PXE firmware\n(?i)^/tftpboot/(.*)$\t\\1\tstop\n\n^x$\ty\n");
+    tests::WriteFile(dir.File("empty"), "");
+    tests::WriteFile(dir.File("bad"), "^a$\tb\n(\tx\n");
+    tests::WriteFile(dir.File("spaces"), "^a$ b\n");
+    std::string many;
+    for (int i = 0; i <= ServerSettings::kMaxNameRules; ++i) many += "^" + std::to_string(i) + "$\tx\n";
+    tests::WriteFile(dir.File("many"), many);
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        std::optional<std::vector<tftp::NameRule>> rules;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{}, -1, std::nullopt, ""},
+        {{"--remap", dir.File("rules")}, -1,
+         std::vector<tftp::NameRule>{{"(?i)^/tftpboot/(.*)$", "\\1", true}, {"^x$", "y", false}}, ""},
+        {{"--remap", dir.File("empty")}, -1, std::vector<tftp::NameRule>{}, ""},
+        {{"--remap", dir.File("bad")}, 2, std::nullopt,
+         "--remap: " + dir.File("bad") + ": line 2: missing closing parenthesis at offset 1"},
+        {{"--remap", dir.File("spaces")}, 2, std::nullopt, "line 1: no tab between the pattern and the replacement"},
+        {{"--remap", dir.File("many")}, 2, std::nullopt, ": more than 32 rules"},
+        {{"--remap", dir.File("missing")}, 2, std::nullopt, "--remap: cannot read " + dir.File("missing")},
+        {{"--remap", dir.Path()}, 2, std::nullopt, "--remap: not a file: " + dir.Path()},
+        {{"--remap", dir.File("rules"), "--remap", dir.File("empty")}, 2, std::nullopt,
+         "--remap given more than once."},
+    };
+    for (const Case& c : cases) {
+        QStringList arguments{QStringLiteral("vantrel")};
+        std::string shown;
+        for (const std::string& a : c.args) {
+            arguments << QString::fromStdString(a);
+            shown += a + " ";
+        }
+        SCOPED_TRACE(shown);
+        RunOverrides overrides;
+        CapturedStderr err;
+        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
+        const std::string said = err.Text();
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(overrides.nameRules, c.rules);
+        if (c.message.empty()) EXPECT_EQ(said, "");
+        else EXPECT_NE(said.find(c.message), std::string::npos) << said;
+    }
+}
+
 TEST(RunOptions, TheStoreKeepsItsOwnValuesForWhatTheCommandLineSet) {
     RunOverrides overrides;
     overrides.port = "6969";
     overrides.outPath = "/srv/tftp/";
     overrides.readOnly = true;
+    overrides.nameRules = std::vector<tftp::NameRule>{{"^a$", "b", false}};
     ServerSettings stored;
+    stored.NameRules = {{"^stored$", "kept", true}};
     stored.Port = "69";
     stored.OutPath = "/home/u/tftp/outbound/";
     stored.InPath = "/home/u/tftp/inbound/";
@@ -116,6 +168,7 @@ TEST(RunOptions, TheStoreKeepsItsOwnValuesForWhatTheCommandLineSet) {
     EXPECT_EQ(running.OutPath, "/srv/tftp/");
     EXPECT_EQ(running.InPath, "/home/u/tftp/inbound/");
     EXPECT_EQ(running.bRefuseUploads, 1);
+    EXPECT_EQ(running.NameRules, *overrides.nameRules);
 
     running.nMaxClients = 5;  // changed in the run: kept
     ServerSettings kept = overrides.ForStore(running, stored);
@@ -123,10 +176,13 @@ TEST(RunOptions, TheStoreKeepsItsOwnValuesForWhatTheCommandLineSet) {
     EXPECT_EQ(kept.OutPath, "/home/u/tftp/outbound/");
     EXPECT_EQ(kept.bRefuseUploads, 0);
     EXPECT_EQ(kept.nMaxClients, 5);
+    EXPECT_EQ(kept.NameRules, stored.NameRules) << "the file's rules never reach the store";
     // What the user then chose in the options sheet is the user's: stored.
     running.Port = "7070";
     running.bRefuseUploads = 0;
+    running.NameRules.push_back({"^c$", "d", false});
     kept = overrides.ForStore(running, stored);
+    EXPECT_EQ(kept.NameRules, running.NameRules);
     EXPECT_EQ(kept.Port, "7070");
     EXPECT_EQ(kept.bRefuseUploads, 0);
 }

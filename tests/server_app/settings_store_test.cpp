@@ -50,6 +50,7 @@ std::string Describe(const ServerSettings& s) {
     num("bListenAll", s.bListenAll);
     num("bRefuseUploads", s.bRefuseUploads);
     num("bNoReplace", s.bNoReplace);
+    for (const tftp::NameRule& r : s.NameRules) add("Remap", r.pattern + "|" + r.replacement + "|" + (r.stop ? "stop" : ""));
     for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
     for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
     return d;
@@ -215,7 +216,8 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"nMaxWindowsize\"=dword:00000040\n"
         "\"bListenAll\"=dword:00000001\n"
         "\"bRefuseUploads\"=dword:00000000\n"
-        "\"bNoReplace\"=dword:00000000\n\n";
+        "\"bNoReplace\"=dword:00000000\n"
+        "\"nRemap\"=dword:00000000\n\n";
     EXPECT_EQ(Stored(), expected);
 }
 
@@ -245,6 +247,9 @@ TEST_F(SettingsStoreTest, AStoreWrittenByTheProgramReadsBackTheSame) {
     s.nMaxWindowsize = 65535;
     s.bRefuseUploads = 1;
     s.bNoReplace = 1;
+    // Rules are kept whole, longer than the other texts, quotes and backslashes included.
+    s.NameRules = {{"(?i)^/tftpboot/(.*)$", "\\1", false},
+                   {"^\"(" + std::string(150, 'x') + ")\"$", "q/\\1", true}};
     Save(s);
     ServerSettings loaded = Load();
     EXPECT_EQ(Describe(loaded), Describe(s));
@@ -386,6 +391,43 @@ TEST_F(SettingsStoreTest, UploadSwitchesAreValuesOfTheirOwnAndAbsentKeepUploadsA
         EXPECT_EQ(s.bRefuseUploads, c.refuse) << c.stored;
         EXPECT_EQ(s.bNoReplace, c.noReplace) << c.stored;
     }
+}
+
+TEST_F(SettingsStoreTest, NameRulesAreACountAndNumberedValuesAbsentMeaningNone) {
+    const auto rule = [](int n, const std::string& pattern, const std::string& with, int stop) {
+        const std::string slot = std::to_string(n);
+        return "\"RemapPattern" + slot + "\"=\"" + pattern + "\"\n\"RemapReplace" + slot + "\"=\"" + with +
+               "\"\n\"bRemapStop" + slot + "\"=dword:0000000" + std::to_string(stop) + "\n";
+    };
+    const struct {
+        std::string stored;
+        std::vector<tftp::NameRule> rules;
+    } cases[] = {
+        {"", {}},  // a store written before the rules
+        {rule(1, "^a$", "b", 0), {}},  // no count: none
+        {"\"nRemap\"=dword:00000002\n" + rule(1, "^a$", "b", 1) + rule(2, "x", "", 0),
+         {{"^a$", "b", true}, {"x", "", false}}},
+        // Only as many as the count; a numbered rule without a pattern is none.
+        {"\"nRemap\"=dword:00000001\n" + rule(1, "^a$", "b", 0) + rule(2, "x", "y", 0), {{"^a$", "b", false}}},
+        {"\"nRemap\"=dword:00000002\n" + rule(2, "x", "y", 5), {{"x", "y", true}}},
+        {"\"nRemap\"=\"1\"\n" + rule(1, "^a$", "b", 0), {}},  // not a number: absent
+    };
+    for (const auto& c : cases) {
+        Prewrite(StoreWith(c.stored));
+        ServerSettings s = Load();
+        EXPECT_EQ(s.NameRules, c.rules) << c.stored;
+        // Saved and loaded again: the same rules, and fewer rules leave none behind.
+        Save(s);
+        EXPECT_EQ(Load().NameRules, c.rules) << c.stored;
+        s.NameRules.clear();
+        Save(s);
+        EXPECT_TRUE(Load().NameRules.empty()) << c.stored;
+    }
+    // No more than the table holds are stored.
+    ServerSettings many;
+    for (int i = 0; i < ServerSettings::kMaxNameRules + 3; ++i) many.NameRules.push_back({"^" + std::to_string(i), "", false});
+    Save(many);
+    EXPECT_EQ(Load().NameRules.size(), static_cast<std::size_t>(ServerSettings::kMaxNameRules));
 }
 
 TEST_F(SettingsStoreTest, WindowPlacementRoundTripsAndMissingPartsKeepThePreviousRead) {

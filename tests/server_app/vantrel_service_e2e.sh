@@ -9,7 +9,9 @@
 #   per row end, refusal and ERROR on standard error;
 # - SIGHUP applies a port changed in the store; SIGTERM ends it with status 0
 #   and the command line's values never reach the store;
-# - --read-only refuses uploads with ERROR 2;
+# - --read-only refuses uploads with ERROR 2; --remap serves a rewritten name
+#   to tftp-hpa (and refuses one that a rule leads out of the folder), its
+#   line names what was asked, and the rules never reach the store;
 # - skerry --get/--put against tftpd-hpa: the whole file and status 0; a
 #   missing file: status 1 and no file left, an existing one untouched.
 set -euo pipefail
@@ -65,6 +67,7 @@ wait_gone() {  # pid
 }
 
 # ---- bad values: status 2, the reason, nothing listens ------------------------
+printf '# fine\n(\tx\n' > "$work/badrules"
 while IFS='|' read -r args said; do
   status=0
   # shellcheck disable=SC2086
@@ -78,9 +81,10 @@ done <<CASES
 --outbound $work/nowhere|--outbound: no such folder: $work/nowhere
 --inbound $work/out/down.bin|--inbound: not a folder: $work/out/down.bin
 --serve-forever|Unknown option 'serve-forever'.
+--remap $work/badrules|--remap: $work/badrules: line 2: missing closing parenthesis at offset 1
 CASES
 "${headless[@]}" "$vantrel" --help > help.out
-for option in --port --outbound --inbound --read-only; do
+for option in --port --outbound --inbound --read-only --remap; do
   grep -q -- "$option" help.out || fail "--help does not list $option"
 done
 
@@ -165,8 +169,10 @@ grep -qF "$work/out" "$store" && fail "the command line's outbound folder reache
 grep -qF "$work/in" "$store" && fail "the command line's inbound folder reached the store"
 grep -qF 'Finished : Sending' Orvane.log || fail "no row in the log"
 
-# ---- --read-only and --port: uploads refused, nothing stored --------------------
-"${headless[@]}" "$vantrel" --port 6971 --outbound "$work/out" --inbound "$work/in" --read-only > r.out 2> r.err &
+# ---- --read-only, --port and --remap: uploads refused, names rewritten, nothing stored
+printf '(?i)^/?tftpboot/down\\.bin$\tdown.bin\tstop\n^secret$\t../in/up-skerry.bin\tstop\n' > "$work/rules"
+"${headless[@]}" "$vantrel" --port 6971 --outbound "$work/out" --inbound "$work/in" --read-only \
+  --remap "$work/rules" > r.out 2> r.err &
 rpid=$!
 pids+=($rpid)
 wait_listening 6971 $rpid || { cat r.err >&2; fail "--port 6971 not listening"; }
@@ -176,11 +182,21 @@ timeout 60 "$skerry" --put "$host:6971" "$work/c/up.bin" up-skerry.bin 2> sk.err
 [ $status = 1 ] || fail "skerry --put to a read-only server ended with $status"
 grep -qx 'skerry: server: Access violation' sk.err || { cat sk.err >&2; fail "no Access violation"; }
 cmp "$work/c/before.bin" "$work/in/up-skerry.bin" || fail "a refused upload changed the file"
+timeout 60 tftp -m binary "$host" 6971 -c get /TFTPBOOT/Down.bin "$work/c/remapped.bin" || fail "tftp get of a rewritten name"
+cmp "$work/out/down.bin" "$work/c/remapped.bin" || fail "the rewritten name served another file"
+rm -f "$work/c/outside.bin"
+timeout 60 tftp -m binary "$host" 6971 -c get secret "$work/c/outside.bin" > hpa.out 2>&1 || true
+grep -q 'File not found' hpa.out || { cat hpa.out >&2; fail "a rule leading out of the folder was not refused"; }
+cmp -s "$work/in/up-skerry.bin" "$work/c/outside.bin" && fail "a rule led a name out of the folder"
 kill -TERM $rpid
 wait $rpid || fail "the read-only run did not end with status 0"
 grep -qE "^Vantrel: error client=[0-9.]+:[0-9]+ code=2 reason=\"Access violation\"\$" r.err || fail "no error line"
 grep -qF '"Port"="7070"' "$store" || fail "--port reached the store"
 grep -qF '"bRefuseUploads"=dword:00000000' "$store" || fail "--read-only reached the store"
+grep -qE "^Vantrel: end client=[0-9.]+:[0-9]+ file=\"$work/out/down.bin\" requested=\"/TFTPBOOT/Down.bin\" direction=sending bytes=300000 result=\"Finished\"" r.err \
+  || { cat r.err >&2; fail "no line with the rewritten name"; }
+grep -qF '"nRemap"=dword:00000000' "$store" || fail "--remap reached the store"
+grep -qF 'RemapPattern' "$store" && fail "--remap's rules reached the store"
 
 # ---- skerry against tftpd-hpa ---------------------------------------------------
 tftpd=${TFTP_IN_TFTPD:-$src/.peers/tftpd-hpa/usr/sbin/in.tftpd}

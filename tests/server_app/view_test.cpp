@@ -196,6 +196,18 @@ TEST_F(ViewTest, NotificationsChangeTheNewestRowHoldingTheirNumber) {
     EXPECT_EQ(Cell(2, kColumnResult), "");
 }
 
+// A name a rule rewrote shows what was asked, then what is served; a name
+// served as asked shows as it always did.
+TEST_F(ViewTest, ARewrittenNameShowsTheNameAskedAndTheFileServed) {
+    Open();
+    Started(8, "10.0.0.5");
+    Deliver(TransferFile{8, "/srv/tftp/boot/pxelinux.0", "/tftpboot/PXELINUX.0"});
+    EXPECT_EQ(Cell(1, kColumnFile), "/tftpboot/PXELINUX.0 -> /srv/tftp/boot/pxelinux.0");
+    Started(9, "10.0.0.6");
+    Deliver(TransferFile{9, "/srv/tftp/boot/pxelinux.0"});
+    EXPECT_EQ(Cell(2, kColumnFile), "/srv/tftp/boot/pxelinux.0");
+}
+
 TEST_F(ViewTest, ProgressTextTruncatesAndCarriesSixtyFourBitCounts) {
     Open();
     Started(2, "10.0.0.2");

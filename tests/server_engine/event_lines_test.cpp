@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <regex>
 
@@ -34,6 +35,12 @@ TEST(EventLines, TextsFromTheNetworkAreQuotedSoThatNoClientStartsALine) {
     EXPECT_EQ(FormatEventLine(end),
               "end client=10.0.0.7:1069 file=\"/srv/tftp/a \\\"b\\\"\\\\c\\x0aend: forged\" direction=receiving "
               "bytes=1300 result=\"Disk\\x0dfull\" seconds=0.0");
+    // A name a rule rewrote: the name asked for follows the file, quoted too.
+    end.file = "/srv/tftp/boot.img";
+    end.requested = "/tftpboot/BOOT\".IMG\n";
+    EXPECT_EQ(FormatEventLine(end),
+              "end client=10.0.0.7:1069 file=\"/srv/tftp/boot.img\" requested=\"/tftpboot/BOOT\\\".IMG\\x0a\" "
+              "direction=receiving bytes=1300 result=\"Disk\\x0dfull\" seconds=0.0");
     EXPECT_EQ(FormatEventLine(RefusalEvent{RefusalEvent::Kind::Refused, "10.0.0.7:1069", 0, "Too Many Clients"}),
               "refused client=10.0.0.7:1069 code=0 reason=\"Too Many Clients\"");
     EXPECT_EQ(FormatEventLine(RefusalEvent{RefusalEvent::Kind::Error, "10.0.0.7:1069", 1, "File not found"}),
@@ -67,6 +74,9 @@ Datagram Next(RawClient& client) {
 }
 
 void Nothing(EngineHarness&, RawClient&) {}
+
+// The inbound folder's own name: the outbound folder's sibling.
+std::string InBase(const EngineHarness& h) { return std::filesystem::path(h.inDir.Path()).filename().string(); }
 
 TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
     const std::string content = tests::PatternBytes(1300, 3);
@@ -192,6 +202,61 @@ TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
          {"error client=127.0.0.1:PORT code=6 reason=\"File already exists\"",
           "end client=127.0.0.1:PORT file=\"IN/there.bin\" direction=receiving bytes=0 "
           "result=\"File already exists\" seconds=0.0"}},
+        // The rules rewrite the name before the folder is joined: the file
+        // the rule names is served, and the line names what was asked.
+        {"rewritten download",
+         [](EngineHarness& h, RawClient&) {
+             h.settings.NameRules = {{"(?i)^/tftpboot/(.*)\\.BIN$", "boot/\\1.img", false},
+                                     {"^boot/", "fw/", true}};
+         },
+         [&](EngineHarness& h, RawClient& c) {
+             std::filesystem::create_directories(h.OutFile("fw"));
+             tests::WriteFile(h.OutFile("fw/ROM.img"), content.substr(0, 700));
+             tests::WriteFile(h.OutFile("tftpboot/ROM.BIN"), "the name as asked: not served");
+             c.Send(tests::Request(tftp::kRrq, "/tftpboot/ROM.BIN", "octet"), h.listenAt);
+             Datagram d = Next(c);
+             ASSERT_EQ(d.Opcode(), tftp::kData);
+             std::string got = d.bytes.substr(4);
+             c.Send(tests::Ack(1), d.from);
+             d = Next(c);
+             ASSERT_EQ(d.Opcode(), tftp::kData);
+             got += d.bytes.substr(4);
+             c.Send(tests::Ack(2), d.from);
+             EXPECT_EQ(got, content.substr(0, 700));
+             ASSERT_TRUE(h.WaitReported(1));
+             EXPECT_EQ(h.view.Of(WM_TRANSFER_FILE).at(0).text, h.OutFile("fw/ROM.img"));
+         },
+         {"end client=127.0.0.1:PORT file=\"OUT/fw/ROM.img\" requested=\"/tftpboot/ROM.BIN\" direction=sending "
+          "bytes=700 result=\"Finished\" seconds=0.0"}},
+        // What a rule makes is confined like any name: "../" out of the
+        // folder is refused and nothing outside it is read.
+        {"a rule that climbs out",
+         [](EngineHarness& h, RawClient&) {
+             h.settings.NameRules = {{"^(.*)$", "../" + InBase(h) + "/\\1", true}};
+         },
+         [&](EngineHarness& h, RawClient& c) {
+             tests::WriteFile(h.InFile("secret"), "outside the outbound folder");
+             c.Send(tests::Request(tftp::kRrq, "secret", "octet"), h.listenAt);
+             const Datagram d = Next(c);
+             EXPECT_EQ(d.Opcode(), tftp::kError);
+             ASSERT_TRUE(h.WaitReported(1));
+         },
+         {"error client=127.0.0.1:PORT code=1 reason=\"File not found\"",
+          "end client=127.0.0.1:PORT file=\"OUT/../INBASE/secret\" requested=\"secret\" direction=sending bytes=0 "
+          "result=\"File not found\" seconds=0.0"}},
+        // A table that never finishes refuses the request; the line shows
+        // the name as asked, without a rewriting.
+        {"rules that loop", [](EngineHarness& h, RawClient&) { h.settings.NameRules = {{"^a$", "b", false}, {"^b$", "a", false}}; },
+         [&](EngineHarness& h, RawClient& c) {
+             tests::WriteFile(h.OutFile("a"), "a");
+             tests::WriteFile(h.OutFile("b"), "b");
+             c.Send(tests::Request(tftp::kRrq, "a", "octet"), h.listenAt);
+             Next(c);
+             ASSERT_TRUE(h.WaitReported(1));
+         },
+         {"error client=127.0.0.1:PORT code=1 reason=\"File not found\"",
+          "end client=127.0.0.1:PORT file=\"OUT/a\" direction=sending bytes=0 result=\"File not found\" "
+          "seconds=0.0"}},
     };
     for (const Session& s : sessions) {
         SCOPED_TRACE(s.name);
@@ -204,7 +269,8 @@ TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
         s.drive(h, client);
         ASSERT_EQ(sink.lines.size(), s.lines.size()) << ::testing::PrintToString(sink.lines);
         for (std::size_t i = 0; i < s.lines.size(); ++i) {
-            std::string expected = std::regex_replace(s.lines[i], std::regex("OUT/"), h.OutFile(""));
+            std::string expected = std::regex_replace(s.lines[i], std::regex("INBASE"), InBase(h));
+            expected = std::regex_replace(expected, std::regex("OUT/"), h.OutFile(""));
             expected = std::regex_replace(expected, std::regex("IN/"), h.InFile(""));
             EXPECT_TRUE(std::regex_match(sink.lines[i], std::regex(Pattern(expected))))
                 << sink.lines[i] << "\n  expected " << expected;

@@ -4,6 +4,7 @@
 // test's own network namespace.
 #include "server/app/options/address_list_pages.h"
 #include "server/app/options/folder_pages.h"
+#include "server/app/options/name_rules_page.h"
 #include "server/app/options/options.h"
 #include "server/app/options/other_page.h"
 #include "server/app/options/threads_page.h"
@@ -35,6 +36,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTableWidget>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -60,7 +62,7 @@ namespace {
 
 constexpr char kHost[] = "127.0.0.1";
 
-enum PageIndex { kInbound, kOutbound, kAllow, kDeny, kOptions, kClients, kThreads };
+enum PageIndex { kInbound, kOutbound, kAllow, kDeny, kOptions, kClients, kThreads, kNameRules };
 
 // The host's addresses as the test sets them, counting how often the
 // listener's local address selection ran: once per start of a listener.
@@ -198,7 +200,7 @@ private:
 
 }  // namespace
 
-TEST_F(OptionsInTheProgram, CtrlUOpensServerOptionsWithItsSevenPages) {
+TEST_F(OptionsInTheProgram, CtrlUOpensServerOptionsWithItsEightPages) {
     ASSERT_TRUE(Start());
     EXPECT_EQ(storePath, dir.File("config/Brellin/Vantry.reg"));
     const std::string before = StoredText(app->settings);
@@ -212,14 +214,14 @@ TEST_F(OptionsInTheProgram, CtrlUOpensServerOptionsWithItsSevenPages) {
         current = sheet->Tabs()->currentIndex();
         for (int i = 0; i < sheet->Tabs()->count(); ++i) captions << sheet->Tabs()->tabText(i);
         // Every page can be opened; Cancel then changes nothing.
-        for (int i = kInbound; i <= kThreads; ++i) Visit(sheet, static_cast<PageIndex>(i));
+        for (int i = kInbound; i <= kNameRules; ++i) Visit(sheet, static_cast<PageIndex>(i));
         Click(sheet, COptions::IDCANCEL_BUTTON);
     })) << "Ctrl+U opens the sheet";
     EXPECT_EQ(title, "Server Options");
     EXPECT_TRUE(modal);
     EXPECT_EQ(current, kInbound);
     EXPECT_EQ(captions, QStringList({"Inbound", "Outbound", "Allow", "Deny", "Options", "Client Limits",
-                                     "MultiThreading && Logging"}));
+                                     "MultiThreading && Logging", "Name Rules"}));
     EXPECT_EQ(StoredText(app->settings), before);
     EXPECT_EQ(addresses.selections, 1) << "no listener restart";
     EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << "the sheet is gone";
@@ -284,6 +286,32 @@ TEST_F(OptionsInTheProgram, ListenOnMovesTheListenerBetweenEveryAddressAndOne) {
 
     Exit();
     EXPECT_EQ(Reload().bListenAll, 0);
+}
+
+// A rule typed into the Name Rules page holds from the next request, with
+// no restart, and is in the store once the program ends.
+TEST_F(OptionsInTheProgram, ANameRuleTakesEffectAtOnceAndIsStored) {
+    tests::WriteFile(out + "small.bin", tests::PatternBytes(700, 3));
+    ASSERT_TRUE(Start());
+    const int before = addresses.selections;
+    ASSERT_TRUE(Setup([&](COptions* sheet) {
+        QWidget* page = Visit(sheet, kNameRules);
+        Click(page, CNameRulesPage::IDC_ADD);
+        auto* table = Control<QTableWidget>(page, CNameRulesPage::IDC_RULES);
+        ASSERT_NE(table, nullptr);
+        ASSERT_EQ(table->rowCount(), 1);
+        table->item(0, CNameRulesPage::kPattern)->setText("(?i)^/?tftpboot/(.*)\\.BIN$");
+        table->item(0, CNameRulesPage::kReplacement)->setText("\\1.bin");
+        Click(sheet, COptions::IDOK_BUTTON);
+    }));
+    EXPECT_EQ(addresses.selections, before) << "no listener restart";
+    auto got = tests::TftpGet(kHost, 6969, "/TFTPBOOT/small.BIN", dir.File("got.bin"));
+    EXPECT_EQ(got.exitCode, 0) << got.output;
+    EXPECT_EQ(tests::ReadFile(dir.File("got.bin")), tests::PatternBytes(700, 3));
+
+    Exit();
+    const std::vector<tftp::NameRule> rules = {{"(?i)^/?tftpboot/(.*)\\.BIN$", "\\1.bin", false}};
+    EXPECT_EQ(Reload().NameRules, rules);
 }
 
 TEST_F(OptionsInTheProgram, RetypedPortRestartsTheListenerOnlyWhenTheTextDiffers) {

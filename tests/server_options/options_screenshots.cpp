@@ -2,17 +2,21 @@
 // browser, for the documentation: vantrel_options_screenshots <folder>.
 // Run under a real display server (scripts/screenshots-options.sh uses Xvfb).
 #include "server/app/options/folder_browser.h"
+#include "server/app/options/name_rules_page.h"
 #include "server/app/options/options.h"
+#include "platform/control_ids.h"
 #include "platform/scripted_prompt_service.h"
 #include "server/app/options_host.h"
 #include "server/app/server_settings.h"
 
 #include <QApplication>
 #include <QDir>
+#include <QLineEdit>
 #include <QTabWidget>
 #include <QTest>
 
 #include <cstdio>
+#include <iterator>
 
 namespace {
 
@@ -62,14 +66,23 @@ int main(int argc, char** argv) {
     settings.nMaxClients = 2;
     settings.nMaxDisplay = 6;
     settings.nPriority = 1;
+    settings.NameRules = {{"^/?tftpboot/", "", false},
+                          {"(?i)^pxelinux\\.0$", "boot/pxelinux.0", true},
+                          {"^01-([0-9a-f-]+)$", "boot/pxelinux.cfg/01-\\1", true}};
     ShowHost host;
 
     COptions sheet(settings, host);
     sheet.show();
     const char* names[] = {"inbound", "outbound", "allow", "deny", "options", "client-limits",
-                           "multithreading-logging"};
-    for (int i = 0; i < sheet.PageCount(); ++i) {
+                           "multithreading-logging", "name-rules"};
+    static_assert(std::size(names) == 8);
+    for (int i = 0; i < sheet.PageCount() && i < static_cast<int>(std::size(names)); ++i) {
         sheet.Tabs()->setCurrentIndex(i);
+        if (i == 7) {
+            // The test field with a name as firmware asks for it.
+            if (auto* test = platform::FindControl<QLineEdit>(&sheet, CNameRulesPage::IDC_TEST_NAME))
+                test->setText("/tftpboot/PXELINUX.0");
+        }
         ok &= Save(&sheet, out.filePath(QString("options-%1-%2.png").arg(i + 1).arg(names[i])));
     }
     sheet.reject();

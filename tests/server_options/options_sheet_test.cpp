@@ -5,6 +5,7 @@
 #include "server/app/options/folder_browser.h"
 #include "server/app/options/folder_pages.h"
 #include "server/app/options/folder_system.h"
+#include "server/app/options/name_rules_page.h"
 #include "server/app/options/options.h"
 #include "server/app/options/other_page.h"
 #include "server/app/options/threads_page.h"
@@ -20,6 +21,7 @@
 #include <QRadioButton>
 #include <QSlider>
 #include <QSpinBox>
+#include <QTableWidget>
 
 #include <gtest/gtest.h>
 
@@ -32,7 +34,7 @@ using tests::FakeOptionsHost;
 
 namespace {
 
-enum PageIndex { kInbound, kOutbound, kAllow, kDeny, kOptions, kClients, kThreads };
+enum PageIndex { kInbound, kOutbound, kAllow, kDeny, kOptions, kClients, kThreads, kNameRules };
 
 void Retype(QLineEdit* edit, const QString& text) {
     ASSERT_NE(edit, nullptr);
@@ -66,16 +68,17 @@ protected:
 
 }  // namespace
 
-TEST_F(OptionsSheet, SevenPagesInOrderWithTheirCaptionsAndButtons) {
+TEST_F(OptionsSheet, EightPagesInOrderWithTheirCaptionsAndButtons) {
     Open();
     EXPECT_EQ(sheet->windowTitle(), "Server Options");
     EXPECT_TRUE(sheet->isModal());
     const QStringList captions = {"Inbound", "Outbound",      "Allow",
                                   "Deny",    "Options",       "Client Limits",
-                                  "MultiThreading && Logging"};  // one "&" on screen
-    const int dialogs[] = {103, 105, 106, 107, 108, 140, 141};
-    ASSERT_EQ(sheet->Tabs()->count(), 7);
-    for (int i = 0; i < 7; ++i) {
+                                  "MultiThreading && Logging",  // one "&" on screen
+                                  "Name Rules"};
+    const int dialogs[] = {103, 105, 106, 107, 108, 140, 141, 143};
+    ASSERT_EQ(sheet->Tabs()->count(), 8);
+    for (int i = 0; i < 8; ++i) {
         EXPECT_EQ(sheet->Tabs()->tabText(i), captions[i]);
         EXPECT_EQ(sheet->Page(i)->DialogId(), dialogs[i]);
     }
@@ -523,4 +526,88 @@ TEST_F(OptionsSheet, CancelledBrowseLeavesTheFolderTextUntouched) {
     EXPECT_EQ(Control<QLineEdit>(page, COutboundPage::IDC_PATH)->text().toStdString(),
               dir.Path() + "/tftp");
     EXPECT_FALSE(ApplyEnabled());
+}
+
+// The rules table as a user edits it: a rule added and typed in, the test
+// field showing what a name becomes as it is typed (and a name the folder
+// refuses), a bad pattern refused with PCRE2's reason on OK, reordering,
+// the stop flag and removal, and what OK finally stores.
+TEST_F(OptionsSheet, NameRulesTableAndTheTestField) {
+    settings.NameRules = {{"^/tftpboot/", "", false}, {"^unused$", "x", false}};
+    Open();
+    QWidget* page = Visit(kNameRules);
+    auto* table = Control<QTableWidget>(page, CNameRulesPage::IDC_RULES);
+    auto* test = Control<QLineEdit>(page, CNameRulesPage::IDC_TEST_NAME);
+    auto* result = Control<QLabel>(page, CNameRulesPage::IDC_TEST_RESULT);
+    auto* error = Control<QLabel>(page, CNameRulesPage::IDC_RULE_ERROR);
+    ASSERT_NE(table, nullptr);
+    ASSERT_NE(test, nullptr);
+    ASSERT_NE(result, nullptr);
+    ASSERT_NE(error, nullptr);
+    ASSERT_EQ(table->rowCount(), 2);
+    EXPECT_EQ(table->item(0, CNameRulesPage::kPattern)->text(), "^/tftpboot/");
+    EXPECT_FALSE(ApplyEnabled());
+
+    QTest::keyClicks(test, "/tftpboot/PXELINUX.0");
+    EXPECT_EQ(result->text(), "Rewritten to \"PXELINUX.0\": serves PXELINUX.0");
+    EXPECT_FALSE(ApplyEnabled()) << "testing a name changes no setting";
+
+    // A new rule after the selected one, typed into its cells.
+    table->setCurrentCell(0, CNameRulesPage::kPattern);
+    Click(page, CNameRulesPage::IDC_ADD);
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->currentRow(), 1);
+    auto* editor = table->viewport()->findChild<QLineEdit*>();
+    ASSERT_NE(editor, nullptr) << "the new rule's pattern is open for typing";
+    QTest::keyClicks(editor, "(?i)^pxelinux\\.0(");
+    QTest::keyClick(editor, Qt::Key_Return);
+    QCoreApplication::processEvents();  // the view commits the edit from its queue
+    EXPECT_EQ(table->item(1, CNameRulesPage::kPattern)->text(), "(?i)^pxelinux\\.0(");
+    table->item(1, CNameRulesPage::kReplacement)->setText("boot/pxelinux.0");
+    EXPECT_TRUE(ApplyEnabled());
+    EXPECT_EQ(error->text(), "Rule 2: missing closing parenthesis at offset 17");
+
+    // OK refuses the bad pattern with its reason; nothing is written.
+    Visit(kInbound);
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_TRUE(sheet->isVisible());
+    EXPECT_EQ(sheet->Tabs()->currentIndex(), kNameRules);
+    EXPECT_EQ(host->prompts.MessageTexts(),
+              std::vector<std::string>{"Rule 2: missing closing parenthesis at offset 17"});
+    EXPECT_EQ(settings.NameRules.size(), 2u);
+    EXPECT_TRUE(host->portsAtAccept.empty());
+
+    table->item(1, CNameRulesPage::kPattern)->setText("(?i)^pxelinux\\.0$");
+    EXPECT_EQ(error->text(), "");
+    EXPECT_EQ(result->text(), "Rewritten to \"boot/pxelinux.0\": serves boot/pxelinux.0");
+    Retype(test, "../etc/passwd");
+    EXPECT_EQ(result->text(), "Refused: \"../etc/passwd\" does not name a file inside the folder.");
+    Retype(test, "menu.cfg");
+    EXPECT_EQ(result->text(), "Not rewritten: serves menu.cfg");
+
+    // Moved to the top and told to stop: the prefix rule no longer runs after it.
+    table->setCurrentCell(1, CNameRulesPage::kPattern);
+    Click(page, CNameRulesPage::IDC_UP);
+    EXPECT_EQ(table->currentRow(), 0);
+    EXPECT_FALSE(Control<QPushButton>(page, CNameRulesPage::IDC_UP)->isEnabled());
+    table->item(0, CNameRulesPage::kReplacement)->setText("/tftpboot/boot/pxelinux.0");
+    Retype(test, "PXELINUX.0");
+    EXPECT_EQ(result->text(), "Rewritten to \"boot/pxelinux.0\": serves boot/pxelinux.0");
+    table->item(0, CNameRulesPage::kStop)->setCheckState(Qt::Checked);
+    EXPECT_EQ(result->text(), "Rewritten to \"/tftpboot/boot/pxelinux.0\": serves tftpboot/boot/pxelinux.0");
+
+    // The last rule removed; Down moves the selected one below the next.
+    table->setCurrentCell(2, CNameRulesPage::kPattern);
+    Click(page, CNameRulesPage::IDC_REMOVE);
+    ASSERT_EQ(table->rowCount(), 2);
+    table->setCurrentCell(0, CNameRulesPage::kPattern);
+    Click(page, CNameRulesPage::IDC_DOWN);
+    EXPECT_EQ(table->currentRow(), 1);
+    EXPECT_FALSE(Control<QPushButton>(page, CNameRulesPage::IDC_DOWN)->isEnabled());
+
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_FALSE(sheet->isVisible());
+    const std::vector<tftp::NameRule> stored = {{"^/tftpboot/", "", false},
+                                                {"(?i)^pxelinux\\.0$", "/tftpboot/boot/pxelinux.0", true}};
+    EXPECT_EQ(settings.NameRules, stored);
 }

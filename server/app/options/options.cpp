@@ -3,6 +3,7 @@
 #include "address_list_pages.h"
 #include "clients_page.h"
 #include "folder_pages.h"
+#include "name_rules_page.h"
 #include "other_page.h"
 #include "threads_page.h"
 
@@ -26,7 +27,7 @@ COptions::COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent
 
     auto* layout = new QVBoxLayout(this);
     tabs_ = new QTabWidget(this);
-    tabs_->setUsesScrollButtons(false);  // all seven tabs in sight, as on a property sheet
+    tabs_->setUsesScrollButtons(false);  // every tab in sight, as on a property sheet
     inbound_ = new CInboundPage(settings);
     outbound_ = new COutboundPage(settings);
     allow_ = new CAllow(settings);
@@ -34,7 +35,8 @@ COptions::COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent
     other_ = new COther(settings, host);
     clients_ = new CClientsPage(settings);
     threads_ = new CThreadsPage(settings, host);
-    pages_ = {inbound_, outbound_, allow_, deny_, other_, clients_, threads_};
+    nameRules_ = new CNameRulesPage(settings);
+    pages_ = {inbound_, outbound_, allow_, deny_, other_, clients_, threads_, nameRules_};
     for (COptionsPage* page : pages_) {
         tabs_->addTab(page, page->Caption());
         connect(page, &COptionsPage::ModifiedChanged, this, &COptions::UpdateApplyButton);
@@ -84,6 +86,7 @@ void COptions::OnPageChanged(int index) {
 bool COptions::WriteBack() {
     if (currentPage_ >= 0) Page(currentPage_)->KillActive();
     if (!PortAccepted()) return false;
+    if (!NameRulesAccepted()) return false;
     for (COptionsPage* page : pages_) page->Accept();
     for (COptionsPage* page : pages_) page->SetModified(false);
     return true;
@@ -98,6 +101,17 @@ bool COptions::PortAccepted() {
     host_.Prompts().MessageBox(kBadPort, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
     tabs_->setCurrentWidget(other_);
     other_->FocusPort();
+    return false;
+}
+
+bool COptions::NameRulesAccepted() {
+    if (!nameRules_->IsCreated()) return true;
+    int row = 0;
+    const QString bad = nameRules_->FirstBadRule(&row);
+    if (bad.isEmpty()) return true;
+    host_.Prompts().MessageBox(bad.toStdString(), platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+    tabs_->setCurrentWidget(nameRules_);
+    nameRules_->FocusRule(row);
     return false;
 }
 

@@ -1,4 +1,4 @@
-// "Server Options": the modal sheet of seven pages through which the user
+// "Server Options": the modal sheet of eight pages through which the user
 // edits every server setting. Each page writes back into the settings on OK
 // or Apply, but only if it has been shown; Cancel writes nothing (what an
 // earlier Apply wrote stays). A changed port is handed to the host at once,
@@ -19,6 +19,7 @@ class CDeny;
 class COther;
 class CClientsPage;
 class CThreadsPage;
+class CNameRulesPage;
 class QPushButton;
 class QTabWidget;
 
@@ -45,6 +46,7 @@ public:
     COther& Other() const { return *other_; }
     CClientsPage& Clients() const { return *clients_; }
     CThreadsPage& Threads() const { return *threads_; }
+    CNameRulesPage& NameRules() const { return *nameRules_; }
 
     // OK: every shown page writes back, then the sheet closes. A port outside
     // 1 to 65535 is refused first (nothing is written back, the sheet stays
@@ -64,6 +66,8 @@ private:
     // nothing is written.
     bool WriteBack();
     bool PortAccepted();
+    // A rule PCRE2 cannot compile is refused, with its reason, like a bad port.
+    bool NameRulesAccepted();
     void UpdateApplyButton();
 
     ServerSettings& settings_;
@@ -77,6 +81,7 @@ private:
     COther* other_ = nullptr;
     CClientsPage* clients_ = nullptr;
     CThreadsPage* threads_ = nullptr;
+    CNameRulesPage* nameRules_ = nullptr;
     std::vector<COptionsPage*> pages_;
     int currentPage_ = -1;
 };

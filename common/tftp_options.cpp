@@ -41,6 +41,11 @@ bool OptionValues::Any() const {
     return std::any_of(values_.begin(), values_.end(), [](const auto& v) { return v.has_value(); });
 }
 
+int CappedBlockSize(int blockSize, int cap) {
+    if (cap <= 0 || cap >= kMaxBlockSize) return blockSize;
+    return std::min(blockSize, std::max(cap, kMinBlockSize));
+}
+
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                                        const ServerOptionRules& rules) {
     ServerOptionChoice choice;
@@ -64,8 +69,11 @@ ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                 choice.blockSizeRefused = true;
                 return choice;
             }
-            choice.blockSize = static_cast<int>(
-                std::min<std::uint64_t>(option.value, static_cast<std::uint64_t>(kMaxBlockSize)));
+            // Above the administrator's cap the answer is the cap, which the
+            // client takes as a smaller size (or refuses with ERROR 8).
+            choice.blockSize = CappedBlockSize(static_cast<int>(std::min<std::uint64_t>(
+                                                   option.value, static_cast<std::uint64_t>(kMaxBlockSize))),
+                                               rules.maxBlockSize);
             choice.echo.Set(OptionName::Blksize, static_cast<std::uint64_t>(choice.blockSize));
             break;
         case OptionName::Windowsize: {

@@ -69,6 +69,9 @@ struct ServerOptionRules {
     bool readRequest = true;
     bool allowWindow = false;  // take windowsize
     int maxWindow = 1;         // the largest window taken
+    // The largest block size taken; a larger blksize is answered with this
+    // one. 0 (or anything past kMaxBlockSize): no cap but the datagram's.
+    int maxBlockSize = 0;
 };
 struct ServerOptionChoice {
     OptionValues echo;            // what the OACK carries, blksize as asked (the transfer
@@ -78,6 +81,10 @@ struct ServerOptionChoice {
     int window = 1;               // blocks per ACK: the client's, capped at the largest
     bool blockSizeRefused = false;  // a block size no transfer can use: option failure
 };
+// A block size a transfer may offer or take under cap (0: none): the
+// smaller of the two, a cap below the protocol's least size read as that.
+int CappedBlockSize(int blockSize, int cap);
+
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                                        const ServerOptionRules& rules);
 

@@ -2,6 +2,7 @@
 
 #include "client/engine/transfer_messages.h"
 #include "common/socket_room.h"
+#include "common/tftp_options.h"
 #include "common/tftp_packet.h"
 
 #include <algorithm>
@@ -190,6 +191,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     if (busy == 1) return 0;
     failure_ = {};
     optionsRefused_ = false;
+    blockSize = tftp::CappedBlockSize(blockSize, app_.settings.maxBlockSize);  // never offered above the cap
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
     Begin();
@@ -221,6 +223,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
     if (busy == 1) return 0;
     failure_ = {};
     optionsRefused_ = false;
+    blockSize = tftp::CappedBlockSize(blockSize, app_.settings.maxBlockSize);  // never offered above the cap
     std::string path = app_.settings.inboundPath;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(0)) return 0;

@@ -3,6 +3,7 @@
 // to the store.
 #pragma once
 
+#include "common/port_range.h"
 #include "server/app/server_settings.h"
 
 #include <QStringList>
@@ -15,6 +16,9 @@ struct RunOverrides {
     std::optional<std::string> outPath;  // an existing folder, ending with "/"
     std::optional<std::string> inPath;
     bool readOnly = false;               // uploads refused
+    // Transfer ports and the block-size cap (--port-range N:M, --max-blksize N).
+    std::optional<tftp::PortRange> portRange;
+    std::optional<int> maxBlksize;       // 8..65464
 
     // Puts the overrides into settings.
     void ApplyTo(ServerSettings& settings) const;

@@ -200,6 +200,10 @@ int CListenSocket::Admit() {
         admitted->localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();
         threadError = errno;
+        // No port of the transfer-port range free: refused as for the client
+        // limit, the thread ended with the manager. (Any other socket
+        // failure is the transfer's own to tell.)
+        if (threadStarted && !admitted->OpenSocket() && admitted->LastError() == EADDRINUSE) return 0;
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
         RefuseWith("Out of memory", client, asked);

@@ -1,6 +1,8 @@
 #include "tftp_transfer.h"
 
+#include "common/port_range.h"
 #include "common/requested_name.h"
+#include "platform/port_range_socket.h"
 #include "common/socket_room.h"
 #include "common/tftp_options.h"
 
@@ -59,6 +61,18 @@ void CTftpTransfer::SendPackets(const PacketView* packets, int count) {
     SendBatch(batch_.data(), count, peer);
 }
 
+bool CTftpTransfer::OpenSocket() {
+    const PortRange range = StoredPortRange(app_.settings.nPortRangeLow, app_.settings.nPortRangeHigh);
+    if (range.Empty()) return Create(localAddress, 0, false);
+    // From the port after the last one taken: a port just given up is not
+    // the next one handed out, so a late datagram of an ended transfer
+    // seldom meets a new one.
+    if (!platform::CreateInPortRange(*this, localAddress, range.low, range.high, app_.nextRangePort, false))
+        return false;
+    app_.nextRangePort = LocalPort() + 1;
+    return true;
+}
+
 void CTftpTransfer::HandleRequest() {
     requestFrom_ = peer;
     const Request request = ParseRequest(request_, static_cast<std::size_t>(requestLength_));
@@ -66,7 +80,7 @@ void CTftpTransfer::HandleRequest() {
     const EngineSettings& settings = app_.settings;
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
-    if (!Create(localAddress, 0, false)) {
+    if (!IsOpen() && !OpenSocket()) {
         // No socket of its own (no descriptor left, say): the listener tells
         // the client from its socket, and the result says why.
         errorText = "No socket: " + std::string(std::strerror(LastError()));
@@ -108,7 +122,7 @@ void CTftpTransfer::HandleRequest() {
     const ServerOptionChoice options = ChooseServerOptions(
         request.options, ServerOptionRules{settings.bAllowTsize != 0, settings.bAllowTimeout != 0,
                                            opcode == kRrq, settings.bAllowWindowsize != 0,
-                                           settings.nMaxWindowsize});
+                                           settings.nMaxWindowsize, settings.nMaxBlksize});
     if (options.blockSizeRefused) {
         SendError(kErrOptionNegotiation);
         return;

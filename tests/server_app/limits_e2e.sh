@@ -128,6 +128,8 @@ grep -q "refused client=127.0.0.1:[0-9]* code=0 reason=\"Too Many Clients\"" v.e
   || { cat v.err >&2; fail "no refused line for the full range"; }
 grep "refused" v.err
 settled
+$raw hold ::1 $port hold.bin 10 $low $high $vpid || fail "the held transfers over IPv6"
+settled
 $raw fetch 127.0.0.1 $port big.bin 8192 1024 "$work/out/big.bin" || fail "the capped fetch"
 settled
 

@@ -2,9 +2,9 @@
 
 #include "common/port_range.h"
 #include "common/requested_name.h"
-#include "platform/port_range_socket.h"
 #include "common/socket_room.h"
 #include "common/tftp_options.h"
+#include "platform/port_range_socket.h"
 
 #include <algorithm>
 #include <cerrno>

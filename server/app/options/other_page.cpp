@@ -18,6 +18,8 @@
 #include <QSpinBox>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 using platform::SetControlId;
 
 namespace {
@@ -102,19 +104,22 @@ QSpinBox* COther::AddBlockCount(const QString& text, int id, QBoxLayout* into) {
 }
 
 void COther::AddTransferLimits(QBoxLayout* into) {
-    const auto digits = [this](int id, const QString& name) {
+    // Five digits at most; empty shows what it means.
+    const auto digits = [this](int id, const QString& name, const QString& empty) {
         auto* edit = new QLineEdit(this);
         SetControlId(edit, id);
         options::LimitEdit(edit, options::TextKind::Digits);
         edit->setMaxLength(5);
-        edit->setPlaceholderText(tr("any"));
+        edit->setPlaceholderText(empty);
         edit->setAccessibleName(name);
-        edit->setMaximumWidth(edit->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+        const QFontMetrics metrics = edit->fontMetrics();
+        edit->setMaximumWidth(std::max(metrics.horizontalAdvance(QStringLiteral("000000")),
+                                       metrics.horizontalAdvance(empty + QStringLiteral("0"))) + 16);
         WatchEdit(edit);
         return edit;
     };
-    portRangeLow_ = digits(IDC_PORT_RANGE_LOW, tr("Transfer ports from"));
-    portRangeHigh_ = digits(IDC_PORT_RANGE_HIGH, tr("Transfer ports to"));
+    portRangeLow_ = digits(IDC_PORT_RANGE_LOW, tr("Transfer ports from"), tr("any"));
+    portRangeHigh_ = digits(IDC_PORT_RANGE_HIGH, tr("Transfer ports to"), tr("any"));
     auto* row = new QHBoxLayout;
     auto* from = new QLabel(tr("Transfer ports: from"), this);
     from->setBuddy(portRangeLow_);
@@ -125,8 +130,7 @@ void COther::AddTransferLimits(QBoxLayout* into) {
         row->addWidget(w);
     row->addStretch(1);
     into->addLayout(row);
-    maxBlksize_ = digits(IDC_MAX_BLKSIZE, tr("Largest block size"));
-    maxBlksize_->setPlaceholderText(tr("65464"));
+    maxBlksize_ = digits(IDC_MAX_BLKSIZE, tr("Largest block size"), tr("no limit"));
     AddLabelledRow(tr("Largest block size:"), maxBlksize_, into);
 }
 

@@ -2,6 +2,7 @@
 
 #include "common/digits.h"
 #include "common/local_address.h"
+#include "common/port_range.h"
 #include "common/tftp_packet.h"
 #include "server/engine/manager.h"
 
@@ -202,8 +203,11 @@ int CListenSocket::Admit() {
         threadError = errno;
         // No port of the transfer-port range free: refused as for the client
         // limit, the thread ended with the manager. (Any other socket
-        // failure is the transfer's own to tell.)
-        if (threadStarted && !admitted->OpenSocket() && admitted->LastError() == EADDRINUSE) return 0;
+        // failure, the system's own ports all taken included, is the
+        // transfer's own to tell.)
+        const EngineSettings& settings = app_.settings;
+        const bool inRange = !tftp::StoredPortRange(settings.nPortRangeLow, settings.nPortRangeHigh).Empty();
+        if (threadStarted && inRange && !admitted->OpenSocket() && admitted->LastError() == EADDRINUSE) return 0;
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
         RefuseWith("Out of memory", client, asked);

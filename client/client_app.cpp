@@ -81,12 +81,14 @@ void CClientApp::OnSetup() {
     sheet.outgoingPage.folder = QString::fromStdString(outboundPath);
     sheet.outgoingPage.switchOn = truncate;
     sheet.transferPage.windowSize = windowSize;
+    sheet.transferPage.maxBlockSize = maxBlockSize;
     if (sheet.DoModal() != IDOK) return;
     inboundPath = sheet.incomingPage.folder.toStdString();
     overwrite = sheet.incomingPage.switchOn;
     outboundPath = sheet.outgoingPage.folder.toStdString();
     truncate = sheet.outgoingPage.switchOn;
     windowSize = sheet.transferPage.windowSize;
+    maxBlockSize = sheet.transferPage.maxBlockSize;
     for (std::string* path : {&inboundPath, &outboundPath})
         if (!path->empty() && path->back() != '/') *path += '/';
     SaveOptions(profile_, *this);

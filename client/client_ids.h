@@ -52,6 +52,7 @@ inline constexpr int IDC_FOLDER = 1005;
 inline constexpr int IDC_SWITCH = 1007;
 inline constexpr int IDD_TRANSFER = 113;  // the Transfer page
 inline constexpr int IDC_WINDOW_SIZE = 1010;
+inline constexpr int IDC_MAX_BLOCK_SIZE = 1011;
 
 // ---- dialogs ----
 inline constexpr int IDD_BLOCK_SIZE = 136;

@@ -1,6 +1,9 @@
 #include "client_profile.h"
 
 #include "common/digits.h"
+#include "common/tftp_packet.h"
+
+#include <algorithm>
 
 #include <string>
 
@@ -10,6 +13,7 @@ constexpr char kOptions[] = "Options";
 constexpr char kStartup[] = "Startup";
 constexpr char kWindowSize[] = "Window Size";
 constexpr int kMaxWindowSize = 65535;  // the largest window a server may be asked for
+constexpr char kLargestBlockSize[] = "Largest Block Size";
 
 // Absent, not a number or outside 1..65535: lock-step.
 int WindowSizeFrom(const std::string& text) {
@@ -17,6 +21,13 @@ int WindowSizeFrom(const std::string& text) {
     return size >= 1 && size <= kMaxWindowSize ? size : 1;
 }
 }  // namespace
+
+int BlockSizeCapFrom(const std::string& text) {
+    if (text.empty()) return 0;
+    const int size = tftp::LeadingDigits(text);
+    if (size == 0) return 0;
+    return std::clamp(size, tftp::kMinBlockSize, tftp::kMaxBlockSize);
+}
 
 bool IsYes(const std::string& value) {
     return value.size() == 3 && (value[0] == 'Y' || value[0] == 'y') &&
@@ -33,6 +44,7 @@ void LoadSettings(const platform::ProfileFile& profile, ClientSettings& s) {
     s.inboundPath = profile.GetProfileString(kOptions, "Inbound");
     s.outboundPath = profile.GetProfileString(kOptions, "Outbound");
     s.windowSize = WindowSizeFrom(profile.GetProfileString(kOptions, kWindowSize));
+    s.maxBlockSize = BlockSizeCapFrom(profile.GetProfileString(kOptions, kLargestBlockSize));
     s.host = profile.GetProfileString(kStartup, "Host");
     s.localFile = profile.GetProfileString(kStartup, "Local");
     s.remoteFile = profile.GetProfileString(kStartup, "Remote");
@@ -54,6 +66,9 @@ void SaveOptions(platform::ProfileFile& profile, const ClientSettings& s) {
     // none, one that had one gets the 1 back.
     if (s.windowSize != 1 || !profile.GetProfileString(kOptions, kWindowSize).empty())
         profile.WriteProfileString(kOptions, kWindowSize, std::to_string(s.windowSize));
+    // No cap, no line (an empty one where the file had one).
+    if (s.maxBlockSize != 0 || !profile.GetProfileString(kOptions, kLargestBlockSize).empty())
+        profile.WriteProfileString(kOptions, kLargestBlockSize, s.maxBlockSize != 0 ? std::to_string(s.maxBlockSize) : "");
 }
 
 void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& s) {

@@ -1,6 +1,7 @@
 #include "options_sheet.h"
 
 #include "client/client_ids.h"
+#include "client/client_profile.h"
 #include "platform/control_ids.h"
 
 #include <QCheckBox>
@@ -10,6 +11,8 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QRegularExpressionValidator>
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QTabWidget>
@@ -64,6 +67,14 @@ CTransferPage::CTransferPage() {
     const QString label = tr("Window size");
     windowSize_->setAccessibleName(label);
     form->addRow(label, windowSize_);  // the label is the spin box's buddy
+    maxBlockSize_ = new QLineEdit(this);
+    platform::SetControlId(maxBlockSize_, skerry::IDC_MAX_BLOCK_SIZE);
+    maxBlockSize_->setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]{0,5}")),
+                                                                maxBlockSize_));
+    maxBlockSize_->setPlaceholderText(tr("no limit"));
+    const QString capLabel = tr("Largest block size");
+    maxBlockSize_->setAccessibleName(capLabel);
+    form->addRow(capLabel, maxBlockSize_);
     layout->addLayout(form);
     auto* hint = new QLabel(tr("Blocks per acknowledgement. 1 is plain lock-step TFTP; a larger "
                                "window needs a server that takes the windowsize option, and with "
@@ -72,16 +83,24 @@ CTransferPage::CTransferPage() {
     hint->setWordWrap(true);
     layout->addWidget(hint);
     layout->addStretch(1);
+    auto* capHint = new QLabel(tr("Bytes per block a transfer offers at most (8 to 65464), for a path "
+                                  "that loses large datagrams; empty for no limit."),
+                               this);
+    capHint->setWordWrap(true);
+    layout->insertWidget(layout->count() - 1, capHint);
     connect(windowSize_, &QSpinBox::valueChanged, this, &CTransferPage::Modified);
+    connect(maxBlockSize_, &QLineEdit::textEdited, this, &CTransferPage::Modified);
 }
 
 void CTransferPage::DoDataExchange(bool save) {
     if (save) {
         windowSize_->interpretText();  // a number still being typed counts
         windowSize = windowSize_->value();
+        maxBlockSize = skerry::BlockSizeCapFrom(maxBlockSize_->text().toStdString());
     } else {
         const QSignalBlocker quiet(windowSize_);  // filling is not a change
         windowSize_->setValue(windowSize);
+        maxBlockSize_->setText(maxBlockSize != 0 ? QString::number(maxBlockSize) : QString());
     }
 }
 

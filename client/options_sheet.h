@@ -1,6 +1,7 @@
 // "File Locations & Options": the folders fetched files go to and files to
-// send come from, the overwrite switch, the name-shortening switch and the
-// window of blocks a transfer asks the server for. The
+// send come from, the overwrite switch, the name-shortening switch, the
+// window of blocks a transfer asks the server for and the largest block
+// size it offers. The
 // sheet reads and writes no settings itself: the application fills the pages
 // before showing it and takes the values back after OK.
 #pragma once
@@ -50,13 +51,15 @@ public:
     COutgoingPage();
 };
 
-// The "Transfer" page: how many blocks go per acknowledgement.
+// The "Transfer" page: how many blocks go per acknowledgement, and the
+// largest block size a transfer offers.
 class CTransferPage : public QWidget {
     Q_OBJECT
 public:
     CTransferPage();
 
     int windowSize = 1;  // spin box 1010: 1..65535; 1 is lock-step
+    int maxBlockSize = 0;  // edit 1011: 8..65464 (a number outside: its nearest end); 0, empty: no cap
 
     void DoDataExchange(bool save);
     QString Title() const { return tr("Transfer"); }
@@ -66,6 +69,7 @@ signals:
 
 private:
     QSpinBox* windowSize_ = nullptr;
+    QLineEdit* maxBlockSize_ = nullptr;
 };
 
 class COptionsSheet : public QDialog {

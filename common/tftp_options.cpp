@@ -56,6 +56,11 @@ OptionValues OfferedOptions(bool readRequest, const RequestOffer& offer) {
     return offered;
 }
 
+int CappedBlockSize(int blockSize, int cap) {
+    if (cap <= 0 || cap >= kMaxBlockSize) return blockSize;
+    return std::min(blockSize, std::max(cap, kMinBlockSize));
+}
+
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                                        const ServerOptionRules& rules) {
     ServerOptionChoice choice;
@@ -88,11 +93,14 @@ ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
             // Above the largest (the 16-bit limit of a window included) the
             // server's answer is the largest, which a client must accept.
             if (!on) continue;
+            // A largest of 0 is no cap but the row's range (the block size
+            // when the administrator set none).
+            const int taken = info.largest ? rules.*info.largest : 0;
             const std::uint64_t largest =
-                info.largest ? static_cast<std::uint64_t>(std::clamp<std::int64_t>(
-                                   rules.*info.largest, static_cast<std::int64_t>(info.minValue),
-                                   static_cast<std::int64_t>(info.maxValue)))
-                             : info.maxValue;
+                taken > 0 ? static_cast<std::uint64_t>(std::clamp<std::int64_t>(
+                                taken, static_cast<std::int64_t>(info.minValue),
+                                static_cast<std::int64_t>(info.maxValue)))
+                          : info.maxValue;
             value = std::min(value, largest);
             break;
         }

@@ -71,6 +71,9 @@ struct ServerOptionRules {
     bool readRequest = true;
     bool allowWindow = false;  // take windowsize
     int maxWindow = 1;         // the largest window taken
+    // The largest block size taken; a larger blksize is answered with this
+    // one. 0 (or anything past kMaxBlockSize): no cap but the datagram's.
+    int maxBlockSize = 0;
 };
 struct ServerOptionChoice {
     OptionValues echo;            // what the OACK carries, blksize as asked (the transfer
@@ -122,7 +125,7 @@ inline constexpr std::array<OptionInfo, kOptionCount> kKnownOptions = {{
      OfferedIn::AnyRequest, EchoRule::AsAsked, &ServerOptionRules::allowTimeout, nullptr,
      &ServerOptionChoice::timeoutSecs, &RequestOffer::timeoutSecs, &RequestOffer::offerTimeout, 0},
     {OptionName::Blksize, "blksize", kMinBlockSize, kMaxBlockSize, BelowRange::Refused,
-     OfferedIn::AnyRequest, EchoRule::Capped, nullptr, nullptr, &ServerOptionChoice::blockSize,
+     OfferedIn::AnyRequest, EchoRule::Capped, nullptr, &ServerOptionRules::maxBlockSize, &ServerOptionChoice::blockSize,
      &RequestOffer::blockSize, nullptr, kDefaultBlockSize},
     {OptionName::Windowsize, "windowsize", kMinWindow, kMaxWindow, BelowRange::NotOffered,
      OfferedIn::AnyRequest, EchoRule::Capped, &ServerOptionRules::allowWindow,
@@ -140,6 +143,10 @@ OptionName ClassifyOption(std::string_view name);
 
 // What a request offers, by the rows: nothing at all with noOptions.
 OptionValues OfferedOptions(bool readRequest, const RequestOffer& offer);
+
+// A block size a transfer may offer or take under cap (0: none): the
+// smaller of the two, a cap below the protocol's least size read as that.
+int CappedBlockSize(int blockSize, int cap);
 
 ServerOptionChoice ChooseServerOptions(const std::vector<Option>& offered,
                                        const ServerOptionRules& rules);

@@ -39,7 +39,7 @@ if [ $want_test -eq 1 ]; then
     libgtest-dev libgmock-dev googletest ccache
     clang-14 libclang-rt-14-dev
     tftp-hpa atftp busybox curl dnsmasq-base libwrap0
-    iproute2 util-linux procps python3
+    iproute2 util-linux procps python3 nftables
     xvfb xauth x11-apps imagemagick xdotool libcap2-bin twm xfonts-base
     systemd
   )

@@ -15,4 +15,5 @@ struct ClientSettings {
     int truncate = 0;          // Options / Truncate
     int changeButtons = 0;     // Options / Change Buttons
     int windowSize = 1;        // Options / Window Size: blocks per ACK asked for; 1 = lock-step
+    int maxBlockSize = 0;      // Options / Largest Block Size: no blksize offered above it; 0 = no cap
 };

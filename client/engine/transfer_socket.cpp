@@ -2,6 +2,7 @@
 
 #include "client/engine/transfer_messages.h"
 #include "common/socket_room.h"
+#include "common/tftp_options.h"
 #include "common/tftp_packet.h"
 
 #include <algorithm>
@@ -186,6 +187,7 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
                                int binary, const std::string& fileName) {
     if (busy == 1) return 0;
     failure_ = {};
+    blockSize = tftp::CappedBlockSize(blockSize, app_.settings.maxBlockSize);  // never offered above the cap
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(1)) return 0;
     Begin();
@@ -217,6 +219,7 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
                                 int binary) {
     if (busy == 1) return 0;
     failure_ = {};
+    blockSize = tftp::CappedBlockSize(blockSize, app_.settings.maxBlockSize);  // never offered above the cap
     std::string path = app_.settings.inboundPath;
     if (!TakeServers(servers, port)) return 0;
     if (!ResizeBuffers(0)) return 0;

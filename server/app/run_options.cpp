@@ -6,6 +6,8 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "common/tftp_packet.h"
+
 #include <cstdio>
 
 namespace {
@@ -81,6 +83,11 @@ void RunOverrides::ApplyTo(ServerSettings& settings) const {
     if (inPath) settings.InPath = *inPath;
     if (readOnly) settings.bRefuseUploads = 1;
     if (nameRules) settings.NameRules = *nameRules;
+    if (portRange) {
+        settings.nPortRangeLow = portRange->low;
+        settings.nPortRangeHigh = portRange->high;
+    }
+    if (maxBlksize) settings.nMaxBlksize = *maxBlksize;
 }
 
 ServerSettings RunOverrides::ForStore(const ServerSettings& current, const ServerSettings& stored) const {
@@ -90,6 +97,11 @@ ServerSettings RunOverrides::ForStore(const ServerSettings& current, const Serve
     if (inPath && out.InPath == *inPath) out.InPath = stored.InPath;
     if (readOnly && out.bRefuseUploads == 1) out.bRefuseUploads = stored.bRefuseUploads;
     if (nameRules && out.NameRules == *nameRules) out.NameRules = stored.NameRules;
+    if (portRange && out.nPortRangeLow == portRange->low && out.nPortRangeHigh == portRange->high) {
+        out.nPortRangeLow = stored.nPortRangeLow;
+        out.nPortRangeHigh = stored.nPortRangeHigh;
+    }
+    if (maxBlksize && out.nMaxBlksize == *maxBlksize) out.nMaxBlksize = stored.nMaxBlksize;
     return out;
 }
 
@@ -113,6 +125,15 @@ int ReadRunOptions(const QStringList& arguments, const QString& description, Run
                                                   "pattern<TAB>replacement[<TAB>stop]."),
                                    QStringLiteral("FILE"));
     parser.addOptions({port, outbound, inbound, readOnly, remap});
+    const QCommandLineOption portRange(
+        QStringLiteral("port-range"),
+        QStringLiteral("Answer every transfer from a free UDP port of N to M (the listening port outside them)."),
+        QStringLiteral("N:M"));
+    const QCommandLineOption maxBlksize(QStringLiteral("max-blksize"),
+                                        QStringLiteral("Answer a larger blksize with N (8 to 65464)."),
+                                        QStringLiteral("N"));
+    parser.addOption(portRange);
+    parser.addOption(maxBlksize);
 
     if (!parser.parse(arguments)) return Usage(parser, parser.errorText());
     if (!parser.positionalArguments().isEmpty())
@@ -152,6 +173,34 @@ int ReadRunOptions(const QStringList& arguments, const QString& description, Run
         return false;
     };
     if (!folder(outbound, read.outPath) || !folder(inbound, read.inPath)) return 2;
+    for (const QCommandLineOption* once : {&portRange, &maxBlksize})
+        if (parser.values(*once).size() > 1)
+            return Usage(parser, QStringLiteral("--%1 given more than once.").arg(once->names().first()));
+    if (parser.isSet(portRange)) {
+        const QString text = parser.value(portRange);
+        const qsizetype colon = text.indexOf(QLatin1Char(':'));
+        const std::string low = colon < 0 ? text.toStdString() : text.left(colon).toStdString();
+        const std::string high = colon < 0 ? std::string() : text.mid(colon + 1).toStdString();
+        const int listening = read.port ? std::stoi(*read.port) : 0;
+        tftp::PortRange range;
+        const tftp::PortRangeCheck check = tftp::ReadPortRange(low, high, listening, range);
+        if (check == tftp::PortRangeCheck::HoldsListeningPort)
+            return Usage(parser, QStringLiteral("--port-range: %1 holds the listening port %2.").arg(text).arg(listening));
+        if (check != tftp::PortRangeCheck::Fine || range.Empty())
+            return Usage(parser, QStringLiteral("--port-range: '%1' is not N:M, two ports from 1 to 65535 with N "
+                                                "not above M.")
+                                     .arg(text));
+        read.portRange = range;
+    }
+    if (parser.isSet(maxBlksize)) {
+        std::string digits;
+        const QString text = parser.value(maxBlksize);
+        const bool number = ReadPort(text, digits);  // digits only, 1..65535
+        const int size = number ? std::stoi(digits) : 0;
+        if (size < tftp::kMinBlockSize || size > tftp::kMaxBlockSize)
+            return Usage(parser, QStringLiteral("--max-blksize: '%1' is not a block size from 8 to 65464.").arg(text));
+        read.maxBlksize = size;
+    }
     read.readOnly = parser.isSet(readOnly);
     if (parser.isSet(remap)) {
         std::vector<tftp::NameRule> rules;

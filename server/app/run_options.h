@@ -3,6 +3,7 @@
 // to the store.
 #pragma once
 
+#include "common/port_range.h"
 #include "server/app/server_settings.h"
 
 #include <QStringList>
@@ -19,6 +20,9 @@ struct RunOverrides {
     // --remap FILE: the name rewriting rules of a rules file, in place of
     // the stored ones (one rule a line, see tftp::ParseRules).
     std::optional<std::vector<tftp::NameRule>> nameRules;
+    // Transfer ports and the block-size cap (--port-range N:M, --max-blksize N).
+    std::optional<tftp::PortRange> portRange;
+    std::optional<int> maxBlksize;       // 8..65464
 
     // Puts the overrides into settings.
     void ApplyTo(ServerSettings& settings) const;

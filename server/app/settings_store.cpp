@@ -1,6 +1,9 @@
 #include "settings_store.h"
 
 #include <algorithm>
+#include "common/port_range.h"
+#include "common/tftp_packet.h"
+
 #include <cstring>
 #include <vector>
 
@@ -198,6 +201,19 @@ void LoadSettings(RegistryStore& store, ServerSettings& s) {
     ReadDword(store, key, "bNoReplace", word);
     s.bNoReplace = word != 0 ? 1 : 0;
     LoadNameRules(store, key, s);
+
+    // Transfer ports and the block-size cap: absent (a store written before
+    // they existed) or not sound, unset.
+    const auto readNumber = [&](const char* name, int& field, std::uint32_t most) {
+        word = 0;
+        ReadDword(store, key, name, word);
+        field = word <= most ? static_cast<int>(word) : 0;
+    };
+    readNumber("nPortRangeLow", s.nPortRangeLow, 65535);
+    readNumber("nPortRangeHigh", s.nPortRangeHigh, 65535);
+    if (tftp::StoredPortRange(s.nPortRangeLow, s.nPortRangeHigh).Empty()) s.nPortRangeLow = s.nPortRangeHigh = 0;
+    readNumber("nMaxBlksize", s.nMaxBlksize, static_cast<std::uint32_t>(tftp::kMaxBlockSize));
+    if (s.nMaxBlksize < tftp::kMinBlockSize) s.nMaxBlksize = 0;
 }
 
 void SaveSettings(RegistryStore& store, const ServerSettings& s) {
@@ -244,6 +260,10 @@ void SaveSettings(RegistryStore& store, const ServerSettings& s) {
     store.SetDword(key, "bRefuseUploads", s.bRefuseUploads != 0 ? 1u : 0u);
     store.SetDword(key, "bNoReplace", s.bNoReplace != 0 ? 1u : 0u);
     SaveNameRules(store, key, s);
+
+    store.SetDword(key, "nPortRangeLow", static_cast<std::uint32_t>(s.nPortRangeLow));
+    store.SetDword(key, "nPortRangeHigh", static_cast<std::uint32_t>(s.nPortRangeHigh));
+    store.SetDword(key, "nMaxBlksize", static_cast<std::uint32_t>(s.nMaxBlksize));
 }
 
 void SaveWindowPlacement(RegistryStore& store, const WindowRect& rect) {

@@ -51,6 +51,14 @@ struct EngineSettings {
     // none: names are served as asked.
     static constexpr int kMaxNameRules = 32;
     std::vector<tftp::NameRule> NameRules;
+    // Transfer ports and the block-size cap, values of their own (0: unset).
+    // Each transfer's socket takes a free port of nPortRangeLow..
+    // nPortRangeHigh (both 0: the system's choice; a request finding none
+    // free is refused as for the client limit). A blksize above nMaxBlksize
+    // (8..65464) is answered with nMaxBlksize.
+    int nPortRangeLow = 0;
+    int nPortRangeHigh = 0;
+    int nMaxBlksize = 0;
 
     // True when the address text matches a pattern of the list, tried in
     // slot order (see MatchesAddressPattern in common/address_pattern.h).

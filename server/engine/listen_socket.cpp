@@ -2,6 +2,7 @@
 
 #include "common/digits.h"
 #include "common/local_address.h"
+#include "common/port_range.h"
 #include "common/tftp_packet.h"
 #include "server/engine/manager.h"
 
@@ -195,6 +196,13 @@ int CListenSocket::Admit() {
         admitted->localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();
         threadError = errno;
+        // No port of the transfer-port range free: refused as for the client
+        // limit, the thread ended with the manager. (Any other socket
+        // failure, the system's own ports all taken included, is the
+        // transfer's own to tell.)
+        const EngineSettings& settings = app_.settings;
+        const bool inRange = !tftp::StoredPortRange(settings.nPortRangeLow, settings.nPortRangeHigh).Empty();
+        if (threadStarted && inRange && !admitted->OpenSocket() && admitted->LastError() == EADDRINUSE) return 0;
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
         RefuseWith("Out of memory", client, asked);

@@ -40,7 +40,8 @@ public:
 
     // Admits the request last received: 1 = started (or refused with an
     // ERROR for want of a thread, socket or memory; the row says why), 0 =
-    // refused for the client limit, which counts running transfers only.
+    // refused for the client limit, which counts running transfers only,
+    // or for want of a free port in the transfer-port range.
     // Runs under the application's admission lock.
     int Admit();
 

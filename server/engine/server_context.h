@@ -47,6 +47,8 @@ public:
     std::mutex admissionLock;
     // Numbers admitted transfers 1..501; outlives listener restarts.
     int transferCounter = 0;
+    // Where the search for a transfer's port in the transfer-port range starts.
+    int nextRangePort = 0;
 
     // The display, or none (no main window yet): then events go nowhere.
     TransferView* view = nullptr;

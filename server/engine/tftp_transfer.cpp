@@ -1,8 +1,10 @@
 #include "tftp_transfer.h"
 
+#include "common/port_range.h"
 #include "common/requested_name.h"
 #include "common/socket_room.h"
 #include "common/tftp_options.h"
+#include "platform/port_range_socket.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -39,8 +41,6 @@ void CTftpTransfer::EndUnstarted(const std::string& why) {
     active = 0;
 }
 
-bool CTftpTransfer::OpenSocket() { return Create(localAddress, 0, false); }
-
 int CTftpTransfer::Send(const std::uint8_t* data, int length, const platform::PeerAddress& to) {
     return SendTo(data, length, to);
 }
@@ -51,6 +51,18 @@ void CTftpTransfer::SendBatch(const PacketView* packets, int count, const platfo
     AsyncUdpSocket::SendBatch(batch_.data(), count, to);
 }
 
+bool CTftpTransfer::OpenSocket() {
+    const PortRange range = StoredPortRange(app_.settings.nPortRangeLow, app_.settings.nPortRangeHigh);
+    if (range.Empty()) return Create(localAddress, 0, false);
+    // From the port after the last one taken: a port just given up is not
+    // the next one handed out, so a late datagram of an ended transfer
+    // seldom meets a new one.
+    if (!platform::CreateInPortRange(*this, localAddress, range.low, range.high, app_.nextRangePort, false))
+        return false;
+    app_.nextRangePort = LocalPort() + 1;
+    return true;
+}
+
 void CTftpTransfer::HandleRequest() {
     requestFrom_ = peer;
     session_->SetPeer(peer);
@@ -58,7 +70,7 @@ void CTftpTransfer::HandleRequest() {
     const EngineSettings& settings = app_.settings;
     const std::string& folder = opcode == kRrq ? settings.OutPath : settings.InPath;
 
-    if (!OpenSocket()) {
+    if (!IsOpen() && !OpenSocket()) {
         // No socket of its own (no descriptor left, say): the listener tells
         // the client from its socket, and the result says why.
         errorText = "No socket: " + std::string(std::strerror(LastError()));
@@ -104,7 +116,8 @@ void CTftpTransfer::HandleRequest() {
                                   .allowTimeout = settings.bAllowTimeout != 0,
                                   .readRequest = opcode == kRrq,
                                   .allowWindow = settings.bAllowWindowsize != 0,
-                                  .maxWindow = settings.nMaxWindowsize};
+                                  .maxWindow = settings.nMaxWindowsize,
+                                  .maxBlockSize = settings.nMaxBlksize};
     if (!session_->AcceptOptions(request.options, rules)) {
         Ended();
         return;

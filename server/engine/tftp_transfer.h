@@ -36,6 +36,11 @@ public:
     // Answers the request: opens the socket, checks name, mode and options,
     // opens the file and sends the OACK, DATA 1, ACK 0 or an ERROR. Once.
     void HandleRequest();
+    // Opens the transfer's socket on localAddress (HandleRequest does when
+    // it is not open yet): on a free port of the transfer-port range when
+    // one is set, else on the system's choice. False with the socket's
+    // reason (EADDRINUSE: every port of the range taken).
+    bool OpenSocket();
     // Ends the transfer instead of HandleRequest when it cannot have what it
     // needs (its thread): the result will say why.
     void EndUnstarted(const std::string& why);

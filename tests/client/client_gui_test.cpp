@@ -625,6 +625,44 @@ TEST_F(SkerryGui, SetupWindowSizeIsStoredAndGivenToTheNextTransfer) {
     EXPECT_EQ(view->transfer->busy, 0);
 }
 
+// The largest block size typed on the Transfer page is stored, comes back,
+// and holds the next transfer's offer below the block size in the window.
+TEST_F(SkerryGui, SetupLargestBlockSizeIsStoredAndCapsTheNextOffer) {
+    Put(profilePath, "[Options]\nLargest Block Size=1428\n");
+    Start();
+    EXPECT_EQ(app->maxBlockSize, 1428);
+    auto seen = tests::OnNextModal([](QWidget* w) {
+        auto* sheet = qobject_cast<COptionsSheet*>(w);
+        ASSERT_NE(sheet, nullptr);
+        sheet->findChild<QTabWidget*>()->setCurrentIndex(2);
+        auto* cap = FindControl<QLineEdit>(&sheet->transferPage, IDC_MAX_BLOCK_SIZE);
+        ASSERT_NE(cap, nullptr);
+        EXPECT_EQ(cap->text(), "1428");
+        EXPECT_EQ(cap->accessibleName(), "Largest block size");
+        cap->setFocus();
+        cap->selectAll();
+        QTest::keyClicks(cap, "10x24");  // digits only
+        EXPECT_EQ(cap->text(), "1024");
+        FindControl<QPushButton>(sheet, IDOK)->click();
+    });
+    FindCommand(frame, ID_OPTIONS_SETUP)->trigger();
+    EXPECT_TRUE(*seen);
+    EXPECT_EQ(app->maxBlockSize, 1024);
+    EXPECT_NE(Profile().find("Largest Block Size=1024\n"), std::string::npos) << Profile();
+
+    Put(dir.File("a.txt"), "hello");
+    app->outboundPath = dir.Path() + "/";
+    Aim("a.txt", "a.txt");
+    TypeBlockSize("8192");
+    Click(IDC_SEND);
+    Bytes request;
+    ASSERT_TRUE(server.Receive(request));
+    const auto sent = tests::ParseSentRequest(request);
+    ASSERT_EQ(sent.options.size(), 1u);
+    EXPECT_EQ(sent.options[0], (std::pair<std::string, std::string>{"blksize", "1024"}));
+    FindCommand(frame, ID_TRANSFER_ABORT)->trigger();
+}
+
 TEST_F(SkerryGui, AboutTwiceGivesOneWindowOkClosesItAndAboutOpensANewOne) {
     Start();
     QAction* about = FindCommand(frame, ID_APP_ABOUT);

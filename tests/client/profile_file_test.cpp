@@ -233,4 +233,52 @@ TEST(ClientProfile, WindowSizeIsWrittenOnlyWhenSetOrAlreadyThere) {
     }
 }
 
+// The block-size cap: no line, an empty one or 0 is no cap; a number outside
+// 8..65464 is its nearest end; written only when set or already there.
+TEST(ClientProfile, TheLargestBlockSizeRoundTripsAndReadsAsNoCapWhenAbsent) {
+    const std::pair<const char*, int> reads[] = {
+        {"", 0},
+        {"Largest Block Size=1024\n", 1024},
+        {"largest block size=8\n", 8},
+        {"Largest Block Size=\n", 0},
+        {"Largest Block Size=0\n", 0},
+        {"Largest Block Size=3\n", 8},
+        {"Largest Block Size=70000\n", 65464},
+        {"Largest Block Size=many\n", 0},
+    };
+    tests::TempDir dir;
+    for (const auto& [line, expected] : reads) {
+        tests::WriteFile(dir.File("Skerry.INI"), std::string("[Options]\n") + line);
+        ClientSettings s;
+        s.maxBlockSize = 77;
+        skerry::LoadSettings(ProfileFile(dir.File("Skerry.INI")), s);
+        EXPECT_EQ(s.maxBlockSize, expected) << line;
+    }
+    const struct {
+        const char* before;
+        int cap;
+        const char* after;  // the line at the end, or "" for none
+    } writes[] = {
+        {"", 0, ""},
+        {"", 1024, "Largest Block Size=1024\n"},
+        {"Largest Block Size=1024\n", 0, "Largest Block Size=\n"},
+    };
+    const std::string others = "Inbound=\nOutbound=\nOverWrite=No\nTruncate=No\nDefault IP=0\n";
+    for (const auto& c : writes) {
+        tests::TempDir here;
+        const std::string path = here.File("Skerry.INI");
+        if (*c.before) tests::WriteFile(path, std::string("[Options]\n") + c.before);
+        ProfileFile p(path);
+        ClientSettings s;
+        s.maxBlockSize = c.cap;
+        skerry::SaveOptions(p, s);
+        const std::string expected =
+            *c.before ? std::string("[Options]\n") + c.after + others : "[Options]\n" + others + c.after;
+        EXPECT_EQ(tests::ReadFile(path), expected) << c.before << c.cap;
+        ClientSettings back;
+        skerry::LoadSettings(p, back);
+        EXPECT_EQ(back.maxBlockSize, c.cap);
+    }
+}
+
 }  // namespace

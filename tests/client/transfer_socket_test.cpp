@@ -136,6 +136,30 @@ TEST_F(TransferTest, WriteRequestNeverCarriesTsizeAndOffersAnyBlockSizeButFiveTw
     EXPECT_EQ(start[0].lParam, 5);
 }
 
+// The user's cap holds for fetches and sends alike: a larger block size is
+// offered as the cap, a smaller one as it is, 512 (at or under the cap) not
+// at all.
+TEST_F(TransferTest, NoBlockSizeAboveTheCapIsOffered) {
+    tests::WriteFile(dir.File("a.txt"), "hello");
+    struct Case { int sending; int blockSize; int cap; const char* offered; };  // nullptr: none
+    const Case cases[] = {
+        {0, 8192, 1024, "1024"}, {1, 8192, 1024, "1024"}, {0, 1000, 1024, "1000"},
+        {1, 65464, 0, "65464"},  {0, 512, 1024, nullptr},  {1, 1428, 512, nullptr},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << (c.sending ? "send " : "fetch ") << c.blockSize << " under " << c.cap);
+        settings.maxBlockSize = c.cap;
+        auto t = NewTransfer(c.blockSize, c.sending);
+        ASSERT_EQ(c.sending ? Send(*t) : Fetch(*t), 1);
+        const auto r = TakeRequest();
+        std::string offered;
+        for (const auto& [name, value] : r.options)
+            if (name == "blksize") offered = value;
+        EXPECT_EQ(offered, c.offered ? c.offered : "");
+        t->Abort(-1);
+    }
+}
+
 TEST_F(TransferTest, LongNameWithTheSmallestBlockGoesOutWhole) {
     const std::string name(500, 'n');
     auto t = NewTransfer(64, 0);

@@ -346,6 +346,39 @@ TEST(ServerOptions, TimeoutsOutsideOneTo255SecondsCountAsAbsent) {
     }
 }
 
+// RFC 2348: a server may answer a blksize with a smaller one. Above the cap
+// the OACK carries the cap; at or below it the client's size stands; a size
+// below the least is refused whatever the cap.
+TEST(ServerOptions, ABlockSizeAboveTheCapIsAnsweredWithTheCap) {
+    struct Case {
+        std::uint64_t offered;
+        int cap;        // 0: none
+        int used;       // 0: refused
+    };
+    const Case cases[] = {
+        {8192, 1024, 1024},   {1024, 1024, 1024},   {1023, 1024, 1023},
+        {65464, 1428, 1428},  {70000, 0, 65464},    {70000, 1024, 1024},
+        {8192, 0, 8192},      {8192, 65464, 8192},  {8192, 100000, 8192},
+        {512, 8, 8},          {4, 1024, 0},         {8192, 3, 8},  // a cap below the least is the least
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.offered << " under " << c.cap);
+        tftp::ServerOptionRules rules;
+        rules.maxBlockSize = c.cap;
+        const auto choice =
+            tftp::ChooseServerOptions({tftp::Option{tftp::OptionName::Blksize, c.offered}}, rules);
+        EXPECT_EQ(choice.blockSizeRefused, c.used == 0);
+        if (c.used == 0) continue;
+        EXPECT_EQ(choice.blockSize, c.used);
+        ASSERT_TRUE(choice.echo.Get(tftp::OptionName::Blksize).has_value());
+        EXPECT_EQ(*choice.echo.Get(tftp::OptionName::Blksize), static_cast<std::uint64_t>(c.used));
+    }
+    // What a client may offer under its own cap.
+    EXPECT_EQ(tftp::CappedBlockSize(8192, 1024), 1024);
+    EXPECT_EQ(tftp::CappedBlockSize(512, 1024), 512);
+    EXPECT_EQ(tftp::CappedBlockSize(8192, 0), 8192);
+}
+
 namespace {
 
 std::string DataPacket(std::uint16_t block, const std::string& bytes) {

@@ -150,6 +150,74 @@ TEST(RunOptions, RemapReadsARulesFileOrSaysWhichLineIsWrong) {
     }
 }
 
+TEST(RunOptions, TransferPortsAndTheBlockSizeCapForTheRun) {
+    struct Case {
+        std::vector<std::string> args;
+        int status;
+        tftp::PortRange range;
+        int cap;              // 0: not set
+        std::string message;  // a part of what standard error says
+    };
+    const std::vector<Case> cases = {
+        {{"--port-range", "50000:50099"}, -1, {50000, 50099}, 0, ""},
+        {{"--port-range=7000:7000", "--max-blksize", "1024"}, -1, {7000, 7000}, 1024, ""},
+        {{"--max-blksize", "8"}, -1, {}, 8, ""},
+        {{"--max-blksize", "65464"}, -1, {}, 65464, ""},
+        {{"--port", "6969", "--port-range", "6970:7000"}, -1, {6970, 7000}, 0, ""},
+        {{"--port", "6969", "--port-range", "6900:7000"}, 2, {}, 0, "--port-range: 6900:7000 holds the listening port 6969."},
+        {{"--port-range", "50099:50000"}, 2, {}, 0, "--port-range: '50099:50000' is not N:M"},
+        {{"--port-range", "50000"}, 2, {}, 0, "'50000' is not N:M"},
+        {{"--port-range", "50000:"}, 2, {}, 0, "'50000:' is not N:M"},
+        {{"--port-range", ":"}, 2, {}, 0, "':' is not N:M"},
+        {{"--port-range", "0:100"}, 2, {}, 0, "'0:100' is not N:M"},
+        {{"--port-range", "60000:70000"}, 2, {}, 0, "'60000:70000' is not N:M"},
+        {{"--port-range", "1:2", "--port-range", "3:4"}, 2, {}, 0, "--port-range given more than once."},
+        {{"--max-blksize", "7"}, 2, {}, 0, "--max-blksize: '7' is not a block size from 8 to 65464."},
+        {{"--max-blksize", "65465"}, 2, {}, 0, "'65465' is not a block size"},
+        {{"--max-blksize", "1k"}, 2, {}, 0, "'1k' is not a block size"},
+    };
+    for (const Case& c : cases) {
+        QStringList arguments{QStringLiteral("vantrel")};
+        std::string shown;
+        for (const std::string& a : c.args) {
+            arguments << QString::fromStdString(a);
+            shown += a + " ";
+        }
+        SCOPED_TRACE(shown);
+        RunOverrides overrides;
+        CapturedStderr err;
+        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
+        const std::string said = err.Text();
+        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(overrides.portRange.value_or(tftp::PortRange{}), c.range);
+        EXPECT_EQ(overrides.maxBlksize.value_or(0), c.cap);
+        if (c.message.empty()) {
+            EXPECT_EQ(said, "");
+        } else {
+            EXPECT_NE(said.find(c.message), std::string::npos) << said;
+        }
+    }
+    // For the run only: the store keeps its own, unless changed in the run.
+    RunOverrides overrides;
+    overrides.portRange = tftp::PortRange{50000, 50099};
+    overrides.maxBlksize = 1024;
+    ServerSettings stored;
+    stored.nMaxBlksize = 1428;
+    ServerSettings running = stored;
+    overrides.ApplyTo(running);
+    EXPECT_EQ(running.nPortRangeLow, 50000);
+    EXPECT_EQ(running.nPortRangeHigh, 50099);
+    EXPECT_EQ(running.nMaxBlksize, 1024);
+    ServerSettings kept = overrides.ForStore(running, stored);
+    EXPECT_EQ(kept.nPortRangeLow, 0);
+    EXPECT_EQ(kept.nPortRangeHigh, 0);
+    EXPECT_EQ(kept.nMaxBlksize, 1428);
+    running.nPortRangeHigh = 50199;  // the user's own choice in the run
+    kept = overrides.ForStore(running, stored);
+    EXPECT_EQ(kept.nPortRangeLow, 50000);
+    EXPECT_EQ(kept.nPortRangeHigh, 50199);
+}
+
 TEST(RunOptions, TheStoreKeepsItsOwnValuesForWhatTheCommandLineSet) {
     RunOverrides overrides;
     overrides.port = "6969";

@@ -51,6 +51,9 @@ std::string Describe(const ServerSettings& s) {
     num("bRefuseUploads", s.bRefuseUploads);
     num("bNoReplace", s.bNoReplace);
     for (const tftp::NameRule& r : s.NameRules) add("Remap", r.pattern + "|" + r.replacement + "|" + (r.stop ? "stop" : ""));
+    num("nPortRangeLow", s.nPortRangeLow);
+    num("nPortRangeHigh", s.nPortRangeHigh);
+    num("nMaxBlksize", s.nMaxBlksize);
     for (int i = 0; i < 10; ++i) add(("Allow" + std::to_string(i + 1)).c_str(), s.Allow[i]);
     for (int i = 0; i < 10; ++i) add(("Deny" + std::to_string(i + 1)).c_str(), s.Deny[i]);
     return d;
@@ -217,7 +220,11 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"bListenAll\"=dword:00000001\n"
         "\"bRefuseUploads\"=dword:00000000\n"
         "\"bNoReplace\"=dword:00000000\n"
-        "\"nRemap\"=dword:00000000\n\n";
+        "\"nRemap\"=dword:00000000\n"
+
+        "\"nPortRangeLow\"=dword:00000000\n"
+        "\"nPortRangeHigh\"=dword:00000000\n"
+        "\"nMaxBlksize\"=dword:00000000\n\n";
     EXPECT_EQ(Stored(), expected);
 }
 
@@ -250,6 +257,9 @@ TEST_F(SettingsStoreTest, AStoreWrittenByTheProgramReadsBackTheSame) {
     // Rules are kept whole, longer than the other texts, quotes and backslashes included.
     s.NameRules = {{"(?i)^/tftpboot/(.*)$", "\\1", false},
                    {"^\"(" + std::string(150, 'x') + ")\"$", "q/\\1", true}};
+    s.nPortRangeLow = 50000;
+    s.nPortRangeHigh = 50099;
+    s.nMaxBlksize = 1024;
     Save(s);
     ServerSettings loaded = Load();
     EXPECT_EQ(Describe(loaded), Describe(s));
@@ -428,6 +438,37 @@ TEST_F(SettingsStoreTest, NameRulesAreACountAndNumberedValuesAbsentMeaningNone) 
     for (int i = 0; i < ServerSettings::kMaxNameRules + 3; ++i) many.NameRules.push_back({"^" + std::to_string(i), "", false});
     Save(many);
     EXPECT_EQ(Load().NameRules.size(), static_cast<std::size_t>(ServerSettings::kMaxNameRules));
+}
+
+// Absent in a store written before they existed: the system's ports and no
+// cap. A pair that is no range, or a cap outside 8..65464, loads as unset.
+TEST_F(SettingsStoreTest, TransferPortsAndTheBlockSizeCapLoadUnsetUnlessSound) {
+    const struct {
+        const char* stored;
+        int low, high, cap;
+    } cases[] = {
+        {"", 0, 0, 0},
+        {"\"nPortRangeLow\"=dword:0000c350\n\"nPortRangeHigh\"=dword:0000c3b3\n", 50000, 50099, 0},
+        {"\"nPortRangeLow\"=dword:0000c350\n\"nPortRangeHigh\"=dword:0000c350\n", 50000, 50000, 0},
+        {"\"nPortRangeLow\"=dword:0000c350\n", 0, 0, 0},  // one end only
+        {"\"nPortRangeLow\"=dword:0000c3b3\n\"nPortRangeHigh\"=dword:0000c350\n", 0, 0, 0},  // reversed
+        {"\"nPortRangeLow\"=dword:0000c350\n\"nPortRangeHigh\"=dword:00010000\n", 0, 0, 0},  // past 65535
+        {"\"nPortRangeLow\"=\"50000\"\n\"nPortRangeHigh\"=dword:0000c3b3\n", 0, 0, 0},     // not a number
+        {"\"nMaxBlksize\"=dword:00000400\n", 0, 0, 1024},
+        {"\"nMaxBlksize\"=dword:00000008\n", 0, 0, 8},
+        {"\"nMaxBlksize\"=dword:0000ffb8\n", 0, 0, 65464},
+        {"\"nMaxBlksize\"=dword:0000ffb9\n", 0, 0, 0},
+        {"\"nMaxBlksize\"=dword:00000007\n", 0, 0, 0},
+        {"\"nMaxBlksize\"=dword:ffffffff\n", 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        Prewrite(StoreWith(c.stored));
+        const ServerSettings s = Load();
+        EXPECT_EQ(s.nPortRangeLow, c.low);
+        EXPECT_EQ(s.nPortRangeHigh, c.high);
+        EXPECT_EQ(s.nMaxBlksize, c.cap);
+    }
 }
 
 TEST_F(SettingsStoreTest, WindowPlacementRoundTripsAndMissingPartsKeepThePreviousRead) {

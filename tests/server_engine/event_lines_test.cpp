@@ -80,6 +80,7 @@ std::string InBase(const EngineHarness& h) { return std::filesystem::path(h.inDi
 
 TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
     const std::string content = tests::PatternBytes(1300, 3);
+    platform::AsyncUdpSocket portHolder;
     const std::vector<Session> sessions = {
         {"finished download", Nothing,
          [&](EngineHarness& h, RawClient& c) {
@@ -163,6 +164,19 @@ TEST(EventLines, OneLinePerRowEndRefusalAndErrorAnswerWhenItHappens) {
              RawClient second;
              second.Send(tests::Request(tftp::kRrq, "d.bin", "octet"), h.listenAt);
              Next(second);
+         },
+         {"refused client=127.0.0.1:PORT code=0 reason=\"Too Many Clients\""}},
+        {"transfer ports all taken",
+         [&](EngineHarness& h, RawClient&) {
+             // The range's one port is held by a socket of the test's own.
+             const int taken = tests::FreePort("127.0.0.1");
+             ASSERT_TRUE(portHolder.Create("127.0.0.1", static_cast<std::uint16_t>(taken), false));
+             h.settings.nPortRangeLow = h.settings.nPortRangeHigh = taken;
+         },
+         [&](EngineHarness& h, RawClient& c) {
+             tests::WriteFile(h.OutFile("d.bin"), content);
+             c.Send(tests::Request(tftp::kRrq, "d.bin", "octet"), h.listenAt);
+             Next(c);
          },
          {"refused client=127.0.0.1:PORT code=0 reason=\"Too Many Clients\""}},
         {"missing file", Nothing,

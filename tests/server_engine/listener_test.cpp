@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <unistd.h>
 
 using tests::EngineHarness;
 using tests::RawClient;
@@ -281,6 +282,77 @@ TEST(ListenerLimit, PositionFiveHasNoLimit) {
         ASSERT_EQ(reply.Block(), 1);
     }
     EXPECT_EQ(h.listener->TransferCount(), 40);
+}
+
+// Two consecutive ports nothing holds on loopback now, below the system's
+// own choices (a run of the test's own process id, so that parallel runs
+// seldom meet).
+static int FreePortPair() {
+    for (int base = 22000 + (::getpid() % 500) * 4; base < 32000; base += 2) {
+        platform::AsyncUdpSocket a, b;
+        if (a.Create("127.0.0.1", static_cast<std::uint16_t>(base), false) &&
+            b.Create("127.0.0.1", static_cast<std::uint16_t>(base + 1), false))
+            return base;
+    }
+    return 0;
+}
+
+// Every transfer answers from a port of the range; with every port taken the
+// request is refused as for the client limit, and a port given back serves
+// the next one.
+TEST(ListenerPorts, TransfersAnswerFromTheRangeAndAFullRangeIsRefusedAsTooManyClients) {
+    const int low = FreePortPair();
+    ASSERT_NE(low, 0);
+    EngineHarness h;
+    h.settings.nMaxClients = 5;  // no limit: only the ports refuse
+    h.settings.nPortRangeLow = low;
+    h.settings.nPortRangeHigh = low + 1;
+    ASSERT_TRUE(h.Start());
+    tests::WriteFile(h.OutFile("a.bin"), "x");
+    RawClient first, second, third;
+    RawClient::Datagram one, two, reply;
+    first.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(first.Next(one));
+    second.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(second.Next(two));
+    EXPECT_EQ(one.bytes, tests::Data(1, "x"));
+    EXPECT_EQ(two.bytes, tests::Data(1, "x"));
+    EXPECT_GE(one.from.port, low);
+    EXPECT_LE(one.from.port, low + 1);
+    EXPECT_GE(two.from.port, low);
+    EXPECT_LE(two.from.port, low + 1);
+    EXPECT_NE(one.from.port, two.from.port);
+
+    third.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(third.Next(reply));
+    EXPECT_EQ(reply.bytes, kTooManyClients);
+    EXPECT_EQ(reply.from, h.listenAt);
+    EXPECT_EQ(h.view.CountOf(WM_TRANSFER_STARTED), 2);  // refused clients are not shown
+
+    // The first ends and is reported: its port is free for the third.
+    first.Send(tests::Ack(1), one.from);
+    ASSERT_TRUE(h.WaitReported(1));
+    third.Send(ReadRequest(), h.listenAt);
+    ASSERT_TRUE(third.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, "x"));
+    EXPECT_EQ(reply.from.port, one.from.port);
+}
+
+// A blksize above the cap gets the cap in the OACK, and the blocks are of it.
+TEST(ListenerPorts, ABlockSizeAboveTheCapIsAnsweredWithTheCap) {
+    EngineHarness h;
+    h.settings.nMaxBlksize = 1024;
+    ASSERT_TRUE(h.Start());
+    const std::string content(3000, 'c');
+    tests::WriteFile(h.OutFile("big.bin"), content);
+    RawClient client;
+    RawClient::Datagram reply;
+    client.Send(tests::Request(tftp::kRrq, "big.bin", "octet", {{"blksize", "8192"}}), h.listenAt);
+    ASSERT_TRUE(client.Next(reply));
+    EXPECT_EQ(reply.bytes, std::string("\0\6blksize\0" "1024\0", 15));
+    client.Send(tests::Ack(0), reply.from);
+    ASSERT_TRUE(client.Next(reply));
+    EXPECT_EQ(reply.bytes, tests::Data(1, content.substr(0, 1024)));
 }
 
 TEST(ListenerNumbers, RunOneToFiveHundredOneThenOneAgain) {

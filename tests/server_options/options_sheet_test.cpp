@@ -191,6 +191,81 @@ TEST_F(OptionsSheet, APortOutside1To65535IsRefusedAndNothingIsWritten) {
     }
 }
 
+// The transfer ports and the largest block size: what OK stores, and what it
+// refuses with a message (nothing written, the sheet open on the Options page).
+TEST_F(OptionsSheet, TransferPortsAndTheLargestBlockSizeAreStoredOrRefusedWithAClearMessage) {
+    struct Case {
+        const char* port;
+        const char* low;
+        const char* high;
+        const char* cap;
+        const char* refusal;  // nullptr: stored
+        int storedLow, storedHigh, storedCap;
+    };
+    const Case cases[] = {
+        {"69", "", "", "", nullptr, 0, 0, 0},
+        {"69", "50000", "50099", "1024", nullptr, 50000, 50099, 1024},
+        {"6969", "6970", "6970", "8", nullptr, 6970, 6970, 8},
+        {"6969", "1", "6968", "65464", nullptr, 1, 6968, 65464},
+        {"69", "50000", "", "", COptions::kPortRangeOneEnd, 0, 0, 0},
+        {"69", "", "50099", "", COptions::kPortRangeOneEnd, 0, 0, 0},
+        {"69", "50000", "65536", "", COptions::kPortRangeNotAPort, 0, 0, 0},
+        {"69", "0", "100", "", COptions::kPortRangeNotAPort, 0, 0, 0},
+        {"69", "50099", "50000", "", COptions::kPortRangeReversed, 0, 0, 0},
+        {"6969", "6900", "7000", "", COptions::kPortRangeHoldsPort, 0, 0, 0},
+        {"6969", "6969", "6969", "", COptions::kPortRangeHoldsPort, 0, 0, 0},
+        {"69", "", "", "7", COptions::kBadMaxBlksize, 0, 0, 0},
+        {"69", "", "", "0", COptions::kBadMaxBlksize, 0, 0, 0},
+        {"69", "", "", "65465", COptions::kBadMaxBlksize, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "port " << c.port << ", " << c.low << " to " << c.high << ", cap "
+                                          << c.cap);
+        sheet.reset();
+        settings = ServerSettings{};
+        Open();
+        QWidget* page = Visit(kOptions);
+        Retype(Control<QLineEdit>(page, COther::IDC_PORT), c.port);
+        Retype(Control<QLineEdit>(page, COther::IDC_PORT_RANGE_LOW), c.low);
+        Retype(Control<QLineEdit>(page, COther::IDC_PORT_RANGE_HIGH), c.high);
+        Retype(Control<QLineEdit>(page, COther::IDC_MAX_BLKSIZE), c.cap);
+        Visit(kInbound);
+        Press(COptions::IDOK_BUTTON);
+        if (c.refusal) {
+            EXPECT_TRUE(sheet->isVisible());
+            EXPECT_EQ(sheet->Tabs()->currentIndex(), kOptions);
+            EXPECT_EQ(host->prompts.MessageTexts(), std::vector<std::string>{c.refusal});
+            EXPECT_TRUE(host->portsAtAccept.empty()) << "nothing reached the store";
+            EXPECT_EQ(settings.Port, "69");
+        } else {
+            EXPECT_FALSE(sheet->isVisible());
+            EXPECT_TRUE(host->prompts.MessageTexts().empty());
+            EXPECT_EQ(settings.Port, c.port);
+        }
+        EXPECT_EQ(settings.nPortRangeLow, c.storedLow);
+        EXPECT_EQ(settings.nPortRangeHigh, c.storedHigh);
+        EXPECT_EQ(settings.nMaxBlksize, c.storedCap);
+    }
+    // Stored values come back into the edits; emptied, they are unset again.
+    sheet.reset();
+    settings = ServerSettings{};
+    settings.nPortRangeLow = 50000;
+    settings.nPortRangeHigh = 50099;
+    settings.nMaxBlksize = 1428;
+    Open();
+    QWidget* page = Visit(kOptions);
+    EXPECT_EQ(Control<QLineEdit>(page, COther::IDC_PORT_RANGE_LOW)->text(), "50000");
+    EXPECT_EQ(Control<QLineEdit>(page, COther::IDC_PORT_RANGE_HIGH)->text(), "50099");
+    EXPECT_EQ(Control<QLineEdit>(page, COther::IDC_MAX_BLKSIZE)->text(), "1428");
+    for (const int id : {COther::IDC_PORT_RANGE_LOW, COther::IDC_PORT_RANGE_HIGH, COther::IDC_MAX_BLKSIZE})
+        Retype(Control<QLineEdit>(page, id), "");
+    Press(COptions::IDOK_BUTTON);
+    EXPECT_FALSE(sheet->isVisible());
+    EXPECT_EQ(settings.nPortRangeLow, 0);
+    EXPECT_EQ(settings.nPortRangeHigh, 0);
+    EXPECT_EQ(settings.nMaxBlksize, 0);
+}
+
 // Left without a listening port after OK, the server keeps the sheet open
 // where another port or address can be chosen.
 TEST_F(OptionsSheet, OkStaysOpenWhileTheServerHasNoListeningPort) {

@@ -8,6 +8,8 @@
 #include "threads_page.h"
 
 #include "common/digits.h"
+#include "common/port_range.h"
+#include "common/tftp_packet.h"
 #include "platform/control_ids.h"
 #include "platform/prompt_service.h"
 #include "server/app/options_host.h"
@@ -87,6 +89,7 @@ bool COptions::WriteBack() {
     if (currentPage_ >= 0) Page(currentPage_)->KillActive();
     if (!PortAccepted()) return false;
     if (!NameRulesAccepted()) return false;
+    if (!LimitsAccepted()) return false;
     for (COptionsPage* page : pages_) page->Accept();
     for (COptionsPage* page : pages_) page->SetModified(false);
     return true;
@@ -112,6 +115,29 @@ bool COptions::NameRulesAccepted() {
     host_.Prompts().MessageBox(bad.toStdString(), platform::PromptIcon::Warning, platform::PromptButtons::Ok);
     tabs_->setCurrentWidget(nameRules_);
     nameRules_->FocusRule(row);
+    return false;
+}
+
+bool COptions::LimitsAccepted() {
+    if (!other_->IsCreated()) return true;
+    const char* refusal = nullptr;
+    tftp::PortRange range;
+    switch (tftp::ReadPortRange(other_->m_PortRangeLow, other_->m_PortRangeHigh,
+                                tftp::LeadingDigits(other_->m_Port), range)) {
+    case tftp::PortRangeCheck::Fine: break;
+    case tftp::PortRangeCheck::OneEndOnly: refusal = kPortRangeOneEnd; break;
+    case tftp::PortRangeCheck::NotAPort: refusal = kPortRangeNotAPort; break;
+    case tftp::PortRangeCheck::Reversed: refusal = kPortRangeReversed; break;
+    case tftp::PortRangeCheck::HoldsListeningPort: refusal = kPortRangeHoldsPort; break;
+    }
+    const std::string& cap = other_->m_MaxBlksize;
+    const int size = tftp::LeadingDigits(cap);
+    if (!refusal && !cap.empty() &&
+        (cap.size() > 5 || size < tftp::kMinBlockSize || size > tftp::kMaxBlockSize))
+        refusal = kBadMaxBlksize;
+    if (!refusal) return true;
+    host_.Prompts().MessageBox(refusal, platform::PromptIcon::Warning, platform::PromptButtons::Ok);
+    tabs_->setCurrentWidget(other_);
     return false;
 }
 

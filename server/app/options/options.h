@@ -31,6 +31,14 @@ public:
     static constexpr int ID_APPLY_NOW = 0x3021;
     static constexpr char kCaption[] = "Server Options";
     static constexpr char kBadPort[] = "The port must be a number from 1 to 65535.";
+    // The transfer ports and the largest block size, refused as the port is.
+    static constexpr char kPortRangeOneEnd[] = "Give both transfer ports (from and to), or leave both empty.";
+    static constexpr char kPortRangeNotAPort[] = "The transfer ports must be numbers from 1 to 65535.";
+    static constexpr char kPortRangeReversed[] = "The first transfer port must not be above the last.";
+    static constexpr char kPortRangeHoldsPort[] =
+        "The transfer ports must not include the listening port: choose ports above or below it.";
+    static constexpr char kBadMaxBlksize[] =
+        "The largest block size must be a number from 8 to 65464, or empty for no limit.";
 
     COptions(ServerSettings& settings, COptionsHost& host, QWidget* parent = nullptr);
     ~COptions() override;
@@ -68,6 +76,8 @@ private:
     bool PortAccepted();
     // A rule PCRE2 cannot compile is refused, with its reason, like a bad port.
     bool NameRulesAccepted();
+    // The transfer ports and the largest block size of the Options page.
+    bool LimitsAccepted();
     void UpdateApplyButton();
 
     ServerSettings& settings_;

@@ -2,6 +2,8 @@
 
 #include "setting_text.h"
 
+#include "common/digits.h"
+#include "common/port_range.h"
 #include "platform/control_ids.h"
 #include "server/app/options_host.h"
 #include "server/app/server_settings.h"
@@ -15,6 +17,8 @@
 #include <QSignalBlocker>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 using platform::SetControlId;
 
@@ -51,6 +55,7 @@ COther::COther(ServerSettings& settings, COptionsHost& host)
     allowTimeout_ = AddCheckBox(tr("Allow timeout option request"), IDC_ALLOW_TIMEOUT);
     allowWindowsize_ = AddCheckBox(tr("Allow windowsize option request"), IDC_ALLOW_WINDOWSIZE);
     maxWindowsize_ = AddBlockCount(tr("Maximum window size (blocks)"), IDC_MAX_WINDOWSIZE, layout);
+    AddTransferLimits(layout);
     noSplash_ = AddCheckBox(tr("Disable splash at startup"), IDC_NO_SPLASH);
     minimiseAtStart_ = AddCheckBox(tr("Minimize at startup"), IDC_MINIMISE_AT_START);
     layout->addStretch(1);
@@ -98,6 +103,37 @@ QSpinBox* COther::AddBlockCount(const QString& text, int id, QBoxLayout* into) {
     return spin;
 }
 
+void COther::AddTransferLimits(QBoxLayout* into) {
+    // Five digits at most; empty shows what it means.
+    const auto digits = [this](int id, const QString& name, const QString& empty) {
+        auto* edit = new QLineEdit(this);
+        SetControlId(edit, id);
+        options::LimitEdit(edit, options::TextKind::Digits);
+        edit->setMaxLength(5);
+        edit->setPlaceholderText(empty);
+        edit->setAccessibleName(name);
+        const QFontMetrics metrics = edit->fontMetrics();
+        edit->setMaximumWidth(std::max(metrics.horizontalAdvance(QStringLiteral("000000")),
+                                       metrics.horizontalAdvance(empty + QStringLiteral("0"))) + 16);
+        WatchEdit(edit);
+        return edit;
+    };
+    portRangeLow_ = digits(IDC_PORT_RANGE_LOW, tr("Transfer ports from"), tr("any"));
+    portRangeHigh_ = digits(IDC_PORT_RANGE_HIGH, tr("Transfer ports to"), tr("any"));
+    auto* row = new QHBoxLayout;
+    auto* from = new QLabel(tr("Transfer ports: from"), this);
+    from->setBuddy(portRangeLow_);
+    auto* to = new QLabel(tr("to"), this);
+    to->setBuddy(portRangeHigh_);
+    for (QWidget* w : {static_cast<QWidget*>(from), static_cast<QWidget*>(portRangeLow_),
+                       static_cast<QWidget*>(to), static_cast<QWidget*>(portRangeHigh_)})
+        row->addWidget(w);
+    row->addStretch(1);
+    into->addLayout(row);
+    maxBlksize_ = digits(IDC_MAX_BLKSIZE, tr("Largest block size"), tr("no limit"));
+    AddLabelledRow(tr("Largest block size:"), maxBlksize_, into);
+}
+
 void COther::ReadSettings(bool multihomedHost) {
     m_Port = settings_.Port;
     m_Timeout = settings_.Timeout;
@@ -111,6 +147,10 @@ void COther::ReadSettings(bool multihomedHost) {
     m_bAllowWindowsize = settings_.bAllowWindowsize;
     m_nMaxWindowsize = settings_.nMaxWindowsize;
     m_bListenAll = settings_.bListenAll != 0 ? 1 : 0;
+    const auto text = [](int value) { return value != 0 ? std::to_string(value) : std::string(); };
+    m_PortRangeLow = text(settings_.nPortRangeLow);
+    m_PortRangeHigh = text(settings_.nPortRangeHigh);
+    m_MaxBlksize = text(settings_.nMaxBlksize);
 }
 
 void COther::FocusPort() {
@@ -137,6 +177,9 @@ void COther::DoDataExchange(bool save) {
         maxWindowsize_->interpretText();  // a number still being typed counts
         m_nMaxWindowsize = maxWindowsize_->value();
         m_bListenAll = listenOn_->currentIndex() == 0 ? 1 : 0;
+        m_PortRangeLow = portRangeLow_->text().toStdString();
+        m_PortRangeHigh = portRangeHigh_->text().toStdString();
+        m_MaxBlksize = maxBlksize_->text().toStdString();
         return;
     }
     using options::CutToSetting;
@@ -154,6 +197,9 @@ void COther::DoDataExchange(bool save) {
     maxWindowsize_->setValue(m_nMaxWindowsize);  // out of range: the nearest end
     const QSignalBlocker still(listenOn_);
     listenOn_->setCurrentIndex(m_bListenAll != 0 ? 0 : 1);
+    portRangeLow_->setText(QString::fromStdString(m_PortRangeLow));
+    portRangeHigh_->setText(QString::fromStdString(m_PortRangeHigh));
+    maxBlksize_->setText(QString::fromStdString(m_MaxBlksize));
 }
 
 void COther::OnOK() {
@@ -176,4 +222,10 @@ void COther::OnOK() {
     if (m_bMinimiseAtStart) m_bNoSplash = 1;
     settings_.bNoSplash = m_bNoSplash;
     settings_.bMinimiseAtStart = m_bMinimiseAtStart;
+    // Checked by the sheet already (COptions::LimitsAccepted): empty is unset.
+    tftp::PortRange range;
+    if (tftp::ReadPortRange(m_PortRangeLow, m_PortRangeHigh, 0, range) != tftp::PortRangeCheck::Fine) range = {};
+    settings_.nPortRangeLow = range.low;
+    settings_.nPortRangeHigh = range.high;
+    settings_.nMaxBlksize = tftp::LeadingDigits(m_MaxBlksize);
 }

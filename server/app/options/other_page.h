@@ -1,6 +1,6 @@
 // The "Options" page: the listening port and addresses, the transfer
-// time-out, the start-up and option switches, and the largest window a
-// client may use.
+// time-out, the start-up and option switches, the largest window a client
+// may use, the transfer ports and the largest block size.
 #pragma once
 
 #include "options_page.h"
@@ -30,6 +30,9 @@ public:
     static constexpr int IDC_ALLOW_WINDOWSIZE = 1041;
     static constexpr int IDC_MAX_WINDOWSIZE = 1049;
     static constexpr int IDC_LISTEN_ON = 1050;
+    static constexpr int IDC_PORT_RANGE_LOW = 1061;
+    static constexpr int IDC_PORT_RANGE_HIGH = 1062;
+    static constexpr int IDC_MAX_BLKSIZE = 1063;
 
     COther(ServerSettings& settings, COptionsHost& host);
     // multihomedHost: the listener found two or more local addresses; only
@@ -50,6 +53,10 @@ public:
     int m_bAllowWindowsize = 0;
     int m_nMaxWindowsize = 1;  // 1..65535 blocks
     int m_bListenAll = 1;      // "Listen on": 1 all addresses, 0 one address
+    // As typed (empty: unset); the sheet checks them before OnOK stores them.
+    std::string m_PortRangeLow;
+    std::string m_PortRangeHigh;
+    std::string m_MaxBlksize;
 
 protected:
     void OnInitDialog() override;
@@ -64,6 +71,8 @@ private:
     QComboBox* AddListenOn(QBoxLayout* into);
     // A labelled spin box of 1..65535 blocks on a row of its own.
     QSpinBox* AddBlockCount(const QString& text, int id, QBoxLayout* into);
+    // "Transfer ports: from [ ] to [ ]" and "Largest block size: [ ]".
+    void AddTransferLimits(QBoxLayout* into);
 
     ServerSettings& settings_;
     COptionsHost& host_;
@@ -78,4 +87,7 @@ private:
     QCheckBox* minimiseAtStart_ = nullptr;
     QCheckBox* allowWindowsize_ = nullptr;
     QSpinBox* maxWindowsize_ = nullptr;
+    QLineEdit* portRangeLow_ = nullptr;
+    QLineEdit* portRangeHigh_ = nullptr;
+    QLineEdit* maxBlksize_ = nullptr;
 };

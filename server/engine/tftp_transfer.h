@@ -93,9 +93,6 @@ protected:
     void OnReceive(int error) override;
 
 private:
-    // The socket of its own, on the listener's address and a port of the
-    // system's choice. False when it cannot be had.
-    bool OpenSocket();
     // SessionLink
     int Send(const std::uint8_t* data, int length, const platform::PeerAddress& to) override;
     void SendBatch(const tftp::PacketView* packets, int count, const platform::PeerAddress& to) override;

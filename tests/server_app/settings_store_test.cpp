@@ -221,7 +221,6 @@ TEST_F(SettingsStoreTest, SavedFormHasEveryValueInOrderWithItsType) {
         "\"bRefuseUploads\"=dword:00000000\n"
         "\"bNoReplace\"=dword:00000000\n"
         "\"nRemap\"=dword:00000000\n"
-
         "\"nPortRangeLow\"=dword:00000000\n"
         "\"nPortRangeHigh\"=dword:00000000\n"
         "\"nMaxBlksize\"=dword:00000000\n\n";

@@ -10,10 +10,10 @@ void TransferReceiver::Begin(int blockSize, int window) {
     blockSize_ = blockSize;
     window_ = std::clamp(window, kMinWindow, kMaxWindow);
     // Blocks go to the file several at a time, at least a window's worth
-    // (within a bound, for very wide windows of large blocks). What is
-    // written goes to a file of its own until the last block is in, so an
-    // ACK for a block still held back promises no more than one for a block
-    // written: the transfer ends with an ERROR if it cannot be written.
+    // (within a bound, for very wide windows of large blocks). An ACK for a
+    // block still held back promises no more than one for a block written
+    // (both programs write beside the file until the last block is in): the
+    // transfer ends with an ERROR if it cannot be written.
     const std::size_t windowBytes =
         static_cast<std::size_t>(window_) * static_cast<std::size_t>(std::max(blockSize, 0));
     file_.WriteBehind(std::clamp(windowBytes, kMinWriteBehind, kMaxWriteBehind));

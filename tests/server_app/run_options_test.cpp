@@ -47,6 +47,38 @@ private:
     int fd_ = -1;
 };
 
+// One reading of the command line vantrel ARGS: its status, what it set and
+// what it wrote on standard error (traced by the arguments).
+struct Reading {
+    int status = 0;
+    RunOverrides overrides;
+    std::string said;
+};
+Reading Read(const std::vector<std::string>& args) {
+    QStringList arguments{QStringLiteral("vantrel")};
+    for (const std::string& a : args) arguments << QString::fromStdString(a);
+    Reading r;
+    CapturedStderr err;
+    r.status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), r.overrides);
+    r.said = err.Text();
+    return r;
+}
+
+// Standard error holds the message, or nothing when none is expected.
+void ExpectSaid(const std::string& said, const std::string& message) {
+    if (message.empty()) {
+        EXPECT_EQ(said, "");
+    } else {
+        EXPECT_NE(said.find(message), std::string::npos) << said;
+    }
+}
+
+std::string Shown(const std::vector<std::string>& args) {
+    std::string shown;
+    for (const std::string& a : args) shown += a + " ";
+    return shown;
+}
+
 TEST(RunOptions, ValuesForTheRunAndRefusalsWithStatusTwoAndTheirReason) {
     tests::TempDir dir;
     tests::WriteFile(dir.File("file"), "x");
@@ -77,27 +109,14 @@ TEST(RunOptions, ValuesForTheRunAndRefusalsWithStatusTwoAndTheirReason) {
         {{"extra"}, 2, "", "", "", false, "Unexpected argument 'extra'."},
     };
     for (const Case& c : cases) {
-        QStringList arguments{QStringLiteral("vantrel")};
-        std::string shown;
-        for (const std::string& a : c.args) {
-            arguments << QString::fromStdString(a);
-            shown += a + " ";
-        }
-        SCOPED_TRACE(shown);
-        RunOverrides overrides;
-        CapturedStderr err;
-        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
-        const std::string said = err.Text();
+        SCOPED_TRACE(Shown(c.args));
+        const auto [status, overrides, said] = Read(c.args);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(overrides.port.value_or(""), c.port);
         EXPECT_EQ(overrides.outPath.value_or(""), c.outPath);
         EXPECT_EQ(overrides.inPath.value_or(""), c.inPath);
         EXPECT_EQ(overrides.readOnly, c.readOnly);
-        if (c.message.empty()) {
-            EXPECT_EQ(said, "");
-        } else {
-            EXPECT_NE(said.find(c.message), std::string::npos) << said;
-        }
+        ExpectSaid(said, c.message);
     }
 }
 
@@ -132,21 +151,11 @@ TEST(RunOptions, RemapReadsARulesFileOrSaysWhichLineIsWrong) {
          "--remap given more than once."},
     };
     for (const Case& c : cases) {
-        QStringList arguments{QStringLiteral("vantrel")};
-        std::string shown;
-        for (const std::string& a : c.args) {
-            arguments << QString::fromStdString(a);
-            shown += a + " ";
-        }
-        SCOPED_TRACE(shown);
-        RunOverrides overrides;
-        CapturedStderr err;
-        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
-        const std::string said = err.Text();
+        SCOPED_TRACE(Shown(c.args));
+        const auto [status, overrides, said] = Read(c.args);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(overrides.nameRules, c.rules);
-        if (c.message.empty()) EXPECT_EQ(said, "");
-        else EXPECT_NE(said.find(c.message), std::string::npos) << said;
+        ExpectSaid(said, c.message);
     }
 }
 
@@ -177,25 +186,12 @@ TEST(RunOptions, TransferPortsAndTheBlockSizeCapForTheRun) {
         {{"--max-blksize", "1k"}, 2, {}, 0, "'1k' is not a block size"},
     };
     for (const Case& c : cases) {
-        QStringList arguments{QStringLiteral("vantrel")};
-        std::string shown;
-        for (const std::string& a : c.args) {
-            arguments << QString::fromStdString(a);
-            shown += a + " ";
-        }
-        SCOPED_TRACE(shown);
-        RunOverrides overrides;
-        CapturedStderr err;
-        const int status = ReadRunOptions(arguments, QStringLiteral("Vantrel."), overrides);
-        const std::string said = err.Text();
+        SCOPED_TRACE(Shown(c.args));
+        const auto [status, overrides, said] = Read(c.args);
         EXPECT_EQ(status, c.status);
         EXPECT_EQ(overrides.portRange.value_or(tftp::PortRange{}), c.range);
         EXPECT_EQ(overrides.maxBlksize.value_or(0), c.cap);
-        if (c.message.empty()) {
-            EXPECT_EQ(said, "");
-        } else {
-            EXPECT_NE(said.find(c.message), std::string::npos) << said;
-        }
+        ExpectSaid(said, c.message);
     }
     // For the run only: the store keeps its own, unless changed in the run.
     RunOverrides overrides;

@@ -11,10 +11,10 @@ ServerContext::ServerContext(EngineSettings& settings, platform::Clock& clock, p
 void ServerContext::SetProgressEveryMs(int ms) { progressTimer_.setInterval(ms); }
 
 void ServerContext::NotifyView(TransferEvent event) {
-    const auto* progress = std::get_if<TransferProgress>(&event);
+    auto* progress = std::get_if<TransferProgress>(&event);
     if (progress && progressTimer_.interval() > 0) {
         // The latest progress of a row stands for all before it.
-        pendingProgress_[progress->number] = *progress;
+        pendingProgress_[progress->number] = std::move(*progress);
         if (!progressTimer_.isActive()) progressTimer_.start();
         return;
     }

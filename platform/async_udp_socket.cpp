@@ -369,6 +369,8 @@ int AsyncUdpSocket::DrainErrorReports() {
 
 bool AsyncUdpSocket::AsyncSelect() {
     if (fd_ < 0) return false;
+    readsWanted_ = true;
+    if (ownerDriven_) return true;
     if (!notifier_) {
         notifier_ = std::make_unique<QSocketNotifier>(fd_, QSocketNotifier::Read);
         QObject::connect(notifier_.get(), &QSocketNotifier::activated, notifier_.get(),
@@ -381,6 +383,7 @@ bool AsyncUdpSocket::AsyncSelect() {
 
 void AsyncUdpSocket::Close() {
     ++generation_;
+    readsWanted_ = false;
     if (queuedTimer_) queuedTimer_->stop();
     queue_.reset();  // what it held is dropped with the socket
     if (notifier_) {
@@ -400,7 +403,13 @@ void AsyncUdpSocket::Close() {
 
 bool AsyncUdpSocket::HoldsQueued() const { return queue_ && !queue_->Empty(); }
 
+void AsyncUdpSocket::EnableReads(bool on) {
+    readsWanted_ = on;
+    if (notifier_ && notifier_->isEnabled() != on) notifier_->setEnabled(on);
+}
+
 void AsyncUdpSocket::AnnounceQueued() {
+    // The owner of its own wait looks at HoldsQueued itself.
     if (!notifier_) return;
     if (!queuedTimer_) {
         queuedTimer_ = std::make_unique<QTimer>();
@@ -432,7 +441,7 @@ void AsyncUdpSocket::Dispatch() {
     --dispatchDepth_;
     if (generation != generation_) return;
     if (!tried) {
-        if (notifier_) notifier_->setEnabled(false);
+        EnableReads(false);
         return;
     }
     // Still held after this turn's share: the rest on the next turn. Whatever
@@ -444,7 +453,7 @@ void AsyncUdpSocket::OnReceive(int) {}
 
 int AsyncUdpSocket::ReceiveFrom(void* buffer, int len, PeerAddress& from) {
     receiveTried_ = true;
-    if (notifier_ && !notifier_->isEnabled()) notifier_->setEnabled(true);
+    if ((notifier_ || ownerDriven_) && !readsWanted_) EnableReads(true);
     if (fd_ < 0 || len < 0) return kWouldBlock;
     if (HoldsQueued()) {
         const int n = queue_->Take(buffer, len, from);

@@ -63,6 +63,16 @@ public:
     bool ReportUnreachable(bool on);
     // Starts (or restarts) read notifications. False when there is no socket.
     bool AsyncSelect();
+    // Notifications come from the owner's own wait on Descriptor() (a thread
+    // of its own, without an event loop) instead of the event loop: the
+    // owner waits for reads while ReadsWanted, serves again at once while
+    // HoldsQueued, and calls ServeReads when the socket is readable. Set
+    // before AsyncSelect; nothing of the event loop is used then.
+    void NotifyByOwner() { ownerDriven_ = true; }
+    int Descriptor() const { return fd_; }
+    bool ReadsWanted() const { return readsWanted_ && fd_ >= 0; }
+    bool HoldsQueued() const;
+    void ServeReads() { Dispatch(); }
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 
@@ -119,7 +129,8 @@ private:
     // first, or 0.
     int DrainErrorReports();
     void Dispatch();
-    bool HoldsQueued() const;
+    // Notifications on or off, by the event loop's notifier or the owner's.
+    void EnableReads(bool on);
     // Announces held datagrams from the event loop: the system no longer
     // reports the socket readable for them.
     void AnnounceQueued();
@@ -132,6 +143,8 @@ private:
     PeerAddress lastDestination_;
     bool receiveTried_ = false;
     bool readInBatches_ = true;
+    bool ownerDriven_ = false;
+    bool readsWanted_ = false;
     int dispatchDepth_ = 0;
     unsigned generation_ = 0;  // counts Close calls
     std::unique_ptr<QSocketNotifier> notifier_;

@@ -1,29 +1,70 @@
 #include "worker_thread.h"
 
+#include <atomic>
 #include <cerrno>
-#include <condition_variable>
+#include <csignal>
 #include <mutex>
+#include <poll.h>
 #include <pthread.h>
+#include <semaphore.h>
 #include <unistd.h>
 
 namespace platform {
 
+namespace {
+
+// A real-time signal nobody else uses: it only interrupts a worker's wait.
+int WakeSignal() { return SIGRTMIN + 3; }
+
+void IgnoreWake(int) {}
+
+void InstallWakeHandler() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction action {};
+        action.sa_handler = &IgnoreWake;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = 0;  // no SA_RESTART: the wait returns EINTR
+        ::sigaction(WakeSignal(), &action, nullptr);
+    });
+}
+
+}  // namespace
+
 struct WorkerThread::State {
     pthread_t handle{};
-    std::mutex lock;
-    std::condition_variable changed;
-    pid_t tid = 0;
-    bool started = false;
-    bool quit = false;
+    Owner* owner = nullptr;
+    sem_t started;
+    std::atomic<pid_t> tid{0};
+    std::atomic<bool> quit{false};
+
+    State() { ::sem_init(&started, 0, 0); }
+    ~State() { ::sem_destroy(&started); }
 
     static void* Run(void* arg) {
         auto* self = static_cast<State*>(arg);
-        std::unique_lock<std::mutex> hold(self->lock);
-        self->tid = ::gettid();
-        self->started = true;
-        self->changed.notify_all();
-        self->changed.wait(hold, [self] { return self->quit; });
+        self->tid.store(::gettid());
+        ::sem_post(&self->started);
+        self->Loop();
         return nullptr;
+    }
+
+    void Loop() {
+        // The wake signal is blocked here (inherited from Start) except
+        // inside the wait, so a wake sent at any moment ends the next wait.
+        sigset_t waiting;
+        ::pthread_sigmask(SIG_SETMASK, nullptr, &waiting);
+        sigdelset(&waiting, WakeSignal());
+        while (!quit.load(std::memory_order_acquire)) {
+            const Owner::Wait wait = owner ? owner->NextWait() : Owner::Wait{};
+            pollfd watched{wait.descriptor, POLLIN, 0};
+            timespec limit{wait.timeoutMs / 1000, (wait.timeoutMs % 1000) * 1'000'000L};
+            const int n = ::ppoll(wait.descriptor >= 0 ? &watched : nullptr, wait.descriptor >= 0 ? 1 : 0,
+                                  wait.timeoutMs >= 0 ? &limit : nullptr, &waiting);
+            if (quit.load(std::memory_order_acquire)) break;
+            if (!owner) continue;
+            owner->Serve(n > 0 && (watched.revents & (POLLIN | POLLERR)) != 0);
+        }
     }
 };
 
@@ -31,40 +72,49 @@ WorkerThread::WorkerThread() = default;
 
 WorkerThread::~WorkerThread() { Quit(); }
 
-bool WorkerThread::Start() {
+bool WorkerThread::Start(Owner* owner) {
     if (state_) return true;
+    InstallWakeHandler();
     auto state = std::make_unique<State>();
+    state->owner = owner;
     pthread_attr_t attr;
     if (::pthread_attr_init(&attr) != 0) return false;
-    // The thread only waits; keep a thousand of them cheap.
+    // Keep a thousand of them cheap.
     ::pthread_attr_setstacksize(&attr, 256 * 1024);
+    // The new thread inherits the blocked wake signal.
+    sigset_t wake, before;
+    sigemptyset(&wake);
+    sigaddset(&wake, WakeSignal());
+    ::pthread_sigmask(SIG_BLOCK, &wake, &before);
     const int rc = ::pthread_create(&state->handle, &attr, &State::Run, state.get());
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     ::pthread_attr_destroy(&attr);
     if (rc != 0) {
         errno = rc;
         return false;
     }
-    {
-        std::unique_lock<std::mutex> hold(state->lock);
-        state->changed.wait(hold, [&] { return state->started; });
+    while (::sem_wait(&state->started) != 0 && errno == EINTR) {
     }
     state_ = std::move(state);
     return true;
 }
 
+void WorkerThread::Wake() {
+    if (state_) ::pthread_kill(state_->handle, WakeSignal());
+}
+
 void WorkerThread::Quit() {
     if (!state_) return;
-    {
-        std::lock_guard<std::mutex> hold(state_->lock);
-        state_->quit = true;
-    }
-    state_->changed.notify_all();
+    state_->quit.store(true, std::memory_order_release);
+    ::pthread_kill(state_->handle, WakeSignal());
     ::pthread_join(state_->handle, nullptr);
     state_.reset();
 }
 
 bool WorkerThread::IsRunning() const { return state_ != nullptr; }
 
-pid_t WorkerThread::NativeId() const { return state_ ? state_->tid : 0; }
+pid_t WorkerThread::NativeId() const { return state_ ? state_->tid.load() : 0; }
+
+bool WorkerThread::IsCurrent() const { return state_ && ::pthread_equal(state_->handle, ::pthread_self()); }
 
 }  // namespace platform

@@ -1,7 +1,9 @@
-// A thread that waits, doing nothing, until it is asked to quit. It holds
-// nothing of its own, so ending it never loses work; it exists to carry a
-// thread priority. It has no event loop, so it costs no descriptor: only
-// its small stack.
+// A thread that carries one transfer: it waits on its owner's socket and
+// deadlines and calls the owner on its own thread, away from the window's.
+// It has no event loop, so it costs no descriptor: only its small stack. It
+// is woken (to look at the owner again, or to quit) by a signal that only
+// its wait lets in. Without an owner it only waits until it is asked to quit
+// (it then exists to carry a thread priority).
 #pragma once
 
 #include <sys/types.h>
@@ -12,19 +14,40 @@ namespace platform {
 
 class WorkerThread {
 public:
+    // What the thread waits for and serves. Both calls come from the thread;
+    // the owner guards what it shares with other threads itself.
+    class Owner {
+    public:
+        virtual ~Owner() = default;
+        struct Wait {
+            int descriptor = -1;  // readable wakes the thread; -1: none
+            int timeoutMs = -1;   // -1: until woken
+        };
+        virtual Wait NextWait() = 0;
+        // After a wait: readable, or the time-out passed, or woken.
+        virtual void Serve(bool readable) = 0;
+    };
+
     WorkerThread();
     ~WorkerThread();  // quits and joins
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
     // Starts the thread and waits until it runs. False, at once, when no
-    // thread could be started (errno tells why).
-    bool Start();
-    // Asks the thread to quit and waits for it to end.
+    // thread could be started (errno tells why). The owner must outlive the
+    // thread (Quit before it goes).
+    bool Start(Owner* owner = nullptr);
+    // The owner's wait has changed (a socket opened, a deadline moved): the
+    // thread asks it again.
+    void Wake();
+    // Asks the thread to quit and waits for it to end; the owner is not
+    // called after it returns.
     void Quit();
     bool IsRunning() const;
     // The kernel's id of the thread (for its nice value); 0 when not running.
     pid_t NativeId() const;
+    // Whether the caller is this thread.
+    bool IsCurrent() const;
 
 private:
     struct State;

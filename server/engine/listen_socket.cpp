@@ -167,7 +167,9 @@ void CListenSocket::OnReceive(int error) {
     // limit its own first request holds).
     for (auto& manager : transfers_) {
         CTftpTransfer* x = manager->transfer.get();
-        if (x && x->IsRepeatOf(client_, request_.data(), requestLength_)) {
+        if (!x) continue;
+        const auto hold = x->Hold();
+        if (x->IsRepeatOf(client_, request_.data(), requestLength_)) {
             x->RepeatFirstAnswer();
             return;
         }
@@ -184,16 +186,16 @@ int CListenSocket::Admit() {
 
     const platform::PeerAddress client = client_;
     const platform::PeerAddress asked = asked_;
-    CTftpTransfer* admitted = nullptr;
+    CManager* admitted = nullptr;
     bool threadStarted = false;
     int threadError = 0;
     try {
         auto manager = std::make_unique<CManager>(app_);
         manager->admittedMs = app_.clock.NowMs();
-        admitted = manager->transfer.get();
-        admitted->SetRequest(request_.data(), requestLength_);
-        admitted->peer = client;
-        admitted->localAddress = TransferAddress(asked, client);
+        CTftpTransfer& transfer = *manager->transfer;
+        transfer.SetRequest(request_.data(), requestLength_);
+        transfer.peer = client;
+        transfer.localAddress = TransferAddress(asked, client);
         threadStarted = manager->InitInstance();
         threadError = errno;
         // No port of the transfer-port range free: refused as for the client
@@ -202,33 +204,51 @@ int CListenSocket::Admit() {
         // transfer's own to tell.)
         const EngineSettings& settings = app_.settings;
         const bool inRange = !tftp::StoredPortRange(settings.nPortRangeLow, settings.nPortRangeHigh).Empty();
-        if (threadStarted && inRange && !admitted->OpenSocket() && admitted->LastError() == EADDRINUSE) return 0;
+        if (threadStarted && inRange) {
+            auto hold = transfer.Hold();
+            if (!transfer.OpenSocket() && transfer.LastError() == EADDRINUSE) {
+                hold.unlock();
+                return 0;
+            }
+        }
+        admitted = manager.get();
         transfers_.push_back(std::move(manager));
     } catch (const std::bad_alloc&) {
         RefuseWith("Out of memory", client, asked);
         return 1;
     }
-    CTftpTransfer& transfer = *admitted;
+    CTftpTransfer& transfer = *admitted->transfer;
 
     ++app_.transferCounter;
-    transfer.number = app_.transferCounter;
     app_.NotifyView(TransferStarted{app_.transferCounter, client.AddressText()});
 
-    if (threadStarted) {
-        transfer.HandleRequest();
-    } else {
-        // No thread to carry it: the transfer ends before it starts.
-        transfer.EndUnstarted("No thread: " + std::string(std::strerror(threadError)));
+    bool unanswered = false;
+    std::string why;
+    {
+        const auto hold = transfer.Hold();
+        transfer.number = app_.transferCounter;
+        if (threadStarted) {
+            transfer.HandleRequest();
+        } else {
+            // No thread to carry it: the transfer ends before it starts.
+            transfer.EndUnstarted("No thread: " + std::string(std::strerror(threadError)));
+        }
+        unanswered = !transfer.IsOpen() && !transfer.active;
+        if (unanswered) why = transfer.errorText;
     }
+    // Its thread waits on the socket from now on.
+    admitted->Wake();
     // A transfer without a socket of its own is answered from this one.
-    if (!transfer.IsOpen() && !transfer.active) RefuseWith(transfer.errorText, client, asked);
+    if (unanswered) RefuseWith(why, client, asked);
     return 1;
 }
 
 int CListenSocket::RunningCount() const {
     int running = 0;
     for (const auto& manager : transfers_) {
-        if (manager->transfer && manager->transfer->active) ++running;
+        if (!manager->transfer) continue;
+        const auto hold = manager->transfer->Hold();
+        if (manager->transfer->active) ++running;
     }
     return running;
 }
@@ -255,33 +275,41 @@ void CListenSocket::SweepTransfers() {
             it = next;
             continue;
         }
-        bool ended = false, timedOut = false;
-        if (!x->active) {
-            ended = true;
-        } else {
-            const std::int64_t limit = x->timeoutOption == 0 ? limitSetting : x->timeoutOption;
-            if (now - x->lastActivity > limit) {
-                // Five retries in a row without progress, in either direction.
-                if (x->retries > 4) {
-                    ended = timedOut = true;
-                } else {
-                    ++x->retries;
-                    x->lastActivity = now;
-                    if (!x->RetryBlock()) ended = true;
+        bool ended = false, timedOut = false, lingers = false;
+        {
+            const auto hold = x->Hold();
+            if (!x->active) {
+                ended = true;
+            } else {
+                const std::int64_t limit = x->timeoutOption == 0 ? limitSetting : x->timeoutOption;
+                if (now - x->lastActivity > limit) {
+                    // Five retries in a row without progress, in either direction.
+                    if (x->retries > 4) {
+                        ended = timedOut = true;
+                    } else {
+                        ++x->retries;
+                        x->lastActivity = now;
+                        if (!x->RetryBlock()) ended = true;
+                    }
                 }
+            }
+            if (ended) {
+                const int number = x->number;
+                app_.NotifyView(TransferEnded{number, timedOut});
+                const std::string result = timedOut ? std::string("TimedOut")
+                                                    : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
+                app_.NotifyView(
+                    TransferResult{number, result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving")});
+                ReportEnd(**it, result);
+                lingers = x->AnswersRepeats();
             }
         }
         if (ended) {
-            const int number = x->number;
-            app_.NotifyView(TransferEnded{number, timedOut});
-            const std::string result = timedOut ? std::string("TimedOut")
-                                                : (!x->errorText.empty() ? x->errorText : std::string("Finished"));
-            app_.NotifyView(TransferResult{number, result + (x->opcode == tftp::kRrq ? " : Sending" : " : Receiving")});
-            ReportEnd(**it, result);
             std::unique_ptr<CManager> manager = std::move(*it);
             transfers_.erase(it);
-            if (x->AnswersRepeats()) {
-                lingering_.push_back(Lingering{std::move(manager), x->LingerUntilMs()});
+            if (lingers) {
+                const std::int64_t until = x->LingerUntilMs();
+                lingering_.push_back(Lingering{std::move(manager), until});
             } else {
                 manager->TerminateThread();
                 manager->transfer.reset();
@@ -301,6 +329,7 @@ void CListenSocket::ResendSilent() {
     for (auto& manager : transfers_) {
         CTftpTransfer* x = manager->transfer.get();
         if (!x) continue;
+        const auto hold = x->Hold();
         // Ended: told now, not at the row's next tick (a time-out is only
         // known there).
         if (!x->active) ReportEnd(*manager, x->errorText.empty() ? "Finished" : x->errorText);
@@ -313,9 +342,8 @@ void CListenSocket::ReportEnd(CManager& manager, const std::string& result) {
     if (!x || manager.endReported || !app_.events) return;
     manager.endReported = true;
     const bool sending = x->opcode == tftp::kRrq;
-    app_.events->OnTransferEnded(TransferEndEvent{ClientText(x->peer), x->Path(), sending,
-                                                  sending ? x->BytesSent() : x->Total(), result,
-                                                  app_.clock.NowMs() - manager.admittedMs, x->rewrittenFrom});
+    app_.ReportEnded(TransferEndEvent{ClientText(x->peer), x->Path(), sending, sending ? x->BytesSent() : x->Total(),
+                                      result, app_.clock.NowMs() - manager.admittedMs, x->rewrittenFrom});
 }
 
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }

@@ -111,7 +111,8 @@ private:
     // sent to, so that the client hears its answers from where it asked.
     std::string TransferAddress(const platform::PeerAddress& asked,
                                 const platform::PeerAddress& client) const;
-    // Tells the event sink, once, that the transfer has ended with result.
+    // Tells the event sink, once, that the transfer has ended with result
+    // (the transfer's lock held).
     void ReportEnd(CManager& manager, const std::string& result);
     int RunningCount() const;
     // Ends the lingering uploads whose time is up, or every one with all.

@@ -7,6 +7,6 @@ CManager::~CManager() {
     transfer.reset();
 }
 
-bool CManager::InitInstance() { return thread_.Start(); }
+bool CManager::InitInstance() { return thread_.Start(transfer.get()); }
 
 void CManager::TerminateThread() { thread_.Quit(); }

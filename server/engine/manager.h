@@ -1,7 +1,7 @@
 // One admitted transfer and the worker thread that carries it: the thread
-// only runs an empty event loop (it exists so that the idle processing can
-// give each transfer's unit a priority); the transfer itself runs on the
-// main thread, where its socket was created.
+// waits on the transfer's socket and serves its datagrams and resends, so
+// that neither the window nor another transfer holds it up, and the idle
+// processing can give each transfer a priority of its own.
 #pragma once
 
 #include "platform/worker_thread.h"
@@ -23,8 +23,11 @@ public:
     // Starts the thread. False, at once, when no thread could be had
     // (errno says why): the listener then refuses the request.
     bool InitInstance();
-    // Asks the loop to quit and waits for the thread to end.
+    // Asks the thread to quit and waits for it to end (the transfer's lock
+    // must not be held).
     void TerminateThread();
+    // The transfer's socket or state has changed: its thread looks again.
+    void Wake() { thread_.Wake(); }
     // The kernel's id of the thread; 0 when it is not running.
     pid_t ThreadId() const { return thread_.NativeId(); }
 

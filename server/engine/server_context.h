@@ -20,6 +20,7 @@
 
 #include <QTimer>
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -40,6 +41,11 @@ public:
     platform::PromptService& prompts;
     tftp::AddressProvider& addresses;
     platform::SocketLibraryInfo wsaData;
+
+    // Each transfer's thread sends its last datagram again once the round
+    // trip is overdue; off, only ResendSilent does (tests that move time
+    // by hand). Set before transfers start.
+    bool resendOnTransferThreads = true;
 
     int bServing = 1;         // 0: every request is refused
     int bIdleCheck = 1;       // 1: idle processing runs the periodic check
@@ -62,19 +68,18 @@ public:
     // Queues the event for the display; it sees it once the engine's
     // current work has returned (the display in place then). Progress is
     // held back and only a row's latest goes, within the progress interval
-    // and always before any other event.
+    // and always before any other event. Any thread may call these three.
     void NotifyView(TransferEvent event);
     // Queues the failure for the application, as events are queued.
     void ReportFailure(EngineFailure failure);
     // Hands the display (and the application) what is queued now.
     void DeliverEvents();
     // An ERROR (code, text) sent to peer: by the listener (refused) or by
-    // a transfer (error).
-    void ReportRefusal(const platform::PeerAddress& peer, int code, std::string_view text, bool byListener) {
-        if (events)
-            events->OnRefused(RefusalEvent{byListener ? RefusalEvent::Kind::Refused : RefusalEvent::Kind::Error,
-                                           ClientText(peer), code, std::string(text)});
-    }
+    // a transfer (error). From a transfer's thread it is queued, as events
+    // are, and reaches the sink in the order it was told.
+    void ReportRefusal(const platform::PeerAddress& peer, int code, std::string_view text, bool byListener);
+    // A row's end, for the sink: queued behind what its transfer told before.
+    void ReportEnded(TransferEndEvent event);
     void EndPendingDecision() {
         if (endPendingDecision) endPendingDecision();
     }
@@ -84,11 +89,15 @@ public:
 
 private:
     void Queue(TransferEvent event);
-    void QueuePendingProgress();
+    void QueuePendingProgress();  // with eventLock_ held
+    bool OnOwnThread() const;
 
     platform::PostedCalls events_;
+    // Guards what the transfers' threads queue; taken after a transfer's lock.
+    std::mutex eventLock_;
     std::map<int, TransferProgress> pendingProgress_;  // by transfer number
-    QTimer progressTimer_;
+    std::atomic<int> progressEveryMs_{kProgressEveryMs};
+    QTimer progressTimer_;  // the window's thread only
     std::vector<tftp::NameRule> compiledRules_;
     tftp::NameRewriter rewriter_;
 };

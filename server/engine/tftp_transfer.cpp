@@ -19,6 +19,24 @@ CTftpTransfer::CTftpTransfer(ServerContext& app)
     : app_(app), buffer_(static_cast<std::size_t>(kDefaultBlockSize + kBufferSlack)) {
     session_.emplace(SessionRole::ServerRead, static_cast<SessionLink&>(*this));
     lastActivity = app_.clock.Now();
+    NotifyByOwner();
+}
+
+platform::WorkerThread::Owner::Wait CTftpTransfer::NextWait() {
+    const auto hold = Hold();
+    const bool serving = active || AnswersRepeats();
+    Wait wait;
+    if (serving && ReadsWanted()) wait.descriptor = Descriptor();
+    if (serving && HoldsQueued()) wait.timeoutMs = 0;
+    else if (active && app_.resendOnTransferThreads) wait.timeoutMs = kResendCheckMs;
+    return wait;
+}
+
+void CTftpTransfer::Serve(bool readable) {
+    const auto hold = Hold();
+    if (readable || HoldsQueued()) ServeReads();
+    // The round trip's resends go from here, whatever the main thread does.
+    if (app_.resendOnTransferThreads) ResendIfDue(app_.clock.NowMs());
 }
 
 CTftpTransfer::~CTftpTransfer() {

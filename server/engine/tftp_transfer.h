@@ -9,25 +9,40 @@
 // reports its end and deletes it; between its passes the listener also lets
 // each transfer resend its last datagram once the round trip is overdue.
 //
-// Everything runs on the thread that created the transfer (the main thread).
-// After the request, only datagrams from the client's address and port are
+// The transfer's own worker thread (its manager's) waits on its socket and
+// serves its datagrams and resends; the listener, on the main thread,
+// starts it, retries and ends it. Both hold the transfer's lock (Hold) for
+// whatever they do with it. After the request, only datagrams from the client's address and port are
 // acted on; anyone else is told "Unknown transfer ID" and changes nothing.
 #pragma once
 
 #include "common/tftp_packet.h"
 #include "common/transfer_session.h"
 #include "platform/async_udp_socket.h"
+#include "platform/worker_thread.h"
 #include "server/engine/server_context.h"
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
-class CTftpTransfer : public platform::AsyncUdpSocket, private tftp::SessionLink {
+class CTftpTransfer : public platform::AsyncUdpSocket,
+                      public platform::WorkerThread::Owner,
+                      private tftp::SessionLink {
 public:
     explicit CTftpTransfer(ServerContext& app);
     ~CTftpTransfer() override;
+
+    // Held by whichever thread acts on the transfer or reads its state.
+    std::unique_lock<std::mutex> Hold() const { return std::unique_lock<std::mutex>(lock_); }
+    // How often the worker thread looks whether a resend is due.
+    static constexpr int kResendCheckMs = 20;
+
+    // The worker thread's wait and service (they take the lock).
+    Wait NextWait() override;
+    void Serve(bool readable) override;
 
     // The request as the listener received it (at most 512 bytes are kept;
     // a longer one is answered with ERROR 4).
@@ -111,6 +126,7 @@ private:
     void Ended();
 
     ServerContext& app_;
+    mutable std::mutex lock_;
     // Made for the request's direction once it is known.
     std::optional<tftp::TransferSession> session_;
     std::string path_;

@@ -168,6 +168,7 @@ EngineHarness::EngineHarness(const std::string& address, int port)
     settings.nMaxClients = 5;  // no limit unless a test sets one
     app.view = &view;
     app.SetProgressEveryMs(0);  // the tests follow every step of a row
+    app.resendOnTransferThreads = false;  // time moves only when a test says
     listenAt = platform::PeerAddress{platform::InetAddr(address),
                                      static_cast<std::uint16_t>(std::stoi(settings.Port))};
 }

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -402,6 +403,12 @@ void AsyncUdpSocket::Close() {
 }
 
 bool AsyncUdpSocket::HoldsQueued() const { return queue_ && !queue_->Empty(); }
+
+bool AsyncUdpSocket::HasInput() const {
+    if (HoldsQueued()) return true;
+    int queued = 0;
+    return fd_ >= 0 && ::ioctl(fd_, FIONREAD, &queued) == 0 && queued > 0;
+}
 
 void AsyncUdpSocket::EnableReads(bool on) {
     readsWanted_ = on;

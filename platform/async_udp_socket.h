@@ -73,6 +73,8 @@ public:
     bool ReadsWanted() const { return readsWanted_ && fd_ >= 0; }
     bool HoldsQueued() const;
     void ServeReads() { Dispatch(); }
+    // A datagram waits to be taken: held here or queued in the system.
+    bool HasInput() const;
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 

@@ -346,6 +346,18 @@ void CListenSocket::ReportEnd(CManager& manager, const std::string& result) {
                                       result, app_.clock.NowMs() - manager.admittedMs, x->rewrittenFrom});
 }
 
+bool CListenSocket::TransfersIdle() const {
+    const auto idle = [](const std::unique_ptr<CManager>& manager) {
+        const CTftpTransfer* x = manager->transfer.get();
+        if (!x) return true;
+        const auto hold = x->Hold();
+        return !x->HasInput();
+    };
+    return std::all_of(transfers_.begin(), transfers_.end(), idle) &&
+           std::all_of(lingering_.begin(), lingering_.end(),
+                       [&](const Lingering& l) { return idle(l.manager); });
+}
+
 int CListenSocket::TransferCount() const { return static_cast<int>(transfers_.size()); }
 
 std::vector<pid_t> CListenSocket::WorkerThreadIds() const {

@@ -60,6 +60,10 @@ public:
     int TransferCount() const;
     // Finished uploads whose socket still answers a repeat of the last block.
     int LingeringCount() const { return static_cast<int>(lingering_.size()); }
+    // No transfer has a datagram waiting for its thread (they may still be
+    // waiting for their peers): for tests that move time by hand once the
+    // wire is quiet.
+    bool TransfersIdle() const;
     // Kernel thread ids of the transfers' worker threads, in list order.
     std::vector<pid_t> WorkerThreadIds() const;
 

@@ -63,6 +63,11 @@ public:
             const int moved = relay_.Count(Toward::Server) + relay_.Count(Toward::Client);
             RunFor(5);
             if (relay_.Count(Toward::Server) + relay_.Count(Toward::Client) != moved) continue;
+            // The server's threads may not have taken what reached them yet,
+            // or may have answered while we looked.
+            if (!h.listener->TransfersIdle()) continue;
+            RunFor(1);
+            if (relay_.Count(Toward::Server) + relay_.Count(Toward::Client) != moved) continue;
             // Quiet: time passes, and what waits for it happens.
             ++quiet;
             relay_.ReleaseHeld();

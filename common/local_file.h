@@ -2,6 +2,8 @@
 // are) or netascii mode (the conversions of netascii.h). Sizes are 64-bit.
 #pragma once
 
+#include "common/uninitialized_bytes.h"
+
 #include "netascii.h"
 
 #include <cstdint>
@@ -53,7 +55,7 @@ private:
     std::int64_t lastReadStart_ = -1;  // offset_ when the last Read began
 
     // Raw bytes read ahead from rawStart_ (netascii: rawPos_.. are unused).
-    std::vector<std::uint8_t> raw_;
+    UninitializedBytes raw_;
     std::int64_t rawStart_ = 0;
     std::size_t rawPos_ = 0;
     std::size_t rawLen_ = 0;
@@ -115,9 +117,9 @@ private:
     std::string finalName_;
     bool netascii_ = false;
     NetasciiWriteConverter writer_;
-    std::vector<std::uint8_t> scratch_;
+    UninitializedBytes scratch_;
     std::size_t behind_ = 0;             // write-behind capacity; 0: none
-    std::vector<std::uint8_t> pending_;  // written, not yet in the file
+    UninitializedBytes pending_;  // written, not yet in the file
 };
 
 }  // namespace tftp

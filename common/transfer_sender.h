@@ -20,6 +20,8 @@
 //   anything else               ignored
 #pragma once
 
+#include "common/uninitialized_bytes.h"
+
 #include "common/local_file.h"
 #include "common/packet_sink.h"
 #include "common/retransmit_timer.h"
@@ -68,7 +70,7 @@ public:
 
 private:
     struct Slot {
-        std::vector<std::uint8_t> packet;
+        UninitializedBytes packet;
         int length = 0;
         int timesSent = 0;
     };
@@ -93,7 +95,7 @@ private:
     int lastCount_ = 0;
     bool lastBlockSent_ = false;
     // The next block, read ahead while the receiver handles the last one.
-    std::vector<std::uint8_t> ahead_;
+    UninitializedBytes ahead_;
     int aheadCount_ = -1;  // data bytes in ahead_; -1: nothing read
     bool readFailed_ = false;
     // One slot per block of the window; a slot's buffer is had when first used.

@@ -4,6 +4,7 @@
 #include "common/local_address.h"
 #include "common/port_range.h"
 #include "common/tftp_packet.h"
+#include "common/uninitialized_bytes.h"
 #include "server/engine/manager.h"
 
 #include <cerrno>
@@ -261,6 +262,7 @@ void CListenSocket::SweepTransfers() {
         limitSetting = 1;
     }
     EndLingering(app_.clock.NowMs(), false);
+    GiveBackMemoryWhenIdle(app_.clock.NowMs());
     if (transfers_.empty()) {
         // May replace (delete) this listener: nothing of it is touched after.
         app_.EndPendingDecision();
@@ -317,10 +319,23 @@ void CListenSocket::SweepTransfers() {
         }
         it = next;
     }
+}
+
+void CListenSocket::GiveBackMemoryWhenIdle(std::int64_t nowMs) {
+    if (!transfers_.empty() || !lingering_.empty()) {
+        idleSinceMs_ = -1;
+        memoryGivenBack_ = false;
+        return;
+    }
+    if (idleSinceMs_ < 0) idleSinceMs_ = nowMs;
+    if (memoryGivenBack_ || nowMs - idleSinceMs_ < kGiveBackAfterIdleMs) return;
+    // Quiet a while: hand the memory of a busy spell back to the system
+    // rather than keep it. (Not at once: a client that fetches one file after
+    // another would have it all again, page by page, for every file.)
+    memoryGivenBack_ = true;
+    tftp::kept_buffers::Release();
 #ifdef __GLIBC__
-    // The last transfer is gone: hand the memory of a busy spell back to the
-    // system rather than keep it for the next one.
-    if (transfers_.empty()) malloc_trim(0);
+    malloc_trim(0);
 #endif
 }
 

@@ -104,6 +104,11 @@ private:
     };
     std::vector<Lingering> lingering_;
     ListenFailure failure_ = ListenFailure::None;
+    // Since when no transfer has been here (clock milliseconds; -1: busy).
+    std::int64_t idleSinceMs_ = -1;
+    bool memoryGivenBack_ = false;
+    static constexpr std::int64_t kGiveBackAfterIdleMs = 10'000;
+    void GiveBackMemoryWhenIdle(std::int64_t nowMs);
 
     bool ListenOnOne(int port);
     bool ListenOnAll(int port);

@@ -16,6 +16,8 @@
 // acted on; anyone else is told "Unknown transfer ID" and changes nothing.
 #pragma once
 
+#include "common/uninitialized_bytes.h"
+
 #include "common/tftp_packet.h"
 #include "common/transfer_session.h"
 #include "platform/async_udp_socket.h"
@@ -135,7 +137,7 @@ private:
     // block is out); write request: bytes written so far.
     std::int64_t total_ = 0;
     // The packet buffer for what arrives: block size + 20 bytes.
-    std::vector<std::uint8_t> buffer_;
+    tftp::UninitializedBytes buffer_;
     // The request as received; options are always read from here.
     std::uint8_t request_[tftp::kMaxRequestLength] = {};
     int requestLength_ = 0;

@@ -1,5 +1,6 @@
 // Reading and writing the local file of a transfer, block by block.
 #include "common/local_file.h"
+#include "common/uninitialized_bytes.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
@@ -315,4 +316,24 @@ TEST(LocalFile, ANameAsLongAsTheFolderTakesIsWrittenAndReadALongerOneRefused) {
     errno = 0;
     EXPECT_FALSE(w.CreateReplacing(dir.File(tooLong), false, within));
     EXPECT_EQ(errno, ENAMETOOLONG);
+}
+
+TEST(KeptBuffers, AGivenBackTransferBufferIsHandedOutAgainForItsOwnSizeOnly) {
+    namespace kept = tftp::kept_buffers;
+    kept::Release();
+    const std::uint8_t* first = nullptr;
+    {
+        tftp::UninitializedBytes block(65468);
+        block[0] = 7;
+        first = block.data();
+        tftp::UninitializedBytes small(1000);  // too small to be worth keeping
+    }
+    EXPECT_EQ(kept::Take(1000), nullptr);
+    EXPECT_EQ(kept::Take(65000), nullptr) << "another size";
+    void* again = kept::Take(65468);
+    EXPECT_EQ(again, first);
+    EXPECT_EQ(kept::Take(65468), nullptr) << "handed out once";
+    EXPECT_TRUE(kept::Keep(again, 65468));
+    kept::Release();
+    EXPECT_EQ(kept::Take(65468), nullptr) << "released";
 }

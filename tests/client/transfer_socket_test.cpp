@@ -845,6 +845,71 @@ TEST_F(TransferTest, ItsOwnThreadResendsAndTimesOutWhileTheWindowsThreadIsBlocke
     }
 }
 
+// However fast the blocks come, the view hears of them a few times a second,
+// and always of the start, the last count before the end, and the end.
+TEST_F(TransferTest, ProgressReachesTheViewAFewTimesASecondWithTheStartTheLastCountAndTheEnd) {
+    constexpr int kBlocks = 300;
+    const std::string body = tests::PatternBytes(kBlocks * 512 + 10);
+    const auto size = static_cast<std::int64_t>(body.size());
+    tests::WriteFile(dir.File("up.bin"), body);
+    struct Case {
+        const char* name;
+        int sending;
+        const char* lastText;
+    };
+    const Case cases[] = {
+        {"fetch", 0, "Received 153610 bytes (301 blocks)"},
+        {"send", 1, "Sent 153610 bytes (100%)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.messages.clear();
+        status.texts.clear();
+        auto t = NewTransfer(512, c.sending);
+        t->SetReportEveryMs(CTransferSocket::kReportEveryMs);
+        const auto began = std::chrono::steady_clock::now();
+        ASSERT_EQ(c.sending ? Send(*t, "up.bin") : Fetch(*t, "down.bin"), 1);
+        TakeRequest();
+        if (c.sending) {
+            port.Send(tests::Ack(0), client);
+            for (int b = 1; b <= kBlocks + 1; ++b) {
+                Bytes p;
+                ASSERT_TRUE(port.Receive(p));
+                ASSERT_EQ(tests::Block(p), b);
+                port.Send(tests::Ack(static_cast<std::uint16_t>(b)), client);
+            }
+        } else {
+            port.Send(tests::Oack({{"tsize", std::to_string(size)}}), client);
+            ASSERT_EQ(Next(), tests::Ack(0));
+            for (int b = 1; b <= kBlocks + 1; ++b) {
+                port.Send(tests::Data(static_cast<std::uint16_t>(b), body.substr((b - 1) * 512u, 512)), client);
+                Bytes ack;
+                ASSERT_TRUE(port.Receive(ack));
+                ASSERT_EQ(tests::Block(ack), b);
+            }
+        }
+        ASSERT_TRUE(tests::RunUntil([&] { return BusyOf(*t) == 0; }));
+        const auto progress = Messages(WM_TRANSFER_PROGRESS);
+        const auto elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
+        ASSERT_GE(progress.size(), 3u);
+        EXPECT_EQ(progress.front().wParam, kProgressStart);
+        EXPECT_EQ(progress.front().lParam, size);
+        EXPECT_EQ(progress.back().wParam, kProgressDone);
+        const tests::PostedMessage& lastCount = progress[progress.size() - 2];
+        EXPECT_EQ(lastCount.wParam, c.sending ? kProgressSent : kProgressReceived);
+        EXPECT_EQ(lastCount.lParam, size);
+        // One a block would be 303 messages.
+        const auto bound = static_cast<std::size_t>(elapsedMs / CTransferSocket::kReportEveryMs + 3);
+        EXPECT_LE(progress.size(), bound) << "in " << elapsedMs << " ms";
+        const std::vector<std::string>& texts = Texts();
+        ASSERT_GE(texts.size(), 3u);
+        EXPECT_LE(texts.size(), bound + 1) << "in " << elapsedMs << " ms";
+        EXPECT_EQ(texts[texts.size() - 2], c.lastText);
+        EXPECT_EQ(texts.back(), std::string(c.lastText) + " - Done");
+    }
+}
+
 TEST_F(TransferTest, EachDatagramRestartsTheTimeout) {
     auto t = NewTransfer(512, 0);
     t->timeoutSecs = 5;

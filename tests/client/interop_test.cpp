@@ -212,7 +212,8 @@ protected:
         if (block <= CHaldenView::kMaxBlock) {
             Aim(port, name, name, block, octet);
             Click(IDC_GET);
-            return view->transfer && view->TransferBusy() && WaitDone();
+            // A small file may be done before the click returns.
+            return view->transfer && WaitDone();
         }
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;
@@ -229,7 +230,8 @@ protected:
         if (block <= CHaldenView::kMaxBlock) {
             Aim(port, name, name, block, octet);
             Click(IDC_SEND);
-            return view->transfer && view->TransferBusy() && WaitDone();
+            // A small file may be done before the click returns.
+            return view->transfer && WaitDone();
         }
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;

@@ -2,8 +2,8 @@
 // side of the benchmarks. Two ways:
 //
 //  - the engine (default): the real CTransferSocket, driven as the program
-//    drives it: socket notifications on the event loop, the time-out check
-//    from idle processing on passes whose count has bit 0x40 set;
+//    drives it: its own thread serves its socket and keeps its time, the
+//    event loop gets its progress and status texts;
 //  - --window: the real program, CClientApp with its window, form and view,
 //    its entries filled in and its Get or Send button clicked.
 //

@@ -77,14 +77,14 @@ int main(int argc, char** argv) {
     FindControl<QLineEdit>(frame, skerry::IDC_TIMEOUT)->setText("3600");
     FindControl<QLineEdit>(frame, skerry::IDC_LOCAL_FILE)->setText("stalled.bin");
     FindControl<QPushButton>(frame, skerry::IDC_GET)->click();
-    if (!app.View()->transfer || app.View()->transfer->busy != 1) {
+    if (!app.View()->TransferBusy()) {
         std::fprintf(stderr, "the fetch did not start\n");
         return 1;
     }
     const long callsBefore = app.Idle().CallsMade();
     const double stalled = Measure(seconds * 1000);
     const long calls = app.Idle().CallsMade() - callsBefore;
-    const bool stillBusy = app.View()->transfer->busy == 1;
+    const bool stillBusy = app.View()->TransferBusy();
     app.View()->OnAbort();
 
     std::printf("skerry, no transfer:       %5.2f %% of one core over %d s\n", idle, seconds);

@@ -61,9 +61,14 @@ bool CClientApp::InitInstance() {
 
 bool CClientApp::OnIdle(long count) {
     const bool more = false;  // the platform has no idle work of its own here
-    if (view_ && view_->transfer && view_->transfer->busy == 1) {
-        if (count & 0x40) view_->transfer->CheckTimeout();
-        return true;
+    if (view_ && view_->transfer) {
+        CTransferSocket& transfer = *view_->transfer;
+        const auto hold = transfer.Hold();
+        if (transfer.busy == 1) {
+            // The transfer's own thread keeps its time, unless tests do.
+            if (!context_.timeOnTransferThreads && (count & 0x40)) transfer.CheckTimeout();
+            return true;
+        }
     }
     return more;
 }

@@ -240,6 +240,7 @@ int RunCommandTransfer(const CommandTransfer& command, const ClientSettings& bas
     platform::PostedMessages posted([](int, std::int64_t, std::int64_t) {});
 
     CTransferSocket transfer(context);
+    // Its thread starts with the start: from then on the lock is held.
     transfer.owner = &posted;
     const auto tell = [&prompts](const TransferFailure& failure) {
         const std::string text = TransferFailureText(failure);
@@ -258,28 +259,44 @@ int RunCommandTransfer(const CommandTransfer& command, const ClientSettings& bas
     transfer.timeoutSecs = command.timeoutSecs;
     transfer.sending = command.fetch ? 0 : 1;
     const int binary = command.netascii ? 0 : 1;
-    const int started = command.fetch
-                            ? transfer.StartFetch(command.remote, command.local, servers, command.port, binary)
-                            : transfer.StartSend(command.remote, command.local, servers, command.port, binary, {});
+    TransferFailure failure;
+    int started = 0;
+    {
+        const auto hold = transfer.Hold();
+        started = command.fetch
+                      ? transfer.StartFetch(command.remote, command.local, servers, command.port, binary)
+                      : transfer.StartSend(command.remote, command.local, servers, command.port, binary, {});
+        failure = transfer.Failure();
+    }
     if (started != 1) {
-        tell(transfer.Failure());
+        tell(failure);
         return 1;
     }
 
     QEventLoop loop;
     QTimer check;
     QObject::connect(&check, &QTimer::timeout, &loop, [&] {
-        transfer.CheckTimeout();
+        const auto hold = transfer.Hold();
+        if (!context.timeOnTransferThreads) transfer.CheckTimeout();
         if (transfer.busy != 1) loop.quit();
     });
     check.start(kCheckEveryMs);
     loop.exec();
     check.stop();
+    // The status texts the transfer's thread posted before its end.
+    QCoreApplication::sendPostedEvents();
     status.End();
 
-    if (!transfer.Completed()) {
-        const std::string why = !transfer.ServerMessage().empty()
-                                    ? "server: " + transfer.ServerMessage()
+    bool completed = false;
+    std::string serverMessage;
+    {
+        const auto hold = transfer.Hold();
+        completed = transfer.Completed();
+        serverMessage = transfer.ServerMessage();
+    }
+    if (!completed) {
+        const std::string why = !serverMessage.empty()
+                                    ? "server: " + serverMessage
                                     : (status.last.empty() ? std::string("transfer failed") : status.last);
         Print(stderr, Name() + ": " + why + "\n");
         return 1;

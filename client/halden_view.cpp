@@ -227,7 +227,7 @@ void CHaldenView::SetButtonNames(int flag) {
 // ---- starting ---------------------------------------------------------------
 
 bool CHaldenView::ReplaceTransfer() {
-    if (transfer && transfer->busy) return false;
+    if (TransferBusy()) return false;
     transfer.reset();
     transfer = std::make_unique<CTransferSocket>(app_.Context());
     transfer->owner = &messages_;
@@ -245,10 +245,14 @@ bool CHaldenView::ChooseLocalAddress(std::string& address) {
 }
 
 bool CHaldenView::OpenLocalPort(const std::string& address) {
-    if (transfer->OpenLocalPort(address) == 1) return true;
+    TransferFailure failure;
+    {
+        const auto hold = transfer->Hold();
+        if (transfer->OpenLocalPort(address) == 1) return true;
+        failure = transfer->Failure();
+    }
     // The object goes first, so that the address it may have announced does
     // not reach the caption; then the user hears why.
-    const TransferFailure failure = transfer->Failure();
     transfer.reset();
     ShowFailure(failure);
     return false;
@@ -260,6 +264,7 @@ void CHaldenView::ShowFailure(const TransferFailure& failure) {
 }
 
 void CHaldenView::CopyEntriesToTransfer(int useSourceDir, int send) {
+    // With the transfer's lock held by the caller.
     transfer->useSourceDir = useSourceDir;
     transfer->sending = send;
     transfer->timeoutSecs = timeoutSecs;
@@ -290,7 +295,7 @@ void CHaldenView::OnSend() { Start(1); }
 void CHaldenView::OnGet() { Start(0); }
 
 void CHaldenView::SendDroppedFile(const std::string& path) {
-    if (LookingUp() || (transfer && transfer->busy)) return;
+    if (LookingUp() || TransferBusy()) return;
     StartRequest request;
     request.send = 1;
     request.dropped = true;
@@ -309,7 +314,7 @@ std::string CHaldenView::HostEntry() const { return Bytes(Cut(host_->text(), kHo
 
 void CHaldenView::LookUpThenStart(const StartRequest& request) {
     // One that waits for its host's addresses is on its way already.
-    if (LookingUp() || (transfer && transfer->busy)) return;
+    if (LookingUp() || TransferBusy()) return;
     const std::string host = HostEntry();
     platform::PeerAddress literal;
     if (skerry::ClassifyHost(host, literal) != skerry::HostKind::Name || host == lookedUpHost_) {
@@ -345,20 +350,29 @@ void CHaldenView::StartWithHost(const StartRequest& request) {
     bool ready = (!bindFirst && !anyIpv4) || ChooseLocalAddress(address);
     ready = ready && start == starts_ && ReplaceTransfer();
     if (ready && bindFirst) ready = OpenLocalPort(address);
-    if (ready && !bindFirst) transfer->UseLocalAddress(address);
+    if (ready && !bindFirst) {
+        const auto hold = transfer->Hold();
+        transfer->UseLocalAddress(address);
+    }
     // A start made while a question of this one was open has taken the
     // transfer object: then this one ends.
     ready = ready && ValidateInputs() == 1 && MayReplaceFetched(request.send) && start == starts_ && transfer &&
-            !transfer->busy;
+            !TransferBusy();
     if (ready) {
-        if (request.dropped) transfer->sourceDir = request.folder;
-        CopyEntriesToTransfer(request.dropped ? 1 : 0, request.send);
-        // Nothing is asked between here and the request going out.
-        const int started = request.send == 1
-                                ? transfer->StartSend(remoteName, localName, servers, port, binary,
-                                                      request.dropped ? request.file : std::string())
-                                : transfer->StartFetch(remoteName, localName, servers, port, binary);
-        if (!started) ShowFailure(transfer->Failure());
+        TransferFailure failure;
+        {
+            const auto hold = transfer->Hold();
+            if (request.dropped) transfer->sourceDir = request.folder;
+            CopyEntriesToTransfer(request.dropped ? 1 : 0, request.send);
+            // Nothing is asked between here and the request going out.
+            const int started = request.send == 1
+                                    ? transfer->StartSend(remoteName, localName, servers, port, binary,
+                                                          request.dropped ? request.file : std::string())
+                                    : transfer->StartFetch(remoteName, localName, servers, port, binary);
+            if (!started) failure = transfer->Failure();
+        }
+        // Told without the lock: the transfer's thread goes on meanwhile.
+        if (failure.what != TransferFailure::What::None) ShowFailure(failure);
     }
     // A name is looked up afresh for every start.
     if (start == starts_) {
@@ -462,16 +476,28 @@ void CHaldenView::OnAbort() {
         app_.SetStatusText(0, kAbortedText);
         return;
     }
-    if (!transfer || !transfer->busy) return;
-    transfer->Abort(tftp::kErrTransferAborted);
-    // The bar stays where it was; the status line tells how far it got.
-    const bool moved = transfer->sending == 1 ? transfer->bytesSent > 0 : transfer->blocksReceived > 0;
-    app_.SetStatusText(0, moved ? transfer->statusText + " - Aborted" : std::string(kAbortedText));
+    if (!transfer) return;
+    std::string text;
+    {
+        const auto hold = transfer->Hold();
+        if (!transfer->busy) return;
+        transfer->Abort(tftp::kErrTransferAborted);
+        // The bar stays where it was; the status line tells how far it got.
+        const bool moved = transfer->sending == 1 ? transfer->bytesSent > 0 : transfer->blocksReceived > 0;
+        text = moved ? transfer->statusText + " - Aborted" : std::string(kAbortedText);
+    }
+    app_.SetStatusText(0, text);
 }
 
 bool CHaldenView::LookingUp() const { return lookup_->Running(); }
 
-bool CHaldenView::OnUpdateAbort() const { return LookingUp() || (transfer && transfer->busy); }
+bool CHaldenView::TransferBusy() const {
+    if (!transfer) return false;
+    const auto hold = transfer->Hold();
+    return transfer->busy != 0;
+}
+
+bool CHaldenView::OnUpdateAbort() const { return LookingUp() || TransferBusy(); }
 
 // ---- messages from the transfer -----------------------------------------------
 
@@ -507,6 +533,12 @@ long CHaldenView::OnTransferBlockSize(std::int64_t, std::int64_t lParam) {
 }
 
 long CHaldenView::OnTransferAddress(std::int64_t, std::int64_t) {
-    if (transfer) app_.Document().SetTitle(transfer->localAddress);
+    if (!transfer) return 0;
+    std::string address;
+    {
+        const auto hold = transfer->Hold();
+        address = transfer->localAddress;
+    }
+    app_.Document().SetTitle(address);
     return 0;
 }

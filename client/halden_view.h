@@ -62,6 +62,8 @@ public:
     bool OnUpdateAbort() const;
     // A start is waiting for its host name to be looked up.
     bool LookingUp() const;
+    // A transfer runs (asked under its lock).
+    bool TransferBusy() const;
     skerry::AsyncHostLookup& HostLookup() { return *lookup_; }
 
     long OnTransferProgress(std::int64_t wParam, std::int64_t lParam);

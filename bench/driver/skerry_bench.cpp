@@ -2,8 +2,8 @@
 // side of the benchmarks. Two ways:
 //
 //  - the engine (default): the real CTransferSocket, driven as the program
-//    drives it: socket notifications on the event loop, the time-out check
-//    from idle processing on passes whose count has bit 0x40 set;
+//    drives it: its own thread serves its socket and keeps its time, the
+//    event loop gets its progress and status texts;
 //  - --window: the real program, CClientApp with its window, form and view,
 //    its entries filled in and its Get or Send button clicked.
 //
@@ -109,7 +109,10 @@ public:
         const bool handled = QApplication::notify(receiver, event);
         if (transfer && ended == Clock::time_point{}) {
             const CTransferSocket* t = transfer();
-            if (t && t->busy != 1) {
+            if (t && [t] {
+                    const auto hold = t->Hold();
+                    return t->busy != 1;
+                }()) {
                 ended = Clock::now();
                 quit();
             }
@@ -136,6 +139,7 @@ void PrintPrompts(const platform::ScriptedPromptService& prompts, std::FILE* to)
 
 int Report(const Options& o, BenchApplication& app, const CTransferSocket& t, const std::string& status,
            Clock::time_point start, const platform::ScriptedPromptService& prompts) {
+    const auto hold = t.Hold();
     const bool failed = status.rfind("Msg from Server", 0) == 0 || status == "Timed out";
     const bool done = t.busy == 0 && app.ended != Clock::time_point{} && !failed &&
                       (o.put ? t.lastBlockSent == 1 : status.find(" - Done") != std::string::npos);
@@ -175,14 +179,17 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
         std::fprintf(stderr, "bench_skerry: no local port\n");
         return 1;
     }
-    // The program's idle processing while a transfer is busy.
-    platform::IdleDriver idle([&](long count) {
-        if (transfer.busy != 1) return false;
-        if (count & 0x40) transfer.CheckTimeout();
-        return true;
+    // The program's idle processing while a transfer is busy (its own
+    // thread keeps its time).
+    platform::IdleDriver idle([&](long) {
+        const auto hold = transfer.Hold();
+        return transfer.busy == 1;
     }, CClientApp::kIdlePaceMs, CClientApp::kBusyIdlePaceMs);
     idle.Start();
-    QTimer::singleShot(o.deadlineSecs * 1000, [&] { transfer.Abort(-1); });
+    QTimer::singleShot(o.deadlineSecs * 1000, [&] {
+        const auto hold = transfer.Hold();
+        transfer.Abort(-1);
+    });
 
     const std::vector<platform::PeerAddress> servers = skerry::HostCandidates(o.host, 0);
     if (servers.empty()) {
@@ -191,6 +198,7 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     }
     const Clock::time_point start = Clock::now();
     int started;
+    auto hold = transfer.Hold();
     if (o.put) {
         transfer.useSourceDir = 1;
         transfer.sourceDir = folder;
@@ -198,6 +206,7 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     } else {
         started = transfer.StartFetch(o.remote, fileName, servers, o.port, 1);
     }
+    hold.unlock();
     if (started != 1) {
         PrintPrompts(prompts, stderr);
         std::fprintf(stderr, "bench_skerry: the request did not go out\n");
@@ -206,6 +215,8 @@ int RunEngine(const Options& o, BenchApplication& app, const std::string& folder
     app.transfer = [&] { return &transfer; };
     app.exec();
     idle.Stop();
+    // The texts its thread posted before the end.
+    QCoreApplication::sendPostedEvents();
     return Report(o, app, transfer, status.last, start, prompts);
 }
 
@@ -268,13 +279,17 @@ int RunWindow(const Options& o, BenchApplication& app, const std::string& folder
     const Clock::time_point start = Clock::now();
     button->click();
     const CTransferSocket* t = running();
-    if (!t || t->busy != 1) {
+    if (!t || [t] {
+            const auto hold = t->Hold();
+            return t->busy != 1;
+        }()) {
         PrintPrompts(prompts, stderr);
         std::fprintf(stderr, "bench_skerry: the transfer did not start (%s)\n", skerry.last.c_str());
         return 1;
     }
     app.transfer = running;
     app.exec();
+    QCoreApplication::sendPostedEvents();
     return Report(o, app, *running(), skerry.last, start, prompts);
 }
 

@@ -22,4 +22,8 @@ struct ClientContext {
     platform::Clock& clock;
     tftp::AddressProvider& addresses;
     StatusSink& status;
+    // Each transfer's worker thread sends its resends and times it out; off,
+    // only calls of CheckTimeout do (tests that move time by hand). Set
+    // before transfers start.
+    bool timeOnTransferThreads = true;
 };

@@ -46,11 +46,46 @@ bool Unreachable(int error) {
 
 CTransferSocket::CTransferSocket(ClientContext& app) : app_(app) {
     buffer.resize(520);
+    NotifyByOwner();
 }
 
 CTransferSocket::~CTransferSocket() {
+    // Nothing runs on the worker thread from here on.
+    thread_.Quit();
     if (busy == 1) busy = 0;
     CloseFile();
+}
+
+// ---- the worker thread --------------------------------------------------------
+
+platform::WorkerThread::Owner::Wait CTransferSocket::NextWait() {
+    const auto hold = Hold();
+    // Done: only a lingering fetch still listens, for a repeat of its last block.
+    const bool serving = busy == 1 || (session_ && session_->Lingering());
+    Wait wait;
+    if (serving && ReadsWanted()) wait.descriptor = Descriptor();
+    if (serving && HoldsQueued()) {
+        wait.timeoutMs = 0;
+        return wait;
+    }
+    if (busy == 1 && app_.timeOnTransferThreads) wait.timeoutMs = kCheckEveryMs;
+    const int due = ReportDueInMs();
+    if (due >= 0 && (wait.timeoutMs < 0 || due < wait.timeoutMs)) wait.timeoutMs = due;
+    return wait;
+}
+
+void CTransferSocket::Serve(bool readable) {
+    const auto hold = Hold();
+    if (readable || HoldsQueued()) ServeReads();
+    // Resends and the time-out go from here, whatever the window does.
+    if (busy == 1 && app_.timeOnTransferThreads) CheckTimeout();
+    FlushReportsIfDue();
+}
+
+bool CTransferSocket::WatchSocket() {
+    if (!thread_.IsRunning()) return thread_.Start(this);
+    if (!thread_.IsCurrent()) thread_.Wake();
+    return true;
 }
 
 // ---- start ------------------------------------------------------------------
@@ -65,7 +100,7 @@ int CTransferSocket::OpenLocalPort(const std::string& address) {
         Fail(What::NoPort);
         return 0;
     }
-    if (!AsyncSelect()) {
+    if (!AsyncSelect() || !WatchSocket()) {
         Fail(What::NoReadNotifications);
         return 0;
     }
@@ -91,7 +126,7 @@ bool CTransferSocket::SocketFor(const platform::PeerAddress& to, bool fresh) {
         Fail(What::NoPort);
         return false;
     }
-    if (!AsyncSelect()) {
+    if (!AsyncSelect() || !WatchSocket()) {
         Fail(What::NoReadNotifications);
         return false;
     }
@@ -207,7 +242,10 @@ int CTransferSocket::StartSend(const std::string& remoteName, const std::string&
     Status("Offering file to server ...");
     Post(WM_TRANSFER_PROGRESS, kProgressStart, total);
 
-    if (SendFirstRequest()) return 1;
+    if (SendFirstRequest()) {
+        WatchSocket();  // its thread now keeps the time
+        return 1;
+    }
     busy = 0;
     CloseFile();  // a failed start keeps no file open
     Fail(What::CannotSendRequest, LastError());
@@ -242,7 +280,10 @@ int CTransferSocket::StartFetch(const std::string& remoteName, const std::string
         return 0;
     }
     Status("Requesting file from server ...");
-    if (SendFirstRequest()) return 1;
+    if (SendFirstRequest()) {
+        WatchSocket();  // its thread now keeps the time
+        return 1;
+    }
     busy = 0;
     CloseFile();
     Fail(What::CannotSendFetchRequest, LastError());
@@ -400,14 +441,15 @@ void CTransferSocket::ShowSent() {
     blockCounter = sender.LastBlock() + 1;
     lastBlockSent = sender.LastBlockSent() ? 1 : 0;
     // The block is out first: the server waits for it, the status line can wait.
-    Post(WM_TRANSFER_PROGRESS, kProgressSent, bytesSent);
+    HoldProgress(kProgressSent, bytesSent);
     if (bytesSent != 0 && total != 0) {
         const int percent = static_cast<int>(
             100.0 / (static_cast<double>(total) / static_cast<double>(bytesSent)));
-        Status(Format("Sent %" PRId64 " bytes (%d%%)", bytesSent, percent));
+        Status(Format("Sent %" PRId64 " bytes (%d%%)", bytesSent, percent), true);
     } else {
-        Status(Format("Sent %" PRId64 " bytes", bytesSent));
+        Status(Format("Sent %" PRId64 " bytes", bytesSent), true);
     }
+    FlushReportsIfDue();
 }
 
 void CTransferSocket::ShowReceived() {
@@ -416,8 +458,9 @@ void CTransferSocket::ShowReceived() {
     blocksReceived = receiver.Blocks();
     blockCounter = receiver.LastBlock() + 1;
     // The status line after the ACK: the server waits for the ACK.
-    Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived, blocksReceived));
-    if (total != 0) Post(WM_TRANSFER_PROGRESS, kProgressReceived, bytesReceived);
+    Status(Format("Received %" PRId64 " bytes (%" PRId64 " blocks)", bytesReceived, blocksReceived), true);
+    if (total != 0) HoldProgress(kProgressReceived, bytesReceived);
+    FlushReportsIfDue();
 }
 
 void CTransferSocket::Ended() {
@@ -475,6 +518,14 @@ void CTransferSocket::Ended() {
 // ---- end --------------------------------------------------------------------
 
 void CTransferSocket::Abort(int code) {
+    // The bar gets its last count; the status line is the caller's to write.
+    statusHeld_ = false;
+    FlushReports();
+    if (!thread_.IsCurrent()) ++statusEpoch_;
+    Stop(code);
+}
+
+void CTransferSocket::Stop(int code) {
     if (busy == 1 && code != -1 && session_) session_->Fail(code);
     CloseFile();
     busy = 0;
@@ -497,7 +548,7 @@ void CTransferSocket::CheckTimeout() {
             return;
         }
         Status("Timed out");
-        Abort(-1);
+        Stop(-1);
         return;
     }
     // The last datagram again when its answer is overdue.
@@ -511,13 +562,63 @@ void CTransferSocket::CloseFile() {
 
 // ---- reporting ----------------------------------------------------------------
 
-void CTransferSocket::Status(const std::string& text) {
+void CTransferSocket::Status(const std::string& text, bool progress) {
     statusText = text.substr(0, kStatusLimit);
-    app_.status.SetStatusText(0, statusText);
+    if (progress) {
+        heldStatus_ = statusText;
+        statusHeld_ = true;
+        return;
+    }
+    // The last state before this one first.
+    FlushReports();
+    ShowStatus(statusText);
 }
 
 void CTransferSocket::Post(int message, std::int64_t wParam, std::int64_t lParam) {
+    FlushReports();
     if (owner) owner->PostMessage(message, wParam, lParam);
+}
+
+void CTransferSocket::HoldProgress(int wParam, std::int64_t lParam) {
+    progressHeld_ = true;
+    heldProgressW_ = wParam;
+    heldProgressL_ = lParam;
+}
+
+void CTransferSocket::FlushReports() {
+    lastReport_ = ReportClock::now();
+    if (progressHeld_) {
+        progressHeld_ = false;
+        if (owner) owner->PostMessage(WM_TRANSFER_PROGRESS, heldProgressW_, heldProgressL_);
+    }
+    if (statusHeld_) {
+        statusHeld_ = false;
+        ShowStatus(heldStatus_);
+    }
+}
+
+void CTransferSocket::FlushReportsIfDue() {
+    if (ReportDueInMs() == 0) FlushReports();
+}
+
+int CTransferSocket::ReportDueInMs() const {
+    if (!progressHeld_ && !statusHeld_) return -1;
+    if (reportEveryMs_ <= 0) return 0;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+        lastReport_ + std::chrono::milliseconds(reportEveryMs_) - ReportClock::now());
+    return static_cast<int>(std::max<std::int64_t>(0, left.count()));
+}
+
+void CTransferSocket::ShowStatus(const std::string& text) {
+    if (!thread_.IsCurrent()) {
+        // The window's thread itself: whatever the worker posted before is older.
+        ++statusEpoch_;
+        app_.status.SetStatusText(0, text);
+        return;
+    }
+    statusPosts_.Post([this, text, epoch = statusEpoch_.load()] {
+        if (epoch == statusEpoch_.load()) app_.status.SetStatusText(0, text);
+    });
 }
 
 void CTransferSocket::Fail(TransferFailure::What what, int error, const std::string& path) {

@@ -13,8 +13,13 @@
 // to a server that repeats the last block, for as long as the session lingers.
 //
 // The view creates one object per start, sets its members, and calls
-// OpenLocalPort and then StartSend or StartFetch; the application's idle
-// processing calls CheckTimeout while busy is 1.
+// OpenLocalPort and then StartSend or StartFetch. From then on the transfer's
+// own worker thread waits on its socket, serves its datagrams and runs
+// CheckTimeout (resends and the time-out), so that a busy window neither
+// stalls nor times it out. Every other thread holds the transfer's lock
+// (Hold) for whatever it reads or does of it. Progress and status texts reach
+// the view a few times a second; the start, the end and the last state
+// before it always do.
 #pragma once
 
 #include "client/engine/client_context.h"
@@ -22,20 +27,40 @@
 #include "common/transfer_session.h"
 #include "platform/async_udp_socket.h"
 #include "platform/posted_messages.h"
+#include "platform/worker_thread.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
-class CTransferSocket : public platform::AsyncUdpSocket, private tftp::SessionLink {
+class CTransferSocket : public platform::AsyncUdpSocket,
+                        public platform::WorkerThread::Owner,
+                        private tftp::SessionLink {
 public:
     explicit CTransferSocket(ClientContext& app);
     // A running transfer is dropped without a word to the server; its local
-    // file is closed.
+    // file is closed. Its thread ends first: the caller must not hold the lock.
     ~CTransferSocket() override;
+
+    // Held by every thread but the transfer's own while it reads or changes
+    // the transfer's state or calls it.
+    std::unique_lock<std::mutex> Hold() const { return std::unique_lock<std::mutex>(lock_); }
+    // How often the worker thread looks whether a resend or the time-out is due.
+    static constexpr int kCheckEveryMs = 20;
+    // Progress messages and status texts reach the view at most this often
+    // (0: each one at once).
+    static constexpr int kReportEveryMs = 200;
+    void SetReportEveryMs(int ms) { reportEveryMs_ = ms; }
+
+    // The worker thread's wait and service (they take the lock).
+    Wait NextWait() override;
+    void Serve(bool readable) override;
 
     // Binds a UDP socket on the local address (chosen by the caller) and a
     // port of the system's choice, and tells the owner. 0 on failure (see
@@ -77,10 +102,12 @@ public:
     static constexpr int kRequestResendsPerAddress = 1;
 
     // Ends the transfer; code -1 sends nothing, any other code sends the ERROR
-    // with that code and its text.
+    // with that code and its text. A status text not yet shown is dropped:
+    // the caller tells how the transfer ended.
     void Abort(int code);
     // Ends a transfer that has heard nothing for more than timeoutSecs, and
-    // sends the last datagram again when its answer is overdue.
+    // sends the last datagram again when its answer is overdue. The worker
+    // thread calls it, unless the context leaves time to its caller.
     void CheckTimeout();
 
     // How long a finished fetch still answers a repeat of its last block
@@ -177,8 +204,22 @@ private:
     void ShowReceived();
     void Ended();
 
-    void Status(const std::string& text);
+    // A text for the status bar; progress texts may wait for the next report.
+    void Status(const std::string& text, bool progress = false);
     void Post(int message, std::int64_t wParam, std::int64_t lParam);
+    // A sent or received count for the bar: it may wait for the next report.
+    void HoldProgress(int wParam, std::int64_t lParam);
+    // What waits goes to the view now, or once the report interval has passed.
+    void FlushReports();
+    void FlushReportsIfDue();
+    // Milliseconds until what waits is due; -1: nothing waits.
+    int ReportDueInMs() const;
+    // To the status bar, on the window's thread.
+    void ShowStatus(const std::string& text);
+    // A socket has been opened: the worker thread starts, or waits on it.
+    bool WatchSocket();
+    // The end of a transfer, from the inside (no status text dropped).
+    void Stop(int code);
     void Fail(TransferFailure::What what, int error = 0, const std::string& path = {});
     void ReportFailure();
     void CloseFile();
@@ -196,4 +237,21 @@ private:
     std::vector<platform::DatagramView> batch_;
     bool completed_ = false;
     std::string serverMessage_;
+
+    mutable std::mutex lock_;
+    // What the view has not been told yet, held until the report interval ends.
+    using ReportClock = std::chrono::steady_clock;
+    int reportEveryMs_ = kReportEveryMs;
+    ReportClock::time_point lastReport_{};
+    bool progressHeld_ = false;
+    int heldProgressW_ = 0;
+    std::int64_t heldProgressL_ = 0;
+    bool statusHeld_ = false;
+    std::string heldStatus_;
+    // Counts the status texts the window's thread set itself: a text posted
+    // before one of them is stale when it arrives.
+    std::atomic<unsigned> statusEpoch_{0};
+    platform::PostedCalls statusPosts_;
+    // Declared last: it ends (in the destructor) before anything it serves.
+    platform::WorkerThread thread_;
 };

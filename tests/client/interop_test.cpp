@@ -36,6 +36,16 @@ using platform::FindControl;
 
 namespace {
 
+// What the tests read of a transfer whose own thread runs it.
+bool Idle(const CTransferSocket& t) {
+    const auto hold = t.Hold();
+    return t.busy == 0;
+}
+std::int64_t ReceivedBytes(const CTransferSocket& t) {
+    const auto hold = t.Hold();
+    return t.bytesReceived;
+}
+
 enum class Server { TftpdHpa, Atftpd, Vantrel };
 
 const char* Name(Server s) {
@@ -188,7 +198,7 @@ protected:
         QTest::mouseClick(FindControl<QAbstractButton>(frame, id), Qt::LeftButton);
     }
     bool WaitDone(int timeoutMs = 120000) {
-        return tests::WaitFor([&] { return view->transfer && view->transfer->busy == 0; }, timeoutMs);
+        return tests::WaitFor([&] { return view->transfer && !view->TransferBusy(); }, timeoutMs);
     }
     QString Status() { return frame->MessagePane()->text(); }
     // Whether the message pane comes to show text (a text may be drawn a
@@ -202,30 +212,38 @@ protected:
         if (block <= CHaldenView::kMaxBlock) {
             Aim(port, name, name, block, octet);
             Click(IDC_GET);
-            return view->transfer && view->transfer->busy == 1 && WaitDone();
+            // A small file may be done before the click returns.
+            return view->transfer && WaitDone();
         }
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort("127.0.0.1") ||
-            !engine->StartFetch(name, name, "127.0.0.1", port, octet ? 1 : 0))
-            return false;
-        return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
+        {
+            const auto hold = engine->Hold();
+            if (!engine->OpenLocalPort("127.0.0.1") ||
+                !engine->StartFetch(name, name, "127.0.0.1", port, octet ? 1 : 0))
+                return false;
+        }
+        return tests::WaitFor([&] { return Idle(*engine); }, 120000);
     }
     bool Send(int port, const std::string& name, int block, bool octet) {
         if (block <= CHaldenView::kMaxBlock) {
             Aim(port, name, name, block, octet);
             Click(IDC_SEND);
-            return view->transfer && view->transfer->busy == 1 && WaitDone();
+            // A small file may be done before the click returns.
+            return view->transfer && WaitDone();
         }
         engine = std::make_unique<CTransferSocket>(app->Context());
         engine->blockSize = block;
         engine->sending = 1;
         engine->timeoutSecs = 10;
-        if (!engine->OpenLocalPort("127.0.0.1") ||
-            !engine->StartSend(name, name, "127.0.0.1", port, octet ? 1 : 0, {}))
-            return false;
-        return tests::WaitFor([&] { return engine->busy == 0; }, 120000);
+        {
+            const auto hold = engine->Hold();
+            if (!engine->OpenLocalPort("127.0.0.1") ||
+                !engine->StartSend(name, name, "127.0.0.1", port, octet ? 1 : 0, {}))
+                return false;
+        }
+        return tests::WaitFor([&] { return Idle(*engine); }, 120000);
     }
     std::string Fetched(const std::string& name) { return tests::ReadFile(app->inboundPath + name); }
     void PutLocal(const std::string& name, const std::string& bytes) {
@@ -389,9 +407,13 @@ TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     CTransferSocket send(context);
     send.sending = 1;
     send.timeoutSecs = 10;
+    send.SetReportEveryMs(0);  // every text, not a few a second
+    std::unique_lock<std::mutex> hold = send.Hold();
     ASSERT_EQ(send.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(send.StartSend("thousand.bin", "thousand.bin", "127.0.0.1", kHpaPort, 1, {}), 1);
-    ASSERT_TRUE(tests::WaitFor([&] { return send.busy == 0; }));
+    hold.unlock();
+    ASSERT_TRUE(tests::WaitFor([&] { return Idle(send); }));
+    QCoreApplication::sendPostedEvents();  // the texts its thread posted
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Offering file to server ...",
                                                       "Sent 512 bytes (51%)",
                                                       "Sent 1000 bytes (100%)",
@@ -401,9 +423,13 @@ TEST_F(Interop, StatusTextsOfARealSendAndFetch) {
     PutOnServer(Server::TftpdHpa, "hundred.bin", tests::PatternBytes(100, 4));
     CTransferSocket fetch(context);
     fetch.timeoutSecs = 10;
+    fetch.SetReportEveryMs(0);
+    hold = fetch.Hold();
     ASSERT_EQ(fetch.OpenLocalPort("127.0.0.1"), 1);
     ASSERT_EQ(fetch.StartFetch("hundred.bin", "hundred.bin", "127.0.0.1", kHpaPort, 1), 1);
-    ASSERT_TRUE(tests::WaitFor([&] { return fetch.busy == 0; }));
+    hold.unlock();
+    ASSERT_TRUE(tests::WaitFor([&] { return Idle(fetch); }));
+    QCoreApplication::sendPostedEvents();  // the texts its thread posted
     EXPECT_EQ(status.texts, (std::vector<std::string>{"Requesting file from server ...",
                                                       "Received 100 bytes (1 blocks)",
                                                       "Received 100 bytes (1 blocks) - Done"}));
@@ -422,9 +448,9 @@ TEST_F(Interop, TheUsersAbortReachesTheServerAsErrorEightAndLeavesNoPartialFile)
     const std::size_t reported = own->log.results.size();
     Aim(kVantrelPort, "big-abort.bin", "big-abort.bin", 512, true);
     Click(IDC_GET);
-    ASSERT_TRUE(tests::WaitFor([&] { return view->transfer->bytesReceived >= 100 * 512; }));
+    ASSERT_TRUE(tests::WaitFor([&] { return ReceivedBytes(*view->transfer) >= 100 * 512; }));
     Click(ID_TRANSFER_ABORT);
-    EXPECT_EQ(view->transfer->busy, 0);
+    EXPECT_FALSE(view->TransferBusy());
     // Half a file would pass for the whole one: the part fetched goes.
     EXPECT_FALSE(tests::FileExists(app->inboundPath + "big-abort.bin"));
     ASSERT_TRUE(tests::WaitFor([&] {
@@ -439,7 +465,7 @@ TEST_F(Interop, TheUsersAbortReachesTheServerAsErrorEightAndLeavesNoPartialFile)
     PutOnServer(Server::Atftpd, "big-abort.bin", body);
     Aim(kAtftpdPort, "big-abort.bin", "big-abort.bin", 512, true);
     Click(IDC_GET);
-    ASSERT_TRUE(tests::WaitFor([&] { return view->transfer->bytesReceived >= 100 * 512; }));
+    ASSERT_TRUE(tests::WaitFor([&] { return ReceivedBytes(*view->transfer) >= 100 * 512; }));
     Click(ID_TRANSFER_ABORT);
     EXPECT_TRUE(tests::WaitFor([&] {
         return atftpd->Output().find("Transfer Aborted") != std::string::npos;
@@ -450,9 +476,9 @@ TEST_F(Interop, AServerThatNeverAnswersTimesOut) {
     Aim(kHpaPort + 100, "never.bin", "never.bin", 512, true);  // nothing listens there
     FindControl<QLineEdit>(frame, IDC_TIMEOUT)->setText("3");
     Click(IDC_GET);
-    ASSERT_EQ(view->transfer->busy, 1);
+    ASSERT_TRUE(view->TransferBusy());
     tests::RunFor(300);
-    EXPECT_EQ(view->transfer->busy, 1);
+    EXPECT_TRUE(view->TransferBusy());
     clock.Advance(4);
     ASSERT_TRUE(WaitDone(10000));
     EXPECT_TRUE(Shows("Timed out")) << Status().toStdString();
@@ -476,10 +502,12 @@ TEST_F(Interop, TheEngineFetchesAndSendsThroughLocalhostAndTheIpv6LoopbackByteFo
             engine->sending = sending;
             engine->timeoutSecs = 10;
             engine->UseLocalAddress("127.0.0.1");  // as the view hands over the address chosen
+            std::unique_lock<std::mutex> hold = engine->Hold();
             ASSERT_EQ(sending ? engine->StartSend(name, name, servers, kVantrelPort, 1, {})
                               : engine->StartFetch(name, name, servers, kVantrelPort, 1),
                       1);
-            ASSERT_TRUE(tests::WaitFor([&] { return engine->busy == 0; }, 60000));
+            hold.unlock();
+            ASSERT_TRUE(tests::WaitFor([&] { return Idle(*engine); }, 60000));
             EXPECT_NE(engine->statusText.find("- Done"), std::string::npos) << engine->statusText;
             EXPECT_EQ(sending ? tests::ReadFile(own->in.File(name)) : Fetched(name), body);
             // The server answered from the address that was asked.

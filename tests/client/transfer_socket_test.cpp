@@ -16,7 +16,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <chrono>
 #include <memory>
+#include <thread>
 
 #include <sys/socket.h>
 
@@ -61,7 +63,10 @@ protected:
         t->sending = sending;
         t->timeoutSecs = 10;
         t->onFailure = [this](const TransferFailure& f) { reported.push_back(f.what); };
+        // Every report as it happens: the tests look at each one.
+        t->SetReportEveryMs(0);
         EXPECT_EQ(t->OpenLocalPort("127.0.0.1"), 1);
+        current_ = t.get();
         return t;
     }
 
@@ -82,7 +87,40 @@ protected:
     Bytes Next() {
         Bytes p;
         EXPECT_TRUE(port.Receive(p));
+        if (current_) Settle(*current_);
         return p;
+    }
+    // Waits until the transfer's thread has acted on what reached it, and
+    // hands the view what it posted meanwhile.
+    static void Settle(const CTransferSocket& t) {
+        tests::RunUntil(
+            [&] {
+                const auto hold = t.Hold();
+                return t.busy != 1 || !t.HasInput();
+            },
+            2000);
+        QCoreApplication::sendPostedEvents();
+    }
+    static int BusyOf(const CTransferSocket& t) {
+        Settle(t);
+        const auto hold = t.Hold();
+        return t.busy;
+    }
+    static void Check(CTransferSocket& t) {
+        const auto hold = t.Hold();
+        t.CheckTimeout();
+    }
+    static void AbortOf(CTransferSocket& t, int code) {
+        const auto hold = t.Hold();
+        t.Abort(code);
+    }
+    std::string LastStatus() {
+        if (current_) Settle(*current_);
+        return status.Last();
+    }
+    const std::vector<std::string>& Texts() {
+        if (current_) Settle(*current_);
+        return status.texts;
     }
     std::vector<tests::PostedMessage> Messages(int which) {
         tests::RunFor(20);
@@ -96,7 +134,8 @@ protected:
     platform::ManualClock clock;
     tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
     tests::StatusLog status;
-    ClientContext app{settings, clock, addresses, status};
+    // The tests move the clock and call CheckTimeout themselves.
+    ClientContext app{settings, clock, addresses, status, false};
     // Failures the transfers told of after a datagram's handling.
     std::vector<TransferFailure::What> reported;
     tests::MessageLog log;
@@ -105,6 +144,7 @@ protected:
     FakePeer port;    // the server's port for this transfer: it answers from here
     PeerAddress client;
     Bytes lastRequest;
+    const CTransferSocket* current_ = nullptr;  // the last one made
 };
 
 // ---- requests -------------------------------------------------------------------
@@ -117,7 +157,7 @@ TEST_F(TransferTest, ReadRequestCarriesTsizeAndTimeoutInThirtyTwoBytes) {
     TakeRequest();
     const std::string expected("\0\1a.txt\0octet\0tsize\0" "0\0timeout\0" "5\0", 32);
     EXPECT_EQ(tests::AsText(lastRequest), expected);
-    EXPECT_EQ(status.Last(), "Requesting file from server ...");
+    EXPECT_EQ(LastStatus(), "Requesting file from server ...");
 }
 
 TEST_F(TransferTest, WriteRequestNeverCarriesTsizeAndOffersAnyBlockSizeButFiveTwelve) {
@@ -129,7 +169,7 @@ TEST_F(TransferTest, WriteRequestNeverCarriesTsizeAndOffersAnyBlockSizeButFiveTw
     EXPECT_EQ(r.mode, "netascii");
     ASSERT_EQ(r.options.size(), 1u);
     EXPECT_EQ(r.options[0], (std::pair<std::string, std::string>{"blksize", "1428"}));
-    EXPECT_EQ(status.Last(), "Offering file to server ...");
+    EXPECT_EQ(LastStatus(), "Offering file to server ...");
     auto start = Messages(WM_TRANSFER_PROGRESS);
     ASSERT_EQ(start.size(), 1u);
     EXPECT_EQ(start[0].wParam, 0);
@@ -156,7 +196,7 @@ TEST_F(TransferTest, NoBlockSizeAboveTheCapIsOffered) {
         for (const auto& [name, value] : r.options)
             if (name == "blksize") offered = value;
         EXPECT_EQ(offered, c.offered ? c.offered : "");
-        t->Abort(-1);
+        AbortOf(*t, -1);
     }
 }
 
@@ -180,11 +220,11 @@ TEST_F(TransferTest, FetchFromAServerIgnoringOptionsCompletesWithoutProgress) {
     const Bytes ack = Next();
     EXPECT_EQ(tests::Opcode(ack), tftp::kAck);
     EXPECT_EQ(tests::Block(ack), 1);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
-    ASSERT_GE(status.texts.size(), 2u);
-    EXPECT_EQ(status.texts[status.texts.size() - 2], "Received 100 bytes (1 blocks)");
-    EXPECT_EQ(status.Last(), "Received 100 bytes (1 blocks) - Done");
+    ASSERT_GE(Texts().size(), 2u);
+    EXPECT_EQ(Texts()[Texts().size() - 2], "Received 100 bytes (1 blocks)");
+    EXPECT_EQ(LastStatus(), "Received 100 bytes (1 blocks) - Done");
     EXPECT_TRUE(Messages(WM_TRANSFER_PROGRESS).empty());
     EXPECT_FALSE(t->FileOpen());
 }
@@ -196,11 +236,11 @@ TEST_F(TransferTest, FetchAskingMoreThanFiveTwelveFromAnOptionlessServerFallsBac
     const std::string body = tests::PatternBytes(522);
     port.Send(tests::Data(1, body.substr(0, 512)), client);
     EXPECT_EQ(tests::Block(Next()), 1);
-    EXPECT_EQ(t->busy, 1) << "a full 512-byte block is not the last one";
+    EXPECT_EQ(BusyOf(*t), 1) << "a full 512-byte block is not the last one";
     EXPECT_EQ(t->blockSize, 512);
     port.Send(tests::Data(2, body.substr(512)), client);
     EXPECT_EQ(tests::Block(Next()), 2);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
     auto shown = Messages(WM_TRANSFER_BLOCKSIZE);
     ASSERT_EQ(shown.size(), 1u);
@@ -223,7 +263,7 @@ TEST_F(TransferTest, FetchAdoptsTheOackBlockSizeAndReportsProgressAgainstTsize) 
     EXPECT_EQ(tests::Block(Next()), 2);
     port.Send(tests::Data(3, body.substr(2048)), client);
     EXPECT_EQ(tests::Block(Next()), 3);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), body);
     auto progress = Messages(WM_TRANSFER_PROGRESS);
     ASSERT_EQ(progress.size(), 5u);
@@ -233,7 +273,7 @@ TEST_F(TransferTest, FetchAdoptsTheOackBlockSizeAndReportsProgressAgainstTsize) 
     EXPECT_EQ(progress[1].lParam, 1024);
     EXPECT_EQ(progress[3].lParam, 3000);
     EXPECT_EQ(progress[4].wParam, kProgressDone);
-    EXPECT_EQ(status.Last(), "Received 3000 bytes (3 blocks) - Done");
+    EXPECT_EQ(LastStatus(), "Received 3000 bytes (3 blocks) - Done");
 }
 
 TEST_F(TransferTest, RepeatedBlockIsWrittenOnceAndAcknowledgedOnce) {
@@ -269,7 +309,7 @@ TEST_F(TransferTest, FullBlockThatCannotBeWrittenIsAcknowledgedThenRefusedWithDi
     }
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 3);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_FALSE(t->FileOpen());
     EXPECT_TRUE(tests::RunUntil([&] { return !reported.empty(); }));
     EXPECT_EQ(reported, std::vector<TransferFailure::What>{TransferFailure::What::CannotWriteFile});
@@ -287,7 +327,7 @@ TEST_F(TransferTest, LastBlockThatCannotBeWrittenIsNeverAcknowledged) {
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 3);
     EXPECT_TRUE(port.Silent(200));
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
 }
 
 TEST_F(TransferTest, NetasciiFetchStoresEachLineEndAsOneCrLf) {
@@ -318,8 +358,8 @@ TEST_F(TransferTest, ServerErrorShowsItsTextCutToSixtyAndIsNotAnswered) {
     TakeRequest();
     const std::string text = "0123456789abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMN";  // 50
     port.Send(tests::Error(1, text), client);
-    tests::RunUntil([&] { return t->busy == 0; });
-    EXPECT_EQ(status.Last(), "Msg from Server > " + text.substr(0, 42));
+    tests::RunUntil([&] { return BusyOf(*t) == 0; });
+    EXPECT_EQ(LastStatus(), "Msg from Server > " + text.substr(0, 42));
     EXPECT_TRUE(port.Silent(200));
 }
 
@@ -333,8 +373,8 @@ TEST_F(TransferTest, OptionFailureIsAnsweredWithErrorSeven) {
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 7);
     EXPECT_EQ(tests::ErrorTextOf(e), "Option negotion failure");
-    EXPECT_EQ(status.Last(), "Option Failure");
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(LastStatus(), "Option Failure");
+    EXPECT_EQ(BusyOf(*t), 0);
 }
 
 TEST_F(TransferTest, UnexpectedOpcodeEndsTheTransferWithErrorFour) {
@@ -345,7 +385,7 @@ TEST_F(TransferTest, UnexpectedOpcodeEndsTheTransferWithErrorFour) {
     const Bytes e = Next();
     EXPECT_EQ(tests::Block(e), 4);
     EXPECT_EQ(tests::ErrorTextOf(e), "Unknown TFTP Operation");
-    EXPECT_EQ(status.Last(), "Unknown TFTP command received 4");
+    EXPECT_EQ(LastStatus(), "Unknown TFTP command received 4");
 }
 
 TEST_F(TransferTest, OackBlockSizesNoPacketCanCarryAreRefusedWithErrorZero) {
@@ -357,7 +397,7 @@ TEST_F(TransferTest, OackBlockSizesNoPacketCanCarryAreRefusedWithErrorZero) {
         const Bytes e = Next();
         EXPECT_EQ(tests::Opcode(e), tftp::kError) << size;
         EXPECT_EQ(tests::Block(e), 0) << size;
-        EXPECT_EQ(t->busy, 0);
+        EXPECT_EQ(BusyOf(*t), 0);
     }
 }
 
@@ -367,7 +407,7 @@ TEST_F(TransferTest, AFetchKeepsAnExistingFileUntilTheFirstBlockComes) {
     auto t = NewTransfer(512, 0);
     t->timeoutSecs = 5;
     ASSERT_EQ(Fetch(*t), 1);
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(BusyOf(*t), 1);
     TakeRequest();
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "old bytes");
     port.Send(tests::Data(1, "new"), client);
@@ -390,7 +430,7 @@ TEST_F(TransferTest, AWriteFailureReachesTheServerBeforeTheUserHearsOfIt) {
     port.Send(tests::Data(1, tests::PatternBytes(300)), client);
     EXPECT_TRUE(tests::RunUntil([&] { return !reported.empty(); }));
     EXPECT_TRUE(errorOnTheWire);
-    EXPECT_EQ(u->busy, 0);
+    EXPECT_EQ(BusyOf(*u), 0);
 }
 
 TEST_F(TransferTest, ARefusalOfTheOptionsWithErrorEightIsAskedOnceMoreWithoutThem) {
@@ -408,15 +448,15 @@ TEST_F(TransferTest, ARefusalOfTheOptionsWithErrorEightIsAskedOnceMoreWithoutThe
         EXPECT_TRUE(plain.options.empty());
         EXPECT_EQ(plain.mode, "netascii");
         EXPECT_EQ(t->blockSize, 512);
-        EXPECT_EQ(status.Last(), "Server refused the options : asking again without them");
+        EXPECT_EQ(LastStatus(), "Server refused the options : asking again without them");
         if (!c.sending) {
             EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "keep");
         }
         // Only once: a second refusal ends it.
         port.Send(tests::Error(8, "Unsupported option(s) requested"), client);
         EXPECT_TRUE(server.Silent(100));
-        EXPECT_EQ(t->busy, 0);
-        EXPECT_EQ(status.Last(), "Msg from Server > Unsupported option(s) requested");
+        EXPECT_EQ(BusyOf(*t), 0);
+        EXPECT_EQ(LastStatus(), "Msg from Server > Unsupported option(s) requested");
     }
 }
 
@@ -435,8 +475,8 @@ TEST_F(TransferTest, EveryEndIsShownInTheStatusLine) {
         TakeRequest();
         port.Send(c.reply, client);
         Next();  // the ERROR that ends it
-        EXPECT_EQ(t->busy, 0);
-        EXPECT_EQ(status.Last(), c.shown);
+        EXPECT_EQ(BusyOf(*t), 0);
+        EXPECT_EQ(LastStatus(), c.shown);
     }
     // A send that completes says so, with the bar full.
     auto t = NewTransfer(512, 1);
@@ -447,8 +487,8 @@ TEST_F(TransferTest, EveryEndIsShownInTheStatusLine) {
     port.Send(tests::Ack(1), client);
     Next();
     port.Send(tests::Ack(2), client);
-    EXPECT_TRUE(tests::RunUntil([&] { return t->busy == 0; }));
-    EXPECT_EQ(status.Last(), "Sent 1000 bytes (100%) - Done");
+    EXPECT_TRUE(tests::RunUntil([&] { return BusyOf(*t) == 0; }));
+    EXPECT_EQ(LastStatus(), "Sent 1000 bytes (100%) - Done");
     EXPECT_EQ(Messages(WM_TRANSFER_PROGRESS).back().wParam, kProgressDone);
     EXPECT_EQ(Messages(WM_TRANSFER_PROGRESS).back().lParam, 1000);
 }
@@ -462,7 +502,7 @@ TEST_F(TransferTest, LocalFileFailuresAreTold) {
     EXPECT_EQ(send->Failure().what, TransferFailure::What::CannotOpenFile);
     EXPECT_EQ(fetch->Failure().what, TransferFailure::What::CannotCreateFile);
     EXPECT_EQ(fetch->Failure().path, dir.Path() + "/no/such/folder/a.txt");
-    EXPECT_EQ(send->busy + fetch->busy, 0);
+    EXPECT_EQ(BusyOf(*send) + BusyOf(*fetch), 0);
 }
 
 // ---- send -----------------------------------------------------------------------
@@ -477,15 +517,15 @@ TEST_F(TransferTest, SendOfAThousandBytesShowsTruncatedPercentages) {
     const Bytes d1 = Next();
     EXPECT_EQ(tests::Block(d1), 1);
     EXPECT_EQ(tests::Payload(d1), body.substr(0, 512));
-    EXPECT_EQ(status.Last(), "Sent 512 bytes (51%)");
+    EXPECT_EQ(LastStatus(), "Sent 512 bytes (51%)");
     port.Send(tests::Ack(1), client);
     const Bytes d2 = Next();
     EXPECT_EQ(tests::Payload(d2), body.substr(512));
-    EXPECT_EQ(status.Last(), "Sent 1000 bytes (100%)");
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(LastStatus(), "Sent 1000 bytes (100%)");
+    EXPECT_EQ(BusyOf(*t), 1);
     port.Send(tests::Ack(2), client);
-    tests::RunUntil([&] { return t->busy == 0; });
-    EXPECT_EQ(t->busy, 0);
+    tests::RunUntil([&] { return BusyOf(*t) == 0; });
+    EXPECT_EQ(BusyOf(*t), 0);
     auto progress = Messages(WM_TRANSFER_PROGRESS);
     ASSERT_EQ(progress.size(), 4u);
     EXPECT_EQ(progress[1].wParam, 1);
@@ -529,7 +569,7 @@ TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
         for (int block = 1; block <= answer.window; ++block) EXPECT_EQ(tests::Block(Next()), block);
         EXPECT_TRUE(port.Silent(100));
         EXPECT_EQ(t->Window(), answer.window);
-        t->Abort(-1);
+        AbortOf(*t, -1);
     }
     // A fetch acknowledges once per window.
     auto t = NewTransfer(512, 0);
@@ -543,7 +583,7 @@ TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
         if (block % 3 != 0 && block != 6) continue;
         EXPECT_EQ(tests::Block(Next()), block);
     }
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_TRUE(tests::ReadFile(dir.File("b.txt")) == body);
 }
 
@@ -559,8 +599,8 @@ TEST_F(TransferTest, TheSmallestBlocksStillHearTheOackAndAServersErrorWhole) {
     EXPECT_TRUE(port.Silent(100));
     port.Send(tests::Error(1, "File not found"), client);
     tests::RunFor(50);
-    EXPECT_EQ(t->busy, 0);
-    EXPECT_EQ(status.Last(), "Msg from Server > File not found");
+    EXPECT_EQ(BusyOf(*t), 0);
+    EXPECT_EQ(LastStatus(), "Msg from Server > File not found");
 }
 
 TEST_F(TransferTest, EmptyFileIsOneEmptyDataBlock) {
@@ -571,10 +611,10 @@ TEST_F(TransferTest, EmptyFileIsOneEmptyDataBlock) {
     port.Send(tests::Ack(0), client);
     const Bytes d1 = Next();
     EXPECT_EQ(d1.size(), 4u);
-    EXPECT_EQ(status.Last(), "Sent 0 bytes");
+    EXPECT_EQ(LastStatus(), "Sent 0 bytes");
     port.Send(tests::Ack(1), client);
-    tests::RunUntil([&] { return t->busy == 0; });
-    EXPECT_EQ(t->busy, 0);
+    tests::RunUntil([&] { return BusyOf(*t) == 0; });
+    EXPECT_EQ(BusyOf(*t), 0);
 }
 
 TEST_F(TransferTest, NetasciiSendPutsLfLineEndsOnTheWire) {
@@ -596,7 +636,7 @@ TEST_F(TransferTest, UserAbortSendsErrorEightAndLeavesNoPartialFile) {
     const std::string body = tests::PatternBytes(512);
     port.Send(tests::Data(1, body), client);
     Next();
-    t->Abort(tftp::kErrTransferAborted);
+    AbortOf(*t, tftp::kErrTransferAborted);
     const Bytes e = Next();
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 8);
@@ -647,12 +687,12 @@ TEST_F(TransferTest, AFailedFetchLeavesNoFileAndAnExistingOneUntouched) {
         case 0: port.Send(tests::Error(1, "File not found"), client); break;
         case 1:
             clock.Advance(11);
-            t->CheckTimeout();
+            Check(*t);
             break;
-        case 2: t->Abort(tftp::kErrTransferAborted); break;
+        case 2: AbortOf(*t, tftp::kErrTransferAborted); break;
         default: port.Send(tests::Data(c.blockFirst ? 2 : 1, "end"), client); break;
         }
-        tests::RunUntil([&] { return t->busy == 0; });
+        tests::RunUntil([&] { return BusyOf(*t) == 0; });
         EXPECT_FALSE(t->FileOpen());
         if (c.end == 3) {
             EXPECT_TRUE(t->Completed());
@@ -686,7 +726,7 @@ TEST_F(TransferTest, ASendAfterAnAbortedSendStartsFromItsOwnFirstBlock) {
     TakeRequest();
     port.Send(tests::Ack(0), client);
     EXPECT_EQ(Next(), tests::Data(1, first.substr(0, 512)));
-    t->Abort(tftp::kErrTransferAborted);
+    AbortOf(*t, tftp::kErrTransferAborted);
     EXPECT_EQ(tests::Block(Next()), 8);
 
     ASSERT_EQ(Send(*t, "two.bin"), 1);
@@ -701,11 +741,11 @@ TEST_F(TransferTest, AbortBeforeAnyReplyGoesToTheRequestsHostAndPort) {
     auto t = NewTransfer(512, 0);
     ASSERT_EQ(Fetch(*t), 1);
     TakeRequest();
-    t->Abort(tftp::kErrTransferAborted);
+    AbortOf(*t, tftp::kErrTransferAborted);
     Bytes e;
     ASSERT_TRUE(server.Receive(e));
     EXPECT_EQ(tests::Block(e), 8);
-    t->Abort(tftp::kErrTransferAborted);  // idle now: nothing more
+    AbortOf(*t, tftp::kErrTransferAborted);  // idle now: nothing more
     EXPECT_TRUE(server.Silent(200));
 }
 
@@ -713,8 +753,8 @@ TEST_F(TransferTest, AbortWithMinusOneSendsNothing) {
     auto t = NewTransfer(512, 0);
     ASSERT_EQ(Fetch(*t), 1);
     TakeRequest();
-    t->Abort(-1);
-    EXPECT_EQ(t->busy, 0);
+    AbortOf(*t, -1);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_TRUE(server.Silent(200));
 }
 
@@ -725,28 +765,149 @@ TEST_F(TransferTest, SilentServerGetsTheRequestAgainAndTimesOutOnlyAfterTheTimeo
     TakeRequest();
     // Nothing for a second: the request goes out again, then more slowly.
     clock.AdvanceMs(999);
-    t->CheckTimeout();
+    Check(*t);
     EXPECT_TRUE(server.Silent(50));
     clock.AdvanceMs(1);
-    t->CheckTimeout();
+    Check(*t);
     Bytes again;
     ASSERT_TRUE(server.Receive(again, client));
     EXPECT_EQ(again, lastRequest);
     clock.AdvanceMs(1500);
-    t->CheckTimeout();
+    Check(*t);
     EXPECT_TRUE(server.Silent(50)) << "the second resend waits twice as long";
     clock.AdvanceMs(500);
-    t->CheckTimeout();
+    Check(*t);
     ASSERT_TRUE(server.Receive(again, client));
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(BusyOf(*t), 1);
     clock.AdvanceMs(2000);  // 5 s since the start: not yet past the time-out
-    t->CheckTimeout();
-    EXPECT_EQ(t->busy, 1);
+    Check(*t);
+    EXPECT_EQ(BusyOf(*t), 1);
     clock.Advance(1);
-    t->CheckTimeout();
-    EXPECT_EQ(t->busy, 0);
-    EXPECT_EQ(status.Last(), "Timed out");
+    Check(*t);
+    EXPECT_EQ(BusyOf(*t), 0);
+    EXPECT_EQ(LastStatus(), "Timed out");
     EXPECT_TRUE(port.Silent(1));
+}
+
+// The transfer's own thread keeps its time: with the window's thread
+// blocked (a modal dialog, a slow paint) and nobody calling CheckTimeout,
+// the last datagram still goes again once its answer is overdue, and the
+// transfer still times out.
+TEST_F(TransferTest, ItsOwnThreadResendsAndTimesOutWhileTheWindowsThreadIsBlocked) {
+    struct Case {
+        const char* name;
+        int sending;
+        bool blockFirst;  // the server answers once before it falls silent
+    };
+    const Case cases[] = {
+        {"fetch, silent after the request", 0, false},
+        {"fetch, silent after the first block", 0, true},
+        {"send, silent after the first block", 1, true},
+    };
+    tests::WriteFile(dir.File("a.txt"), std::string(1000, 's'));
+    ClientContext threaded{settings, clock, addresses, status};  // its thread keeps the time
+    const auto blockWindowThread = [] { std::this_thread::sleep_for(std::chrono::milliseconds(150)); };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        CTransferSocket t(threaded);
+        t.sending = c.sending;
+        t.timeoutSecs = 3;
+        std::unique_lock<std::mutex> hold = t.Hold();
+        ASSERT_EQ(t.OpenLocalPort("127.0.0.1"), 1);
+        ASSERT_EQ(c.sending ? Send(t) : Fetch(t), 1);
+        hold.unlock();
+        TakeRequest();
+        Bytes last = lastRequest;
+        PeerAddress to = server.Address();
+        FakePeer& heard = c.blockFirst ? port : server;
+        if (c.blockFirst) {
+            port.Send(c.sending ? tests::Ack(0) : tests::Data(1, std::string(512, 'f')), client);
+            last = Next();
+            EXPECT_EQ(tests::Block(last), 1);
+        }
+        // Overdue: the window's thread sleeps through it.
+        clock.AdvanceMs(1000);
+        blockWindowThread();
+        Bytes again;
+        ASSERT_TRUE(heard.Receive(again, to, 1000)) << "nothing sent again";
+        EXPECT_EQ(again, last);
+        // Past the time-out, the window's thread still asleep.
+        clock.Advance(3);
+        blockWindowThread();
+        hold.lock();
+        EXPECT_EQ(t.busy, 0);
+        EXPECT_EQ(t.statusText, "Timed out");
+        hold.unlock();
+        QCoreApplication::sendPostedEvents();
+        EXPECT_EQ(status.Last(), "Timed out") << "the status bar hears it on the window's thread";
+        clock.Advance(10);
+        EXPECT_TRUE(heard.Silent(100)) << "nothing more after the time-out";
+    }
+}
+
+// However fast the blocks come, the view hears of them a few times a second,
+// and always of the start, the last count before the end, and the end.
+TEST_F(TransferTest, ProgressReachesTheViewAFewTimesASecondWithTheStartTheLastCountAndTheEnd) {
+    constexpr int kBlocks = 300;
+    const std::string body = tests::PatternBytes(kBlocks * 512 + 10);
+    const auto size = static_cast<std::int64_t>(body.size());
+    tests::WriteFile(dir.File("up.bin"), body);
+    struct Case {
+        const char* name;
+        int sending;
+        const char* lastText;
+    };
+    const Case cases[] = {
+        {"fetch", 0, "Received 153610 bytes (301 blocks)"},
+        {"send", 1, "Sent 153610 bytes (100%)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        log.messages.clear();
+        status.texts.clear();
+        auto t = NewTransfer(512, c.sending);
+        t->SetReportEveryMs(CTransferSocket::kReportEveryMs);
+        const auto began = std::chrono::steady_clock::now();
+        ASSERT_EQ(c.sending ? Send(*t, "up.bin") : Fetch(*t, "down.bin"), 1);
+        TakeRequest();
+        if (c.sending) {
+            port.Send(tests::Ack(0), client);
+            for (int b = 1; b <= kBlocks + 1; ++b) {
+                Bytes p;
+                ASSERT_TRUE(port.Receive(p));
+                ASSERT_EQ(tests::Block(p), b);
+                port.Send(tests::Ack(static_cast<std::uint16_t>(b)), client);
+            }
+        } else {
+            port.Send(tests::Oack({{"tsize", std::to_string(size)}}), client);
+            ASSERT_EQ(Next(), tests::Ack(0));
+            for (int b = 1; b <= kBlocks + 1; ++b) {
+                port.Send(tests::Data(static_cast<std::uint16_t>(b), body.substr((b - 1) * 512u, 512)), client);
+                Bytes ack;
+                ASSERT_TRUE(port.Receive(ack));
+                ASSERT_EQ(tests::Block(ack), b);
+            }
+        }
+        ASSERT_TRUE(tests::RunUntil([&] { return BusyOf(*t) == 0; }));
+        const auto progress = Messages(WM_TRANSFER_PROGRESS);
+        const auto elapsedMs =
+            std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - began).count();
+        ASSERT_GE(progress.size(), 3u);
+        EXPECT_EQ(progress.front().wParam, kProgressStart);
+        EXPECT_EQ(progress.front().lParam, size);
+        EXPECT_EQ(progress.back().wParam, kProgressDone);
+        const tests::PostedMessage& lastCount = progress[progress.size() - 2];
+        EXPECT_EQ(lastCount.wParam, c.sending ? kProgressSent : kProgressReceived);
+        EXPECT_EQ(lastCount.lParam, size);
+        // One a block would be 303 messages.
+        const auto bound = static_cast<std::size_t>(elapsedMs / CTransferSocket::kReportEveryMs + 3);
+        EXPECT_LE(progress.size(), bound) << "in " << elapsedMs << " ms";
+        const std::vector<std::string>& texts = Texts();
+        ASSERT_GE(texts.size(), 3u);
+        EXPECT_LE(texts.size(), bound + 1) << "in " << elapsedMs << " ms";
+        EXPECT_EQ(texts[texts.size() - 2], c.lastText);
+        EXPECT_EQ(texts.back(), std::string(c.lastText) + " - Done");
+    }
 }
 
 TEST_F(TransferTest, EachDatagramRestartsTheTimeout) {
@@ -758,8 +919,8 @@ TEST_F(TransferTest, EachDatagramRestartsTheTimeout) {
     port.Send(tests::Data(1, std::string(512, 'x')), client);
     Next();
     clock.Advance(4);
-    t->CheckTimeout();
-    EXPECT_EQ(t->busy, 1);
+    Check(*t);
+    EXPECT_EQ(BusyOf(*t), 1);
 }
 
 // ---- transfer IDs ---------------------------------------------------------------
@@ -784,7 +945,7 @@ TEST_F(TransferTest, StrangerAfterTheFirstReplyGetsErrorFiveAndChangesNothing) {
     EXPECT_EQ(tests::Block(e), 5);
     EXPECT_EQ(tests::ErrorTextOf(e), "Unknown transfer ID");
     EXPECT_TRUE(port.Silent(100));
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(BusyOf(*t), 1);
     EXPECT_EQ(t->blocksReceived, 1);
     EXPECT_EQ(t->lastActivity, activity);
     EXPECT_EQ(t->server, port.Address());
@@ -804,7 +965,7 @@ TEST_F(TransferTest, BeforeTheFirstReplyOnlyTheRequestsHostIsHeard) {
     ASSERT_TRUE(otherHost.Receive(e));
     EXPECT_EQ(tests::Block(e), 5);
     EXPECT_FALSE(t->serverKnown);
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(BusyOf(*t), 1);
     // Any port of the request's host may answer first.
     port.Send(tests::Data(1, "hi"), client);
     EXPECT_EQ(tests::Block(Next()), 1);
@@ -820,7 +981,7 @@ TEST_F(TransferTest, AStrangersErrorIsNotAnswered) {
     FakePeer stranger;
     stranger.Send(tests::Error(5, "Unknown transfer ID"), client);
     EXPECT_TRUE(stranger.Silent(200));
-    EXPECT_EQ(t->busy, 1);
+    EXPECT_EQ(BusyOf(*t), 1);
 }
 
 // ---- failed starts ----------------------------------------------------------------
@@ -843,7 +1004,7 @@ TEST_F(TransferTest, FailedStartsCloseTheFileTheyOpened) {
     EXPECT_EQ(fetch->Failure().what, TransferFailure::What::CannotSendFetchRequest);
     EXPECT_NE(send->Failure().error, 0);
     EXPECT_NE(fetch->Failure().error, 0);
-    EXPECT_EQ(send->busy + fetch->busy, 0);
+    EXPECT_EQ(BusyOf(*send) + BusyOf(*fetch), 0);
 }
 
 TEST_F(TransferTest, AHugePortReachesTheWireWithItsLowSixteenBits) {
@@ -875,21 +1036,21 @@ TEST_F(TransferTest, AQuietServerGetsTheBlockInFlightAgainAndAnAckOnlyOnce) {
         port.Send(c.reply, client);
         EXPECT_EQ(Next(), c.answer);
         clock.AdvanceMs(999);
-        t->CheckTimeout();
+        Check(*t);
         EXPECT_TRUE(port.Silent(50));
         clock.AdvanceMs(1);
-        t->CheckTimeout();
+        Check(*t);
         EXPECT_EQ(Next(), c.answer);
         clock.AdvanceMs(2000);
-        t->CheckTimeout();
+        Check(*t);
         if (c.resends == 2) {
             EXPECT_EQ(Next(), c.answer);
         } else {
             EXPECT_TRUE(port.Silent(50));
         }
         EXPECT_EQ(t->Retransmissions(), c.resends);
-        EXPECT_EQ(t->busy, 1);
-        t->Abort(-1);
+        EXPECT_EQ(BusyOf(*t), 1);
+        AbortOf(*t, -1);
     }
 }
 
@@ -906,8 +1067,8 @@ TEST_F(TransferTest, AFetchAnswersARepeatOfItsLastBlockAlsoForAWhileAfterDone) {
     EXPECT_EQ(Next(), tests::Ack(1));
     port.Send(block2, client);
     EXPECT_EQ(Next(), tests::Ack(2));
-    EXPECT_EQ(t->busy, 0);
-    EXPECT_EQ(status.Last(), "Received 515 bytes (2 blocks) - Done");
+    EXPECT_EQ(BusyOf(*t), 0);
+    EXPECT_EQ(LastStatus(), "Received 515 bytes (2 blocks) - Done");
     clock.AdvanceMs(300);
     port.Send(block2, client);
     EXPECT_EQ(Next(), tests::Ack(2)) << "the last ACK is sent again";
@@ -925,7 +1086,7 @@ TEST_F(TransferTest, SocketBuffersHaveRoomForSeveralBlocks) {
         EXPECT_GE(t->asked, 8 * (blockSize + 20));
         EXPECT_GE(t->asked, 100 * 1024) << "not below the system's usual default";
         TakeRequest();
-        t->Abort(-1);
+        AbortOf(*t, -1);
     }
 }
 
@@ -958,7 +1119,7 @@ TEST_F(TransferTest, ASocketGrantingLessLowersTheBlockSizeToFit) {
 TEST_F(TransferTest, ASocketRefusingTheBufferStopsTheStart) {
     auto t = NewTransfer<StingySocket>(512, 0, 0, true);
     EXPECT_EQ(Fetch(*t), 0);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_EQ(t->Failure().what, TransferFailure::What::SocketBuffersRefused);
     EXPECT_TRUE(server.Silent(100));
 }
@@ -978,7 +1139,7 @@ TEST_F(TransferTest, AnOackBlockSizeTheSocketCannotTakeEndsTheTransfer) {
     const Bytes e = Next();
     EXPECT_EQ(tests::Opcode(e), tftp::kError);
     EXPECT_EQ(tests::Block(e), 0);
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
 }
 
 
@@ -1054,7 +1215,7 @@ TEST_F(TransferTest, AnIpv6ServerIsFetchedFromAndSentToAsAnIpv4One) {
                 EXPECT_EQ(p, tests::Ack(2));
                 EXPECT_EQ(tests::ReadFile(dir.File("down.bin")), down);
             }
-            EXPECT_TRUE(tests::WaitFor([&] { return t->busy == 0; }, 5000));
+            EXPECT_TRUE(tests::WaitFor([&] { return BusyOf(*t) == 0; }, 5000));
             EXPECT_TRUE(t->server.v6) << "the server's transfer port, learnt over IPv6";
         }
     }
@@ -1070,11 +1231,16 @@ TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
     t->UseLocalAddress("127.0.0.1");  // chosen by the caller, for the IPv4 address
     t->timeoutSecs = 10;
     const auto servers = Addresses({"::1", "127.0.0.1"}, 0);
-    ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, server.Port(), 1), 1);
-    EXPECT_EQ(t->AddressTried(), 0u);
+    {
+        // Its thread hears of the refusal only once the start has let go.
+        const auto hold = t->Hold();
+        ASSERT_EQ(t->StartFetch("a.txt", "a.txt", servers, server.Port(), 1), 1);
+        EXPECT_EQ(t->AddressTried(), 0u);
+    }
     // No clock runs: only the system's report can move the transfer on.
     Bytes p;
     ASSERT_TRUE(server.Receive(p, client, 3000)) << "the request reaches the second address";
+    Settle(*t);
     EXPECT_EQ(tests::ParseSentRequest(p).name, "a.txt");
     EXPECT_EQ(t->AddressTried(), 1u);
     EXPECT_EQ(t->Family(), AF_INET);
@@ -1083,9 +1249,9 @@ TEST_F(TransferTest, AnAddressThatIsRefusedGivesWayAtOnceToTheNext) {
     EXPECT_EQ(shown.size(), 2u) << "the caption follows the address in use";
     port.Send(tests::Data(1, "hello"), client);
     EXPECT_EQ(Next(), tests::Ack(1));
-    EXPECT_EQ(t->busy, 0);
+    EXPECT_EQ(BusyOf(*t), 0);
     EXPECT_EQ(tests::ReadFile(dir.File("a.txt")), "hello");
-    EXPECT_EQ(status.Last(), "Received 5 bytes (1 blocks) - Done");
+    EXPECT_EQ(LastStatus(), "Received 5 bytes (1 blocks) - Done");
     EXPECT_TRUE(reported.empty());
 }
 
@@ -1111,13 +1277,13 @@ TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
         PeerAddress from6;
         ASSERT_TRUE(quiet6.Receive(p, from6));
         clock.AdvanceMs(tftp::RetransmitTimer::kInitialMs);
-        t->CheckTimeout();
+        Check(*t);
         ASSERT_TRUE(quiet6.Receive(p, 2000)) << "the request once more";
         clock.AdvanceMs(2 * tftp::RetransmitTimer::kInitialMs - 1);
-        t->CheckTimeout();
+        Check(*t);
         EXPECT_TRUE(server4.Silent(50)) << "not before its second wait has run out";
         clock.AdvanceMs(1);
-        t->CheckTimeout();
+        Check(*t);
         PeerAddress from4;
         ASSERT_TRUE(server4.Receive(p, from4, 2000)) << "the next address gets the request";
         EXPECT_EQ(tests::ParseSentRequest(p).opcode, sending ? tftp::kWrq : tftp::kRrq);
@@ -1126,7 +1292,7 @@ TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
         // A late answer from the first address finds no one.
         quiet6.Send(sending ? tests::Ack(0) : tests::Data(1, "late"), from6);
         tests::RunFor(50);
-        EXPECT_EQ(t->busy, 1);
+        EXPECT_EQ(BusyOf(*t), 1);
         port.Send(sending ? tests::Ack(0) : tests::Data(1, "fetched whole"), from4);
         if (sending) {
             ASSERT_TRUE(port.Receive(p));
@@ -1135,7 +1301,7 @@ TEST_F(TransferTest, ASilentAddressGetsItsRequestTwiceThenTheNextIsAsked) {
         } else {
             EXPECT_EQ(Next(), tests::Ack(1));
         }
-        EXPECT_TRUE(tests::WaitFor([&] { return t->busy == 0; }, 5000));
+        EXPECT_TRUE(tests::WaitFor([&] { return BusyOf(*t) == 0; }, 5000));
         if (!sending) {
             EXPECT_EQ(tests::ReadFile(dir.File("f.txt")), "fetched whole");
         }
@@ -1156,13 +1322,13 @@ TEST_F(TransferTest, WhenEveryAddressFailsTheLastIsAskedUntilTheTimeOut) {
     // The last address refuses too, but a single address has always been
     // asked until the time-out: a server may be starting.
     tests::RunFor(200);
-    EXPECT_EQ(t->busy, 1);
-    for (int s = 1; s <= 6 && t->busy; ++s) {
+    EXPECT_EQ(BusyOf(*t), 1);
+    for (int s = 1; s <= 6 && BusyOf(*t); ++s) {
         clock.Advance(1);
-        t->CheckTimeout();
+        Check(*t);
     }
-    EXPECT_EQ(t->busy, 0);
-    EXPECT_EQ(status.Last(), "Timed out");
+    EXPECT_EQ(BusyOf(*t), 0);
+    EXPECT_EQ(LastStatus(), "Timed out");
     EXPECT_GE(t->Retransmissions(), 2);
     EXPECT_TRUE(reported.empty());
 }

@@ -42,19 +42,31 @@ public:
         if (!h.Start()) return {};
         tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
         StatusLog status;
-        ClientContext context{client, h.clock, addresses, status};
+        // Time moves only by the loop below.
+        ClientContext context{client, h.clock, addresses, status, false};
         CTransferSocket t(context);
         t.blockSize = blockSize;
         t.windowSize = window;
         t.sending = sending ? 1 : 0;
         t.timeoutSecs = 30;
-        if (!t.OpenLocalPort("127.0.0.1")) return {};
         const platform::PeerAddress front = relay_.Front();
         const int mode = octet ? 1 : 0;
-        const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, mode, {})
-                                    : t.StartFetch(name, name, front.AddressText(), front.port, mode);
-        if (!started) return {};
-        auto done = [&] { return t.busy == 0 && h.view.Reported(1); };
+        {
+            const auto hold = t.Hold();
+            if (!t.OpenLocalPort("127.0.0.1")) return {};
+            const int started = sending ? t.StartSend(name, name, front.AddressText(), front.port, mode, {})
+                                        : t.StartFetch(name, name, front.AddressText(), front.port, mode);
+            if (!started) return {};
+        }
+        auto done = [&] {
+            const auto hold = t.Hold();
+            return t.busy == 0 && h.view.Reported(1);
+        };
+        // Whether the client's thread has taken what reached it.
+        auto clientIdle = [&] {
+            const auto hold = t.Hold();
+            return t.busy != 1 || !t.HasInput();
+        };
         // Bounded: at most 600 s of the manual clock, and 180 s of real time
         // while datagrams keep moving.
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(180);
@@ -65,7 +77,7 @@ public:
             if (relay_.Count(Toward::Server) + relay_.Count(Toward::Client) != moved) continue;
             // The server's threads may not have taken what reached them yet,
             // or may have answered while we looked.
-            if (!h.listener->TransfersIdle()) continue;
+            if (!h.listener->TransfersIdle() || !clientIdle()) continue;
             RunFor(1);
             if (relay_.Count(Toward::Server) + relay_.Count(Toward::Client) != moved) continue;
             // Quiet: time passes, and what waits for it happens.
@@ -73,13 +85,17 @@ public:
             relay_.ReleaseHeld();
             h.clock.AdvanceMs(100);
             h.listener->ResendSilent();
-            t.CheckTimeout();
+            {
+                const auto hold = t.Hold();
+                t.CheckTimeout();
+            }
             if (h.clock.Now() - lastSweep >= 5) {
                 lastSweep = h.clock.Now();
                 h.listener->SweepTransfers();
             }
         }
         Result r;
+        QCoreApplication::sendPostedEvents();  // the status texts the client's thread posted
         r.done = done();
         r.serverResult = h.view.ResultOf(1);
         r.clientStatus = status.Last();

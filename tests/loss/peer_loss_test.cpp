@@ -289,19 +289,29 @@ TEST_F(Peers, SkerryFetchesAndSendsLockStepAndWithWindows) {
             platform::ManualClock clock;
             tftp::FixedAddressProvider addresses{"skerry", {"127.0.0.1"}};
             tests::StatusLog status;
-            ClientContext context{settings, clock, addresses, status};
+            // The ticker below moves the time and calls CheckTimeout.
+            ClientContext context{settings, clock, addresses, status, false};
             CTransferSocket t(context);
             t.sending = sending ? 1 : 0;
             t.blockSize = row.blockSize;
             t.windowSize = row.window;
             t.timeoutSecs = 10;
-            ASSERT_EQ(t.OpenLocalPort("127.0.0.1"), 1);
             const auto port = relay.Front().port;
             const int mode = row.octet ? 1 : 0;
+            std::unique_lock<std::mutex> hold = t.Hold();
+            ASSERT_EQ(t.OpenLocalPort("127.0.0.1"), 1);
             ASSERT_EQ(sending ? t.StartSend(name, name, "127.0.0.1", port, mode, {})
                               : t.StartFetch(name, name, "127.0.0.1", port, mode), 1);
-            Ticker ticker(clock, [&] { t.CheckTimeout(); }, nullptr);
-            ASSERT_TRUE(tests::RunUntil([&] { return t.busy == 0; }, 60000)) << status.Last() << Trace(relay);
+            hold.unlock();
+            Ticker ticker(clock, [&] {
+                const auto held = t.Hold();
+                t.CheckTimeout();
+            }, nullptr);
+            ASSERT_TRUE(tests::RunUntil([&] {
+                const auto held = t.Hold();
+                return t.busy == 0;
+            }, 60000)) << status.Last() << Trace(relay);
+            QCoreApplication::sendPostedEvents();  // the status texts its thread posted
             EXPECT_TRUE(tests::RunUntil([&] {
                 return tests::ReadFile(sending ? serverRoot.File(name) : local.File(name)) == (sending ? atServer : atSkerry);
             }, 5000)) << status.Last();

@@ -47,7 +47,7 @@ while [ $# -gt 0 ]; do
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
     --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments|--windows|--window-blocks|--rtts) harness_args+=("$1=$2"); shift ;;
-    -h|--help) sed -n '2,34p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift

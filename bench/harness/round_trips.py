@@ -135,6 +135,11 @@ def _group(ctx, rtt, bs, windows, servers, deadline, must_complete):
     return records
 
 
+def _mb(x):
+    """MB/s to three figures (a 30 ms lock-step transfer moves 0.04 MB/s)."""
+    return "%.3g" % x if x < 100 else "%.0f" % x
+
+
 def _median(xs):
     return statistics.median(xs) if xs else None
 
@@ -176,7 +181,7 @@ def render(records, measured, meta):
                 row.append("failed")
             else:
                 ratio = c["mbps"] / base_mbps if base_mbps else None
-                row.append("%.2f" % c["mbps"] + (" (%.2f)" % ratio if ratio and w > 1 else ""))
+                row.append(_mb(c["mbps"]) + (" (%.2f)" % ratio if ratio and w > 1 else ""))
                 lines.append("figure rtt-%s-%s-%d-w%d-%s %.2f MB/s" % (rtt, direction, bs, w, server, c["mbps"]))
         size = next(iter(cells.values()))["bytes"]
         md.append("| %s ms | %s | %d | %s | %s | %s | %s |" % (

@@ -123,8 +123,10 @@ def _group(ctx, rtt, bs, windows, servers, deadline, must_complete):
                                                window=window, strict=False, cap=cap if must_complete else 20.0,
                                                port=relay.port)
                 finally:
-                    relay.stop()
+                    counts = relay.stop()
                 rec["rtt"] = rtt
+                if counts:
+                    rec["relayed"] = [counts["toward_server"]["datagrams"], counts["toward_client"]["datagrams"]]
                 records.append(rec)
                 if not rec["completed"] and must_complete:
                     ctx.fail("round trips: %s %s bs %d window %d at %s ms did not complete (%s)" % (
@@ -209,4 +211,18 @@ def render(records, measured, meta):
         if gm:
             lines.append("ratio rtt-w%d-vs-w1-geomean %.2f" % (w, gm))
     md.append("")
+    # Where the server does not echo windowsize, the exchange should be the
+    # lock-step one whatever the window asked: the same datagrams.
+    plain = [(k, c) for k, c in sorted(by.items()) if any((r.get("window_used") or 1) == 1 and w > 1 and r["ok"]
+                                                          for w, r in c.items())]
+    if any("relayed" in r for _, c in plain for r in c.values()):
+        md += ["Datagrams through the relay (toward the server / toward the client) where the server does not echo "
+               "windowsize:\n",
+               "| round trip | block | server | dir | " + " | ".join("w%d" % w for w in windows) + " |",
+               "|---:|---:|:--|:--|" + "---:|" * len(windows)]
+        for (rtt, bs, server, direction), cells in plain:
+            md.append("| %s ms | %d | %s | %s | %s |" % (rtt, bs, server, direction, " | ".join(
+                "%d / %d" % tuple(cells[w]["relayed"]) if w in cells and "relayed" in cells[w] else "-"
+                for w in windows)))
+        md.append("")
     return md, lines

@@ -7,8 +7,9 @@
 struct ClientSettings {
     // Blocks per ACK asked for when the user has set none: well above
     // lock-step once the round trip is more than a fraction of a millisecond,
-    // and a window of the largest blocks offered still fits a peer's default
-    // receive buffer (see bench/results/round-trips.md).
+    // and a window of the largest block size in the window's list (12250)
+    // still fits a peer's default receive buffer; 16 does not (see
+    // bench/results/round-trips.md).
     static constexpr int kDefaultWindowSize = 8;
 
     std::string remoteFile;    // Startup / Remote

@@ -586,12 +586,16 @@ TEST_F(TransferTest, AWindowAskedOfAServerThatDoesNotTakeItRunsLockStep) {
                 port.Send(tests::Data(block, part), client);
                 EXPECT_EQ(Next(), tests::Ack(block));
             }
-            if (block == 1) EXPECT_EQ(t->Window(), 1);  // while the transfer runs
+            if (block == 1) {
+                EXPECT_EQ(t->Window(), 1);  // while the transfer runs
+            }
         }
         if (c.sending) port.Send(tests::Ack(3), client);
         EXPECT_TRUE(tests::RunUntil([&] { return t->busy == 0; }));
         EXPECT_EQ(t->Failure().what, TransferFailure::What::None);
-        if (!c.sending) EXPECT_TRUE(tests::ReadFile(dir.File("f.txt")) == body);
+        if (!c.sending) {
+            EXPECT_TRUE(tests::ReadFile(dir.File("f.txt")) == body);
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #                [--halting-idle] [--windows 1,4,16,64] [--window-blocks 512,1428,8192]
 #                [--loss-runs N] [--loss-impairments loss0.5,loss2,loss5,dup5,reorder1,loss2-w16]
 #   bench/run.sh --profile SERVER|CLIENT,get|put,BLOCKSIZE[,WINDOW] [--size-mib N]
+#   bench/run.sh --round-trips [--rtts 0.5,5,30] [--windows 1,4,8,16,32,64] [--window-blocks 1428,512]
 #
 # --ours auto (the default) includes Vantrel and Skerry's engine when this
 # checkout builds them; --engine adds the server engine without its window,
@@ -42,10 +43,10 @@ harness_args=()
 while [ $# -gt 0 ]; do
   case "$1" in
     --quick) quick=1; harness_args+=(--quick) ;;
-    --engine|--skerry-window|--halting-idle) harness_args+=("$1") ;;
+    --engine|--skerry-window|--halting-idle|--round-trips) harness_args+=("$1") ;;
     --build-dir) build_dir=$(realpath -m "$2"); shift ;;
     --wait-load) wait_load=$2; shift ;;
-    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments|--windows|--window-blocks) harness_args+=("$1=$2"); shift ;;
+    --ours|--runs|--size-mib|--blocks|--skip|--max-load|--profile|--engine-flags|--loss-runs|--loss-impairments|--windows|--window-blocks|--rtts) harness_args+=("$1=$2"); shift ;;
     -h|--help) sed -n '2,33p' "$0"; exit 0 ;;
     *) echo "bench/run.sh: unknown argument $1" >&2; exit 2 ;;
   esac

@@ -15,10 +15,10 @@ constexpr char kWindowSize[] = "Window Size";
 constexpr int kMaxWindowSize = 65535;  // the largest window a server may be asked for
 constexpr char kLargestBlockSize[] = "Largest Block Size";
 
-// Absent, not a number or outside 1..65535: lock-step.
+// Absent, not a number or outside 1..65535: the default, as if never set.
 int WindowSizeFrom(const std::string& text) {
     const int size = tftp::LeadingDigits(text);
-    return size >= 1 && size <= kMaxWindowSize ? size : 1;
+    return size >= 1 && size <= kMaxWindowSize ? size : ClientSettings::kDefaultWindowSize;
 }
 }  // namespace
 
@@ -62,9 +62,10 @@ void SaveOptions(platform::ProfileFile& profile, const ClientSettings& s) {
     profile.WriteProfileString(kOptions, "OverWrite", YesNo(s.overwrite));
     profile.WriteProfileString(kOptions, "Truncate", YesNo(s.truncate));
     profile.WriteProfileString(kOptions, "Default IP", std::to_string(s.defaultIp));
-    // Lock-step needs no line of its own: a file that never had one keeps
-    // none, one that had one gets the 1 back.
-    if (s.windowSize != 1 || !profile.GetProfileString(kOptions, kWindowSize).empty())
+    // The default needs no line of its own: a file that never had one keeps
+    // none, one that had one gets the value back. Any other window, lock-step
+    // (1) included, is written, so that it survives a change of default.
+    if (s.windowSize != ClientSettings::kDefaultWindowSize || !profile.GetProfileString(kOptions, kWindowSize).empty())
         profile.WriteProfileString(kOptions, kWindowSize, std::to_string(s.windowSize));
     // No cap, no line (an empty one where the file had one).
     if (s.maxBlockSize != 0 || !profile.GetProfileString(kOptions, kLargestBlockSize).empty())

@@ -12,7 +12,8 @@
 //
 // A switch is on only when its value is "Yes" in any case; "Default IP" is
 // read as its leading digits. Missing values read as empty (off, 0); a
-// missing or out-of-range "Window Size" reads as 1 (lock-step); a missing,
+// missing or out-of-range "Window Size" reads as the default window
+// (ClientSettings::kDefaultWindowSize; 1 is lock-step); a missing,
 // empty or zero "Largest Block Size" as no cap, one outside 8..65464 as the
 // nearest end.
 #pragma once
@@ -26,8 +27,8 @@ void LoadSettings(const platform::ProfileFile& profile, ClientSettings& settings
 // "Startup": Host, Local, Remote.
 void SaveStartup(platform::ProfileFile& profile, const ClientSettings& settings);
 // "Options" after Setup, in this order: Inbound, Outbound, OverWrite,
-// Truncate, Default IP, then Window Size unless it is 1 and the file has
-// no such line, and Largest Block Size the same way unless it is 0.
+// Truncate, Default IP, then Window Size unless it is the default and the
+// file has no such line, and Largest Block Size the same way unless it is 0.
 void SaveOptions(platform::ProfileFile& profile, const ClientSettings& settings);
 void SaveChangeButtons(platform::ProfileFile& profile, const ClientSettings& settings);
 

@@ -6,6 +6,8 @@
 // before showing it and takes the values back after OK.
 #pragma once
 
+#include "client/engine/client_settings.h"
+
 #include <QDialog>
 #include <QString>
 #include <QWidget>
@@ -58,7 +60,7 @@ class CTransferPage : public QWidget {
 public:
     CTransferPage();
 
-    int windowSize = 1;  // spin box 1010: 1..65535; 1 is lock-step
+    int windowSize = ClientSettings::kDefaultWindowSize;  // spin box 1010: 1..65535; 1 is lock-step
     int maxBlockSize = 0;  // edit 1011: 8..65464 (a number outside: its nearest end); 0, empty: no cap
 
     void DoDataExchange(bool save);

@@ -20,6 +20,7 @@ import loss  # noqa: E402
 import measure  # noqa: E402
 import peers  # noqa: E402
 import report  # noqa: E402
+import round_trips  # noqa: E402
 import soak  # noqa: E402
 import window  # noqa: E402
 from procs import stop_all  # noqa: E402
@@ -167,6 +168,10 @@ def main():
                     help="instead of the benchmarks: profile one server (or one client, against "
                     "tftpd-hpa; with a window above 1 against atftpd) during one transfer; a window above 1 "
                     "asks for the windowsize option")
+    ap.add_argument("--round-trips", action="store_true",
+                    help="instead of the benchmarks: Skerry's engine through a delaying relay (round trips "
+                    "0.5, 5, 30 ms) against every server, windows 1-64; writes round-trips.md")
+    ap.add_argument("--rtts", help="comma list of the round trips (ms) of --round-trips (default 0.5,5,30)")
     ap.add_argument("--windows", help="comma list of the window section's windows (default 1,4,16,64; quick 16)")
     ap.add_argument("--window-blocks", help="comma list of the window section's block sizes "
                     "(default 512,1428,8192; quick 1428)")
@@ -269,6 +274,9 @@ def main():
             polling.release()
         print("== profile in %s" % path)
         return 0 if path and not ctx.failures else 1
+
+    if args.round_trips:
+        return _round_trips(ctx, args, servers, start, watch, polling, begin, top)
 
     ping, single, windowed, conc, idle, lossy, soak_rec = {}, [], [], [], [], [], None
     window_room = {}
@@ -378,6 +386,57 @@ def main():
         print("harness: %d failure(s)" % len(ctx.failures), file=sys.stderr)
         return 1
     return 0
+
+
+def _round_trips(ctx, args, servers, start, watch, polling, begin, top):
+    """The round-trip measurement alone: its servers, its report."""
+    rp = dict(round_trips.FULL)
+    if args.windows:
+        rp["windows"] = [int(w) for w in args.windows.split(",")]
+    if args.window_blocks:
+        rp["blocks"] = [int(b) for b in args.window_blocks.split(",")]
+    if args.rtts:
+        rp["rtts"] = [r for r in round_trips.SIZES if str(r) in args.rtts.split(",")]
+        rp["large"] = [g for g in rp["large"] if g[0] in rp["rtts"]]
+    records, measured = [], {}
+    try:
+        if not ctx.tools.skerry or not ctx.tools.relay:
+            ctx.fail("round trips need bench_skerry and impair_relay")
+        else:
+            for name in rp["servers"]:
+                if name in servers:
+                    srv = start(name)
+                    if srv:
+                        ctx.servers[name] = srv
+            measure.warm_up(ctx, list(ctx.servers))
+            print("== round trips %s ms, windows %s, block sizes %s" % (
+                ",".join(map(str, rp["rtts"])), ",".join(map(str, rp["windows"])),
+                ",".join(map(str, rp["blocks"]))), flush=True)
+            records, measured = round_trips.run(ctx, rp)
+            for srv in ctx.servers.values():
+                if not srv.alive():
+                    ctx.fail("%s exited during the round trips (status %s)" % (srv.name, srv.proc.returncode))
+    finally:
+        stop_all()
+        watch.done.set()
+        polling.release()
+    samples = watch.samples + [LoadWatch.now()]
+    meta = dict(date=datetime.datetime.now().strftime("%Y-%m-%d %H:%M"), commit=commit_text(top),
+                build=build_type(args.build_dir), cpu=cpu_model(), cores=os.cpu_count(),
+                load_min="%.2f" % min(samples), load_max="%.2f" % max(samples), wall=time.monotonic() - begin)
+    md, lines = round_trips.render(records, measured, meta)
+    if ctx.failures or ctx.skipped:
+        md += ["Failures: " + "; ".join(ctx.failures + (["%d case(s) skipped: the time budget ran out" % ctx.skipped]
+                                                        if ctx.skipped else [])), ""]
+    os.makedirs(args.results, exist_ok=True)
+    with open(os.path.join(args.results, "round-trips-run.md"), "w") as f:
+        f.write("\n".join(md))
+    with open(os.path.join(args.results, "round-trips.json"), "w") as f:
+        json.dump(dict(meta=meta, measured={str(k): v for k, v in measured.items()}, records=records), f, indent=1)
+    print("== results in %s" % os.path.join(args.results, "round-trips-run.md"))
+    for line in lines:
+        print(line)
+    return 1 if ctx.failures else 0
 
 
 def rerender(path):

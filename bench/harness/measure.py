@@ -97,9 +97,11 @@ def udp_counters():
     return {k: named.get(k, 0) for k in ("RcvbufErrors", "SndbufErrors", "InDatagrams")}
 
 
-def one_transfer(ctx, server, client, direction, bs, run, source="big.bin", window=1, strict=True, cap=None):
+def one_transfer(ctx, server, client, direction, bs, run, source="big.bin", window=1, strict=True, cap=None,
+                 port=None):
     """One timed transfer, verified. Returns its record. A window above 1 asks
-    for the windowsize option. Not strict: a transfer that does not complete
+    for the windowsize option; port (default the server's) is where the
+    client sends its request, a relay in front of the server. Not strict: a transfer that does not complete
     is only recorded (rec["completed"] False); a received file of the whole
     size that differs from the source still fails the run."""
     src = os.path.join(ctx.root, source)
@@ -122,7 +124,7 @@ def one_transfer(ctx, server, client, direction, bs, run, source="big.bin", wind
             os.remove(f)
     srv = ctx.servers.get(server)
     cpu0 = srv.cpu_seconds() if srv else 0.0
-    argv = peers.client_argv(client, direction, bs, PORTS[server], remote, local, ctx.tools, window)
+    argv = peers.client_argv(client, direction, bs, port or PORTS[server], remote, local, ctx.tools, window)
     timeout = cap or max(30.0, size / 2e6)
     udp0 = udp_counters()
     r = run_client(argv, timeout, os.path.join(ctx.logs, "client.log"), cwd=ctx.downloads)
@@ -497,7 +499,7 @@ def profile_client(ctx, client, direction, bs, start, out_dir, window=1):
         remote, local = "big.bin", os.path.join(ctx.downloads, "profiled.bin")
     else:
         remote, local = "profiled.bin", src
-    argv = peers.client_argv(client, direction, bs, PORTS[server], remote, local, ctx.tools, window)
+    argv = peers.client_argv(client, direction, bs, port or PORTS[server], remote, local, ctx.tools, window)
     try:
         rec = one_transfer(ctx, server, client, direction, bs, 0, window=window)
         if rec["ok"]:

@@ -572,7 +572,7 @@ TEST_F(SkerryGui, SetupEndedWithCancelWritesNothingEvenAfterApply) {
         auto* window = FindControl<QSpinBox>(&sheet->transferPage, IDC_WINDOW_SIZE);
         ASSERT_NE(window, nullptr);
         window->selectAll();
-        QTest::keyClicks(window, "8");
+        QTest::keyClicks(window, "5");
         QPushButton* apply = nullptr;
         for (QPushButton* b : sheet->findChildren<QPushButton*>())
             if (b->text().contains("Apply")) apply = b;
@@ -585,8 +585,57 @@ TEST_F(SkerryGui, SetupEndedWithCancelWritesNothingEvenAfterApply) {
     EXPECT_TRUE(*seen);
     EXPECT_EQ(app->overwrite, 1);
     EXPECT_EQ(app->inboundPath, "");
-    EXPECT_EQ(app->windowSize, 1);
+    EXPECT_EQ(app->windowSize, ClientSettings::kDefaultWindowSize);
     EXPECT_EQ(Profile(), "[Options]\nOverWrite=Yes\n");
+}
+
+// No stored window: the Transfer page shows the default and a send asks for
+// it; a stored 1 is shown and sends the request without any windowsize.
+TEST_F(SkerryGui, TheWindowAskedForIsTheStoredOneOrTheDefault) {
+    const struct {
+        const char* profile;
+        int shown;
+        std::string asked;  // the windowsize option's value; empty: none
+    } cases[] = {
+        {"[Options]\n", ClientSettings::kDefaultWindowSize, std::to_string(ClientSettings::kDefaultWindowSize)},
+        {"[Options]\nWindow Size=1\n", 1, ""},
+        {"[Options]\nWindow Size=32\n", 32, "32"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.profile);
+        app.reset();  // one program at a time, each from its own profile
+        Put(profilePath, c.profile);
+        Start();
+        auto seen = tests::OnNextModal([&c](QWidget* w) {
+            auto* sheet = qobject_cast<COptionsSheet*>(w);
+            ASSERT_NE(sheet, nullptr);
+            auto* window = FindControl<QSpinBox>(&sheet->transferPage, IDC_WINDOW_SIZE);
+            ASSERT_NE(window, nullptr);
+            EXPECT_EQ(window->value(), c.shown);
+            FindControl<QPushButton>(sheet, IDCANCEL)->click();
+        });
+        FindCommand(frame, ID_OPTIONS_SETUP)->trigger();
+        EXPECT_TRUE(*seen);
+
+        Put(dir.File("a.txt"), "hello");
+        app->outboundPath = dir.Path() + "/";
+        Aim("a.txt", "a.txt");
+        Click(IDC_SEND);
+        // The request; the ERROR of the previous case's abort may come first.
+        Bytes request;
+        tests::SentRequest sent;
+        do {
+            ASSERT_TRUE(server.Receive(request));
+            sent = tests::ParseSentRequest(request);
+        } while (sent.opcode == tftp::kError);
+        EXPECT_EQ(sent.opcode, tftp::kWrq);
+        std::string asked;
+        for (const auto& [name, value] : sent.options)
+            if (name == "windowsize") asked = value;
+        EXPECT_EQ(asked, c.asked);
+        FindCommand(frame, ID_TRANSFER_ABORT)->trigger();
+        EXPECT_EQ(view->transfer->busy, 0);
+    }
 }
 
 TEST_F(SkerryGui, SetupWindowSizeIsStoredAndGivenToTheNextTransfer) {
@@ -630,7 +679,8 @@ TEST_F(SkerryGui, SetupWindowSizeIsStoredAndGivenToTheNextTransfer) {
 // The largest block size typed on the Transfer page is stored, comes back,
 // and holds the next transfer's offer below the block size in the window.
 TEST_F(SkerryGui, SetupLargestBlockSizeIsStoredAndCapsTheNextOffer) {
-    Put(profilePath, "[Options]\nLargest Block Size=1428\n");
+    // Lock-step set: the offer is the block size alone.
+    Put(profilePath, "[Options]\nLargest Block Size=1428\nWindow Size=1\n");
     Start();
     EXPECT_EQ(app->maxBlockSize, 1428);
     auto seen = tests::OnNextModal([](QWidget* w) {

@@ -186,11 +186,15 @@ TEST(ClientProfile, OptionsAreWrittenInTheirOrderAndForm) {
               "[Options]\nInbound=/in/\nOutbound=\nOverWrite=Yes\nTruncate=No\nDefault IP=3\n");
 }
 
-TEST(ClientProfile, WindowSizeReadsAsOneWhenAbsentOrOutOfRange) {
+// A stored window wins, lock-step (1) included; no line, or one that is no
+// window, reads as the default.
+TEST(ClientProfile, WindowSizeReadsAsTheDefaultWhenAbsentOrOutOfRange) {
+    const int d = ClientSettings::kDefaultWindowSize;
+    static_assert(ClientSettings::kDefaultWindowSize > 1);
     const std::pair<const char*, int> cases[] = {
-        {"", 1},        {"Window Size=16\n", 16}, {"window size=65535\n", 65535},
-        {"Window Size=8 blocks\n", 8}, {"Window Size=0\n", 1},   {"Window Size=65536\n", 1},
-        {"Window Size=-4\n", 1},       {"Window Size=\n", 1},    {"Window Size=99999999999\n", 1}};
+        {"", d},        {"Window Size=1\n", 1},   {"Window Size=16\n", 16}, {"window size=65535\n", 65535},
+        {"Window Size=3 blocks\n", 3}, {"Window Size=0\n", d},   {"Window Size=65536\n", d},
+        {"Window Size=-4\n", d},       {"Window Size=\n", d},    {"Window Size=99999999999\n", d}};
     tests::TempDir dir;
     for (const auto& [line, expected] : cases) {
         tests::WriteFile(dir.File("Skerry.INI"), std::string("[Options]\nOverWrite=Yes\n") + line);
@@ -201,17 +205,21 @@ TEST(ClientProfile, WindowSizeReadsAsOneWhenAbsentOrOutOfRange) {
     }
 }
 
-// A user who never set a window gets the file the other options make; once
-// the line exists it follows the setting, back to 1 included.
+// A user who never set a window gets the file the other options make; any
+// other window is written (lock-step too: it must outlast a change of
+// default), and once the line exists it follows the setting.
 TEST(ClientProfile, WindowSizeIsWrittenOnlyWhenSetOrAlreadyThere) {
     const struct {
         const char* before;
         int windowSize;
-        const char* after;
+        std::string after;
     } cases[] = {
-        {"", 1, ""},
+        {"", ClientSettings::kDefaultWindowSize, ""},
+        {"", 1, "Window Size=1\n"},
         {"", 16, "Window Size=16\n"},
         {"Window Size=16\n", 1, "Window Size=1\n"},
+        {"Window Size=1\n", ClientSettings::kDefaultWindowSize,
+         "Window Size=" + std::to_string(ClientSettings::kDefaultWindowSize) + "\n"},
         {"Window Size=4\n", 65535, "Window Size=65535\n"},
     };
     const std::string others = "Inbound=/in/\nOutbound=\nOverWrite=No\nTruncate=No\nDefault IP=0\n";

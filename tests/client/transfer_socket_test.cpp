@@ -587,6 +587,58 @@ TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
     EXPECT_TRUE(tests::ReadFile(dir.File("b.txt")) == body);
 }
 
+// A window asked of a server that does not take it: one that answers the
+// request without an OACK, or refuses the options with ERROR 8 and is asked
+// again without them. Either way the transfer runs lock-step: one block in
+// flight, each acknowledged.
+TEST_F(TransferTest, AWindowAskedOfAServerThatDoesNotTakeItRunsLockStep) {
+    const std::string body = tests::PatternBytes(2 * 512 + 10);
+    tests::WriteFile(dir.File("s.txt"), body);
+    const std::pair<std::string, std::string> window{"windowsize", "8"};
+    const struct {
+        const char* name;
+        int sending;
+        bool refuse;
+    } cases[] = {{"fetch, no OACK", 0, false}, {"fetch, ERROR 8", 0, true},
+                 {"send, no OACK", 1, false},  {"send, ERROR 8", 1, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        settings.overwrite = 1;
+        std::filesystem::remove(dir.File("f.txt"));
+        auto t = NewTransfer(512, c.sending);
+        t->windowSize = 8;
+        ASSERT_EQ(c.sending ? Send(*t, "s.txt") : Fetch(*t, "f.txt"), 1);
+        const auto asked = TakeRequest().options;
+        EXPECT_NE(std::find(asked.begin(), asked.end(), window), asked.end());
+        if (c.refuse) {
+            port.Send(tests::Error(8, "Unsupported option(s) requested"), client);
+            EXPECT_TRUE(TakeRequest().options.empty());
+        }
+        for (std::uint16_t block = 1; block <= 3; ++block) {
+            const std::string part = body.substr(static_cast<std::size_t>(block - 1) * 512, 512);
+            if (c.sending) {
+                port.Send(tests::Ack(static_cast<std::uint16_t>(block - 1)), client);
+                const Bytes d = Next();
+                EXPECT_EQ(tests::Block(d), block);
+                EXPECT_EQ(tests::Payload(d), part);
+                EXPECT_TRUE(port.Silent(60));  // nothing more before its ACK
+            } else {
+                port.Send(tests::Data(block, part), client);
+                EXPECT_EQ(Next(), tests::Ack(block));
+            }
+            if (block == 1) {
+                EXPECT_EQ(t->Window(), 1);  // while the transfer runs
+            }
+        }
+        if (c.sending) port.Send(tests::Ack(3), client);
+        EXPECT_TRUE(tests::RunUntil([&] { return t->busy == 0; }));
+        EXPECT_EQ(t->Failure().what, TransferFailure::What::None);
+        if (!c.sending) {
+            EXPECT_TRUE(tests::ReadFile(dir.File("f.txt")) == body);
+        }
+    }
+}
+
 TEST_F(TransferTest, TheSmallestBlocksStillHearTheOackAndAServersErrorWhole) {
     auto t = NewTransfer(8, 0);
     ASSERT_EQ(Fetch(*t), 1);

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <optional>
 #include <string>
 #include <vector>
@@ -184,4 +185,57 @@ TEST(ImpairmentRelay, RandomImpairmentIsSeededAndAccounted) {
     }
     EXPECT_EQ(runs[0], runs[1]);
     EXPECT_NE(runs[0], runs[2]);
+}
+
+// A latency holds every datagram that long in each direction, in order: a
+// round trip through the relay takes at least twice it, a burst keeps its
+// order, and turning the latency off sends what still waits.
+TEST(ImpairmentRelay, LatencyHoldsEveryDatagramInOrderBothWays) {
+    struct LatencyCase {
+        const char* name;
+        int oneWayUs;
+    };
+    const std::vector<LatencyCase> cases = {{"none", 0}, {"a quarter millisecond", 250}, {"15 ms", 15000}};
+    for (const LatencyCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        AsyncUdpSocket client, server;
+        ASSERT_TRUE(client.Create("127.0.0.1", 0, false));
+        ASSERT_TRUE(server.Create("127.0.0.1", 0, false));
+        ImpairmentRelay relay("127.0.0.1", PeerAddress{platform::InetAddr("127.0.0.1"), server.LocalPort()});
+        ASSERT_TRUE(relay.ok());
+        ASSERT_TRUE(relay.SetLatency(std::chrono::microseconds{c.oneWayUs}));
+
+        const auto start = std::chrono::steady_clock::now();
+        for (std::uint16_t b = 1; b <= 20; ++b) {
+            const auto p = Packet(kAck, b);
+            client.SendTo(p.data(), static_cast<int>(p.size()), relay.Front());
+        }
+        std::vector<Received> atServer, atClient;
+        ASSERT_TRUE(tests::RunUntil([&] { Drain(server, atServer); return atServer.size() == 20; }));
+        // The server answers each from its listening port; the client hears them through the front.
+        for (const auto& r : atServer) {
+            const auto p = Packet(kData, r.block, 10);
+            server.SendTo(p.data(), static_cast<int>(p.size()), r.from);
+        }
+        ASSERT_TRUE(tests::RunUntil([&] { Drain(client, atClient); return atClient.size() == 20; }));
+        const auto roundTrip = std::chrono::steady_clock::now() - start;
+
+        std::vector<std::uint16_t> inOrder;
+        for (std::uint16_t b = 1; b <= 20; ++b) inOrder.push_back(b);
+        EXPECT_EQ(Blocks(atServer), inOrder);
+        EXPECT_EQ(Blocks(atClient), inOrder);
+        EXPECT_GE(roundTrip, std::chrono::microseconds{2 * c.oneWayUs});
+        EXPECT_EQ(relay.Waiting(), 0);
+
+        // Held datagrams go at once when the latency is turned off.
+        ASSERT_TRUE(relay.SetLatency(std::chrono::seconds{10}));
+        const auto late = Packet(kAck, 99);
+        client.SendTo(late.data(), static_cast<int>(late.size()), relay.Front());
+        ASSERT_TRUE(tests::RunUntil([&] { return relay.Waiting() == 1; }));
+        ASSERT_TRUE(relay.SetLatency(std::chrono::microseconds{0}));
+        EXPECT_EQ(relay.Waiting(), 0);
+        atServer.clear();
+        ASSERT_TRUE(tests::RunUntil([&] { Drain(server, atServer); return atServer.size() == 1; }));
+        EXPECT_EQ(atServer[0].block, 99);
+    }
 }

@@ -2,16 +2,18 @@
 // benchmark's loss section and for trying a peer by hand.
 //
 //   impair_relay --listen ADDR[:PORT] --server ADDR:PORT [--loss P] [--duplicate P]
-//                [--reorder P] [--seed N] [--stats FILE]
+//                [--reorder P] [--seed N] [--stats FILE] [--delay-us N]
 //
 // P is a fraction (0.02) or a percentage with a trailing % (2%), applied to
-// each direction. Prints "ready PORT" once bound; on SIGTERM, SIGINT or SIGHUP
+// each direction. --delay-us holds every datagram N microseconds in each
+// direction: a round trip of 2 N plus the loopback's own. Prints "ready PORT" once bound; on SIGTERM, SIGINT or SIGHUP
 // writes its counts to FILE as JSON and exits 0.
 #include "platform/termination_signals.h"
 #include "tests/support/impairment_relay.h"
 
 #include <QCoreApplication>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -25,6 +27,7 @@ struct Options {
     std::uint16_t listenPort = 0;
     platform::PeerAddress server;
     tests::RandomImpairment random;
+    long delayUs = 0;
 };
 
 std::optional<double> Probability(const std::string& text) {
@@ -69,6 +72,10 @@ bool Parse(int argc, char** argv, Options& o) {
             (key == "--loss" ? o.random.loss : key == "--duplicate" ? o.random.duplicate : o.random.reorder) = *p;
         } else if (key == "--seed") {
             o.random.seed = static_cast<std::uint32_t>(std::strtoul(value.c_str(), nullptr, 10));
+        } else if (key == "--delay-us") {
+            char* end = nullptr;
+            o.delayUs = std::strtol(value.c_str(), &end, 10);
+            if (end == value.c_str() || *end != '\0' || o.delayUs < 0 || o.delayUs > 10000000) return false;
         } else if (key == "--stats") {
             o.stats = value;
         } else {
@@ -102,8 +109,9 @@ int main(int argc, char** argv) {
     if (!Parse(argc, argv, o)) {
         std::fprintf(stderr,
                      "usage: impair_relay --listen ADDR[:PORT] --server ADDR:PORT [--loss P] [--duplicate P]\n"
-                     "                    [--reorder P] [--seed N] [--stats FILE]\n"
-                     "P: a fraction (0.02) or a percentage (2%%), each direction; their sum at most 1\n");
+                     "                    [--reorder P] [--seed N] [--stats FILE] [--delay-us N]\n"
+                     "P: a fraction (0.02) or a percentage (2%%), each direction; their sum at most 1\n"
+                     "N: microseconds every datagram is held, each direction (0 to 10000000)\n");
         return 2;
     }
     tests::ImpairmentRelay relay(o.listen, o.server, o.listenPort);
@@ -113,6 +121,10 @@ int main(int argc, char** argv) {
     }
     relay.KeepLog(false);
     relay.SetRandom(o.random);
+    if (!relay.SetLatency(std::chrono::microseconds{o.delayUs})) {
+        std::fprintf(stderr, "impair_relay: no timer for --delay-us\n");
+        return 1;
+    }
     platform::TerminationSignals termination([&](int) {
         if (!o.stats.empty()) WriteStats(relay, o.stats);
         QCoreApplication::exit(0);

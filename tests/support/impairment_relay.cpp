@@ -3,8 +3,14 @@
 #include "platform/async_udp_socket.h"
 
 #include <QObject>
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <ctime>
 #include <functional>
 #include <utility>
 
@@ -71,6 +77,25 @@ ImpairmentRelay::ImpairmentRelay(const std::string& frontAddress, const PeerAddr
 ImpairmentRelay::~ImpairmentRelay() {
     // Timers first: nothing held or delayed is sent while the sockets go.
     context_.reset();
+    latencyNotifier_.reset();
+    if (latencyFd_ >= 0) ::close(latencyFd_);
+}
+
+bool ImpairmentRelay::SetLatency(std::chrono::microseconds oneWay) {
+    if (oneWay.count() > 0 && latencyFd_ < 0) {
+        latencyFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+        if (latencyFd_ < 0) return false;
+        latencyNotifier_ = std::make_unique<QSocketNotifier>(latencyFd_, QSocketNotifier::Read);
+        QObject::connect(latencyNotifier_.get(), &QSocketNotifier::activated, context_.get(), [this] {
+            std::uint64_t expirations = 0;
+            while (::read(latencyFd_, &expirations, sizeof expirations) > 0) {
+            }
+            SendDue();
+        });
+    }
+    latency_ = oneWay.count() > 0 ? oneWay : std::chrono::microseconds{0};
+    if (latency_.count() == 0) SendDue();
+    return true;
 }
 
 bool ImpairmentRelay::ok() const { return front_ != nullptr; }
@@ -229,6 +254,38 @@ void ImpairmentRelay::Handle(Toward toward, Outgoing out) {
 }
 
 void ImpairmentRelay::Send(const Outgoing& out) {
+    if (latency_.count() == 0 && line_.empty()) {
+        Transmit(out);
+        return;
+    }
+    line_.emplace_back(std::chrono::steady_clock::now() + latency_, out);
+    if (line_.size() == 1) ArmLatencyTimer();
+}
+
+// steady_clock is CLOCK_MONOTONIC here, so its time points arm the timerfd
+// directly (an absolute time: a late wake-up does not push the rest back).
+void ImpairmentRelay::ArmLatencyTimer() {
+    if (line_.empty() || latencyFd_ < 0) return;
+    const auto due = std::chrono::duration_cast<std::chrono::nanoseconds>(line_.front().first.time_since_epoch());
+    itimerspec spec;
+    std::memset(&spec, 0, sizeof spec);
+    spec.it_value.tv_sec = static_cast<time_t>(due.count() / 1000000000);
+    spec.it_value.tv_nsec = static_cast<long>(due.count() % 1000000000);
+    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;  // 0 would disarm
+    ::timerfd_settime(latencyFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+}
+
+void ImpairmentRelay::SendDue() {
+    const auto now = std::chrono::steady_clock::now();
+    while (!line_.empty() && (latency_.count() == 0 || line_.front().first <= now)) {
+        const Outgoing out = std::move(line_.front().second);
+        line_.pop_front();
+        Transmit(out);
+    }
+    ArmLatencyTimer();
+}
+
+void ImpairmentRelay::Transmit(const Outgoing& out) {
     if (out.via && out.via->IsOpen())
         out.via->SendTo(out.bytes.data(), static_cast<int>(out.bytes.size()), out.to);
 }
@@ -253,10 +310,15 @@ void ImpairmentRelay::ReleaseHeld() {
         delete d.timer;
         Send(d.out);
     }
+    while (!line_.empty()) {
+        const Outgoing out = std::move(line_.front().second);
+        line_.pop_front();
+        Transmit(out);
+    }
 }
 
 int ImpairmentRelay::Waiting() const {
-    return static_cast<int>(toServer_.held.size() + toClient_.held.size() + delayed_.size());
+    return static_cast<int>(toServer_.held.size() + toClient_.held.size() + delayed_.size() + line_.size());
 }
 
 void ImpairmentRelay::FlushHeld(Toward toward) {

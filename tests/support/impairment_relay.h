@@ -1,6 +1,8 @@
 // A UDP relay between a TFTP client and a server that impairs chosen
 // datagrams: drops, duplicates, holds back (reorders) or delays them, by rule
-// ("the 3rd ACK toward the server") or at random from a seed.
+// ("the 3rd ACK toward the server") or at random from a seed. A constant
+// latency can stand for a real link's round trip: every datagram it forwards
+// then leaves that long after it arrived, in order.
 //
 // It mirrors transfer IDs as a real network shows them to both sides. The
 // front socket stands for the server's listening port. Each client
@@ -16,7 +18,9 @@
 
 #include "platform/peer_address.h"
 
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <list>
 #include <map>
 #include <memory>
@@ -26,6 +30,7 @@
 #include <vector>
 
 class QObject;
+class QSocketNotifier;
 class QTimer;
 
 namespace tests {
@@ -82,10 +87,15 @@ public:
     // decides its fate, before any random impairment.
     void AddRule(const Rule& rule);
     void SetRandom(const RandomImpairment& random);
+    // Every datagram sent on (after its fate: a duplicate twice) leaves
+    // oneWay after the relay read it, in the order read, both directions, to
+    // the microsecond (a timerfd, not a millisecond timer). 0: at once.
+    // False when the system gives no timer.
+    bool SetLatency(std::chrono::microseconds oneWay);
     // Sends every reordered and delayed datagram still waiting, now: a test
     // need not wait for the relay's timers.
     void ReleaseHeld();
-    int Waiting() const;  // datagrams reordered or delayed, not yet sent
+    int Waiting() const;  // datagrams reordered, delayed or in the latency line, not yet sent
 
     // The log of every datagram costs memory on long runs; counts stay.
     void KeepLog(bool keep) { keepLog_ = keep; }
@@ -152,6 +162,9 @@ private:
     void Send(const Outgoing& out);
     void FlushHeld(Toward toward);
     void SendDelayed(QTimer* timer);
+    void Transmit(const Outgoing& out);
+    void ArmLatencyTimer();
+    void SendDue();
 
     std::string address_;
     platform::PeerAddress server_;
@@ -164,6 +177,10 @@ private:
     std::mt19937 rng_;
     Direction toServer_, toClient_;
     std::list<Postponed> delayed_;
+    std::chrono::microseconds latency_{0};
+    std::deque<std::pair<std::chrono::steady_clock::time_point, Outgoing>> line_;
+    int latencyFd_ = -1;
+    std::unique_ptr<QSocketNotifier> latencyNotifier_;
     std::vector<Seen> log_;
     bool keepLog_ = true;
 };

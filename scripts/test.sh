@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: sets up what is missing, builds and runs the suite twice
 # (a normal build, and one with address and undefined-behaviour sanitizers),
-# then runs each fuzz target for a bounded time.
+# runs the server engine's and the platform's tests under the thread
+# sanitizer, then runs each fuzz target for a bounded time.
 #
 #   scripts/test.sh              everything
 #   scripts/test.sh --quick      the normal build only, no fuzzing
@@ -31,6 +32,15 @@ run_suite build/test
 
 echo "== sanitizer build"
 run_suite build/asan -DTFTP_SANITIZE=ON
+
+echo "== thread sanitizer (server engine and platform)"
+# Only what runs on the transfers' threads: the rest of the suite has none.
+tsan_tests='^(server_engine_tests|server_engine_interop|platform_tests)$'
+cmake -S . -B build/tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTFTP_TSAN=ON >/dev/null
+cmake --build build/tsan -j "$jobs" --target server_engine_tests platform_tests
+# A report ends its test program with a failure (halt_on_error, set with the
+# tests' environment).
+( cd build/tsan && ctest --output-on-failure -j "$jobs" --timeout 600 -R "$tsan_tests" )
 
 echo "== fuzzing (${fuzz_seconds}s per target)"
 cmake -S . -B build/fuzz -G Ninja -DTFTP_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \

@@ -7,7 +7,7 @@
 #pragma once
 
 #include "platform/clock.h"
-#include "platform/posted_messages.h"
+#include "platform/cross_thread_calls.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
 #include "server/engine/engine_failure.h"
@@ -92,7 +92,7 @@ private:
     void QueuePendingProgress();  // with eventLock_ held
     bool OnOwnThread() const;
 
-    platform::PostedCalls events_;
+    platform::CrossThreadCalls events_;
     // Guards what the transfers' threads queue; taken after a transfer's lock.
     std::mutex eventLock_;
     std::map<int, TransferProgress> pendingProgress_;  // by transfer number

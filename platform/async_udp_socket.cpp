@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <linux/errqueue.h>
 #include <netinet/in.h>
+#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -403,6 +404,19 @@ void AsyncUdpSocket::Close() {
 }
 
 bool AsyncUdpSocket::HoldsQueued() const { return queue_ && !queue_->Empty(); }
+
+void AsyncUdpSocket::NoteArrivals() {
+    readInBatches_ = false;
+    // The first ask switches the system's notes on (it knows of no datagram yet).
+    timespec stamp{};
+    if (fd_ >= 0) ::ioctl(fd_, SIOCGSTAMPNS, &stamp);
+}
+
+std::int64_t AsyncUdpSocket::LastArrivalNs() const {
+    timespec stamp{};
+    if (fd_ < 0 || ::ioctl(fd_, SIOCGSTAMPNS, &stamp) != 0) return 0;
+    return static_cast<std::int64_t>(stamp.tv_sec) * 1'000'000'000 + stamp.tv_nsec;
+}
 
 bool AsyncUdpSocket::HasInput() const {
     if (HoldsQueued()) return true;

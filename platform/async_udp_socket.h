@@ -75,6 +75,12 @@ public:
     void ServeReads() { Dispatch(); }
     // A datagram waits to be taken: held here or queued in the system.
     bool HasInput() const;
+    // From now on the system notes when each datagram arrives, and the
+    // socket reads one datagram per receive (so that the note is its own).
+    void NoteArrivals();
+    // When the datagram last received arrived, in nanoseconds of the wall
+    // clock (WallClockNs); 0 when not known.
+    std::int64_t LastArrivalNs() const;
     void Close();
     bool IsOpen() const { return fd_ >= 0; }
 

@@ -15,6 +15,10 @@ public:
     virtual std::int64_t NowMs() const = 0;  // milliseconds, monotonic, any origin
 };
 
+// Nanoseconds of the wall clock: the time base of the system's notes of a
+// datagram's arrival (AsyncUdpSocket::LastArrivalNs).
+std::int64_t WallClockNs();
+
 class SystemClock final : public Clock {
 public:
     std::int64_t Now() const override;

@@ -109,6 +109,7 @@ bool CListenSocket::Listen(int port, const std::string& bindAddress) {
         failure_ = ListenFailure::CannotBind;
         return false;
     }
+    NoteArrivals();
     app_.listenLabel = localAddress_ + "." + std::to_string(port);
     if (!AsyncSelect()) {
         failure_ = ListenFailure::NoReadNotifications;
@@ -144,6 +145,7 @@ void CListenSocket::OnReceive(int error) {
     const int n = ReceiveFrom(request_.data(), static_cast<int>(request_.size()), client_);
     if (n == kWouldBlock) return;
     asked_ = LastDestination();
+    const std::int64_t arrivedNs = LastArrivalNs();
     requestLength_ = n == kTooLong ? 0 : n;
 
     if (app_.bServing != 1) {
@@ -174,6 +176,8 @@ void CListenSocket::OnReceive(int error) {
             x->RepeatFirstAnswer();
             return;
         }
+        // Its own thread heard the client before this copy was read here.
+        if (x->IsLateCopyOf(client_, request_.data(), requestLength_, arrivedNs)) return;
     }
     if (Admit() == 0) Refuse(tftp::kTooManyClients);
 }

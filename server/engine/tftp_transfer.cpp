@@ -179,6 +179,13 @@ bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uin
            length == requestLength_ && std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
 }
 
+bool CTftpTransfer::IsLateCopyOf(const platform::PeerAddress& from, const std::uint8_t* data, int length,
+                                 std::int64_t arrivedNs) const {
+    return active && session_->HeardFromPeer() && heardAtNs_ > 0 && arrivedNs > 0 && arrivedNs < heardAtNs_ &&
+           !overlong_ && from == requestFrom_ && length == requestLength_ &&
+           std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
+}
+
 void CTftpTransfer::RepeatFirstAnswer() {
     // Already ended: nothing to repeat.
     if (active) session_->ResendNow(app_.clock.NowMs());
@@ -208,6 +215,7 @@ void CTftpTransfer::OnReceive(int error) {
         session_->OnDatagram(from, buffer_.data(), length == kTooLong ? -1 : length, app_.clock.NowMs());
     if (step.event == SessionEvent::Stranger)
         app_.ReportRefusal(from, kErrUnknownTransferId, ErrorText(kErrUnknownTransferId), false);
+    if (heardAtNs_ == 0 && session_->HeardFromPeer()) heardAtNs_ = platform::WallClockNs();
     if (!active) return;
     if (step.heard) lastActivity = app_.clock.Now();
     OnSessionEvent(step.event);

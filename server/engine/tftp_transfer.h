@@ -75,6 +75,11 @@ public:
     bool IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data, int length) const;
     // Sends the first answer again (OACK, DATA 1 or ACK 0).
     void RepeatFirstAnswer();
+    // A copy of the request that arrived (arrivedNs, wall clock) before the
+    // client's first answer was heard, but was read by the listener after it:
+    // the client has been served already, the copy is only late.
+    bool IsLateCopyOf(const platform::PeerAddress& from, const std::uint8_t* data, int length,
+                      std::int64_t arrivedNs) const;
     // Sends the block in flight (or the OACK) again when its answer is
     // overdue, more slowly each time; an upload's last ACK once per silence
     // (nowMs from the clock's millisecond count). Quiet: the row keeps its
@@ -143,5 +148,6 @@ private:
     int requestLength_ = 0;
     bool overlong_ = false;  // longer than a request may be
     platform::PeerAddress requestFrom_;
+    std::int64_t heardAtNs_ = 0;  // when the client was first heard (wall clock)
     std::vector<platform::DatagramView> batch_;
 };

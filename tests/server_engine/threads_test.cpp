@@ -10,6 +10,7 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include "tests/support/event_loop.h"
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -311,6 +312,49 @@ TEST_F(ThreadsTest, ATransfersOwnThreadResendsWhatWasNotAnswered) {
         EXPECT_EQ(again.bytes, first.bytes);
         EXPECT_EQ(again.from, first.from);
     }
+}
+
+
+TEST_F(ThreadsTest, ACopyOfTheRequestReadAfterTheClientWasHeardStartsNoSecondTransfer) {
+    // The client sent its request twice (its first answer was slow); the
+    // transfer's thread hears the client's ACK before the listener, on the
+    // main thread, reads the copy.
+    tests::WriteFile(h.OutFile("f"), Pattern(3, 2000));
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self), 0);
+    timeval tv{0, 300 * 1000};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    sockaddr_in listener = self, transfer{};
+    listener.sin_port = htons(static_cast<std::uint16_t>(Port()));
+    const auto send = [&](const std::string& bytes, const sockaddr_in& to) {
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    };
+    const auto receive = [&](std::string& out) {
+        char buf[1024];
+        socklen_t len = sizeof transfer;
+        const ssize_t n = ::recvfrom(fd, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&transfer), &len);
+        out.assign(buf, n > 0 ? static_cast<std::size_t>(n) : 0);
+        return n > 0;
+    };
+    const std::string request = tests::Request(tftp::kRrq, "f", "octet");
+    send(request, listener);
+    ASSERT_TRUE(tests::WaitFor([&] { return h.listener->TransferCount() == 1; }));
+    std::string in;
+    ASSERT_TRUE(receive(in));
+    EXPECT_EQ(in, tests::Data(1, Pattern(3, 2000).substr(0, 512)));
+    // The copy waits at the listener (nothing runs the main thread's loop)
+    // while the transfer goes on.
+    send(request, listener);
+    send(tests::Ack(1), transfer);
+    ASSERT_TRUE(receive(in));
+    EXPECT_EQ(in, tests::Data(2, Pattern(3, 2000).substr(512, 512)));
+    tests::RunFor(100);  // the listener reads the copy now
+    EXPECT_EQ(h.listener->TransferCount(), 1);
+    EXPECT_FALSE(receive(in)) << "answered again, opcode " << (in.size() > 1 ? int(in[1]) : -1);
+    ::close(fd);
 }
 
 }  // namespace

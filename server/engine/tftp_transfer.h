@@ -6,8 +6,9 @@
 // server's refusals and the notifications.
 //
 // The listener's periodic check retries a transfer that has gone quiet,
-// reports its end and deletes it; between its passes the listener also lets
-// each transfer resend its last datagram once the round trip is overdue.
+// reports its end and deletes it. The transfer's own thread sends its last
+// datagram again once the round trip is overdue (and the listener's resend
+// pass does too, for tests that move time by hand).
 //
 // The transfer's own worker thread (its manager's) waits on its socket and
 // serves its datagrams and resends; the listener, on the main thread,

@@ -267,12 +267,12 @@ void ImpairmentRelay::Send(const Outgoing& out) {
 void ImpairmentRelay::ArmLatencyTimer() {
     if (line_.empty() || latencyFd_ < 0) return;
     const auto due = std::chrono::duration_cast<std::chrono::nanoseconds>(line_.front().first.time_since_epoch());
-    itimerspec spec;
-    std::memset(&spec, 0, sizeof spec);
-    spec.it_value.tv_sec = static_cast<time_t>(due.count() / 1000000000);
-    spec.it_value.tv_nsec = static_cast<long>(due.count() % 1000000000);
-    if (spec.it_value.tv_sec == 0 && spec.it_value.tv_nsec == 0) spec.it_value.tv_nsec = 1;  // 0 would disarm
-    ::timerfd_settime(latencyFd_, TFD_TIMER_ABSTIME, &spec, nullptr);
+    itimerspec when;
+    std::memset(&when, 0, sizeof when);
+    when.it_value.tv_sec = static_cast<time_t>(due.count() / 1000000000);
+    when.it_value.tv_nsec = static_cast<long>(due.count() % 1000000000);
+    if (when.it_value.tv_sec == 0 && when.it_value.tv_nsec == 0) when.it_value.tv_nsec = 1;  // 0 would disarm
+    ::timerfd_settime(latencyFd_, TFD_TIMER_ABSTIME, &when, nullptr);
 }
 
 void ImpairmentRelay::SendDue() {

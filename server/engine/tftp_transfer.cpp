@@ -175,15 +175,18 @@ void CTftpTransfer::HandleRequest() {
 
 bool CTftpTransfer::IsRepeatOf(const platform::PeerAddress& from, const std::uint8_t* data,
                                int length) const {
-    return active && !session_->HeardFromPeer() && !overlong_ && from == requestFrom_ &&
-           length == requestLength_ && std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
+    return active && !session_->HeardFromPeer() && SameRequest(from, data, length);
+}
+
+bool CTftpTransfer::SameRequest(const platform::PeerAddress& from, const std::uint8_t* data, int length) const {
+    return !overlong_ && from == requestFrom_ && length == requestLength_ &&
+           std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
 }
 
 bool CTftpTransfer::IsLateCopyOf(const platform::PeerAddress& from, const std::uint8_t* data, int length,
                                  std::int64_t arrivedNs) const {
     return active && session_->HeardFromPeer() && heardAtNs_ > 0 && arrivedNs > 0 && arrivedNs < heardAtNs_ &&
-           !overlong_ && from == requestFrom_ && length == requestLength_ &&
-           std::memcmp(data, request_, static_cast<std::size_t>(length)) == 0;
+           SameRequest(from, data, length);
 }
 
 void CTftpTransfer::RepeatFirstAnswer() {

@@ -125,6 +125,8 @@ private:
     bool SizeBuffers(int& blockSize, int& window, bool sending) override;
     void ExpectBursts(bool bursts) override { ReadInBatches(bursts); }
 
+    // The request as this transfer received it, from the same client port.
+    bool SameRequest(const platform::PeerAddress& from, const std::uint8_t* data, int length) const;
     // What the session's last step means for the row and the result.
     void OnSessionEvent(tftp::SessionEvent event);
     void Progress();

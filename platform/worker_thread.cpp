@@ -1,11 +1,16 @@
 #include "worker_thread.h"
 
+#include "spin_allowance.h"
+
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
+#include <cstdint>
+#include <ctime>
 #include <semaphore.h>
 #include <unistd.h>
 
@@ -17,6 +22,24 @@ namespace {
 int WakeSignal() { return SIGRTMIN + 3; }
 
 void IgnoreWake(int) {}
+
+std::int64_t MonotonicUs() {
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000 + now.tv_nsec / 1000;
+}
+
+// Polls without sleeping for up to budgetUs: 1 readable, 0 the budget
+// passed, -1 woken (the wake signal came in).
+int PollFor(pollfd& watched, std::int64_t budgetUs, const sigset_t& waiting) {
+    const timespec zero{0, 0};
+    const std::int64_t until = MonotonicUs() + budgetUs;
+    for (;;) {
+        const int n = ::ppoll(&watched, 1, &zero, &waiting);
+        if (n != 0) return n > 0 ? 1 : (errno == EINTR ? -1 : 0);
+        if (MonotonicUs() >= until) return 0;
+    }
+}
 
 void InstallWakeHandler() {
     static std::once_flag once;
@@ -37,6 +60,11 @@ struct WorkerThread::State {
     sem_t started;
     std::atomic<pid_t> tid{0};
     std::atomic<bool> quit{false};
+    // The last two waits for a readable descriptor, in microseconds, while
+    // the owner asked for polling. Polling is tried only when the shorter
+    // fitted its budget: one long turn at the end of a window does not stop
+    // it, a link slower than the budget does.
+    std::int64_t gapsUs[2] = {0, 0};
 
     State() { ::sem_init(&started, 0, 0); }
     ~State() { ::sem_destroy(&started); }
@@ -58,9 +86,25 @@ struct WorkerThread::State {
         while (!quit.load(std::memory_order_acquire)) {
             const Owner::Wait wait = owner ? owner->NextWait() : Owner::Wait{};
             pollfd watched{wait.descriptor, POLLIN, 0};
-            timespec limit{wait.timeoutMs / 1000, (wait.timeoutMs % 1000) * 1'000'000L};
-            const int n = ::ppoll(wait.descriptor >= 0 ? &watched : nullptr, wait.descriptor >= 0 ? 1 : 0,
-                                  wait.timeoutMs >= 0 ? &limit : nullptr, &waiting);
+            const bool timed = wait.spinUs > 0 && wait.descriptor >= 0 && wait.timeoutMs != 0;
+            const std::int64_t startUs = timed ? MonotonicUs() : 0;
+            int n = 0;
+            bool waited = false;
+            if (timed && std::min(gapsUs[0], gapsUs[1]) <= wait.spinUs && wait.spinners &&
+                wait.spinners->Take()) {
+                n = PollFor(watched, wait.spinUs, waiting);
+                wait.spinners->Give();
+                waited = n != 0;
+            }
+            if (!waited) {
+                timespec limit{wait.timeoutMs / 1000, (wait.timeoutMs % 1000) * 1'000'000L};
+                n = ::ppoll(wait.descriptor >= 0 ? &watched : nullptr, wait.descriptor >= 0 ? 1 : 0,
+                            wait.timeoutMs >= 0 ? &limit : nullptr, &waiting);
+            }
+            if (timed && n >= 0) {
+                gapsUs[1] = gapsUs[0];
+                gapsUs[0] = MonotonicUs() - startUs;
+            }
             if (quit.load(std::memory_order_acquire)) break;
             if (!owner) continue;
             owner->Serve(n > 0 && (watched.revents & (POLLIN | POLLERR)) != 0);

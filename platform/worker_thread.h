@@ -12,6 +12,8 @@
 
 namespace platform {
 
+class SpinAllowance;
+
 class WorkerThread {
 public:
     // What the thread waits for and serves. Both calls come from the thread;
@@ -22,6 +24,15 @@ public:
         struct Wait {
             int descriptor = -1;  // readable wakes the thread; -1: none
             int timeoutMs = -1;   // -1: until woken
+            // A peer in the middle of a burst sends again within
+            // microseconds: poll the descriptor for up to this long before
+            // sleeping, when the allowance has room. A sleeping thread's
+            // wake-up costs the sender more than the poll costs us. The
+            // thread stops polling on its own when the gaps it waited
+            // out were longer than this (a slow link).
+            int spinUs = 0;
+            static constexpr int kBurstSpinUs = 50;  // longer than a gap inside a burst
+            SpinAllowance* spinners = nullptr;
         };
         virtual Wait NextWait() = 0;
         // After a wait: readable, or the time-out passed, or woken.

@@ -6,6 +6,7 @@
 #include "client/engine/client_settings.h"
 #include "common/local_address.h"
 #include "platform/clock.h"
+#include "platform/spin_allowance.h"
 
 #include <string>
 
@@ -26,4 +27,6 @@ struct ClientContext {
     // only calls of CheckTimeout do (tests that move time by hand). Set
     // before transfers start.
     bool timeOnTransferThreads = true;
+    // Transfer threads that may poll for a burst instead of sleeping.
+    platform::SpinAllowance spinners{};
 };

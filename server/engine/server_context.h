@@ -7,6 +7,7 @@
 #pragma once
 
 #include "platform/clock.h"
+#include "platform/spin_allowance.h"
 #include "platform/cross_thread_calls.h"
 #include "platform/prompt_service.h"
 #include "platform/socket_library.h"
@@ -46,6 +47,8 @@ public:
     // trip is overdue; off, only ResendSilent does (tests that move time
     // by hand). Set before transfers start.
     bool resendOnTransferThreads = true;
+    // Transfer threads that may poll for a burst instead of sleeping.
+    platform::SpinAllowance spinners;
 
     int bServing = 1;         // 0: every request is refused
     int bIdleCheck = 1;       // 1: idle processing runs the periodic check

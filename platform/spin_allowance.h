@@ -19,7 +19,6 @@ public:
     // True when the caller may poll now; it then calls Give when it stops.
     bool Take();
     void Give() { taken_.fetch_sub(1, std::memory_order_relaxed); }
-    int Limit() const { return limit_; }
 
 private:
     const int limit_;

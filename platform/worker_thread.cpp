@@ -6,11 +6,11 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
+#include <ctime>
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
-#include <cstdint>
-#include <ctime>
 #include <semaphore.h>
 #include <unistd.h>
 

@@ -40,4 +40,17 @@ inline int WindowThatFits(int window, int blockSize, int readBack) {
     return static_cast<int>(std::clamp<long long>(fits, 1, window));
 }
 
+// What a Linux socket's receive buffer that nobody enlarged reports
+// (net.core.rmem_default). The common TFTP programs keep it, and such a peer
+// drops every datagram of a window beyond what it holds: the rest of each
+// window then waits for the sender's time-out.
+inline constexpr int kUntunedReceiveBuffer = 212992;
+
+// The window to send with when the receiver's buffer is not known: at most
+// what an untouched receive buffer holds (11 blocks of 8192 bytes, one of
+// 65464; every window of 1428-byte blocks up to 86).
+inline int WindowAPeerHolds(int window, int blockSize) {
+    return WindowThatFits(window, blockSize, kUntunedReceiveBuffer);
+}
+
 }  // namespace tftp

@@ -339,12 +339,17 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         Fail(What::SocketBuffersRefused);
         return 0;
     }
-    // A fetch asks only for a window its receive buffer holds whole.
+    // A fetch asks only for a window its receive buffer holds whole, a send
+    // for one a server's untouched receive buffer holds.
     askedWindow_ = std::clamp(windowSize, tftp::kMinWindow, tftp::kMaxWindow);
+    const auto fitWindow = [&] {
+        askedWindow_ = sendBuffer ? tftp::WindowAPeerHolds(askedWindow_, blockSize)
+                                  : tftp::WindowThatFits(askedWindow_, blockSize, readBack);
+    };
     // The block size in use must fit the buffer the socket grants.
     const int granted = GrantedBufferSize(readBack);
     if (granted >= size) {
-        if (!sendBuffer) askedWindow_ = tftp::WindowThatFits(askedWindow_, blockSize, readBack);
+        fitWindow();
         return 1;
     }
     if (granted - tftp::kBufferSlack < tftp::kMinBlockSize) {
@@ -357,7 +362,7 @@ int CTransferSocket::ResizeBuffers(int sendBuffer) {
         return 0;
     }
     Post(WM_TRANSFER_BLOCKSIZE, 0, blockSize);
-    if (!sendBuffer) askedWindow_ = tftp::WindowThatFits(askedWindow_, blockSize, readBack);
+    fitWindow();
     return 1;
 }
 

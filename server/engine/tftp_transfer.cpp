@@ -313,8 +313,9 @@ bool CTftpTransfer::SizeBuffers(int& blockSize, int& window, bool sending) {
         if (blockSize < kMinBlockSize) return false;
         buffer_.resize(static_cast<std::size_t>(PacketBufferSize(blockSize)));
     }
-    // A window the receive buffer cannot hold would lose its last blocks
-    // every time: offer the one it holds.
-    if (!sending) window = WindowThatFits(window, blockSize, readBack);
+    // A window the receiving buffer cannot hold would lose its last blocks
+    // every time: offer the one it holds (ours, or a client's left as the
+    // system made it).
+    window = sending ? WindowAPeerHolds(window, blockSize) : WindowThatFits(window, blockSize, readBack);
     return true;
 }

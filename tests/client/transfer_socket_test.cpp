@@ -571,6 +571,23 @@ TEST_F(TransferTest, AWindowIsAskedForAndUsedAsFarAsTheServerAgreed) {
         EXPECT_EQ(t->Window(), answer.window);
         AbortOf(*t, -1);
     }
+    // A send of large blocks asks only for what a server's untouched
+    // receive buffer holds (none at all when that is one block).
+    const struct {
+        int block, window;
+        std::string asked;  // empty: no windowsize
+    } sends[] = {{8192, 16, "11"}, {65464, 8, ""}, {1428, 64, "64"}};
+    for (const auto& send : sends) {
+        SCOPED_TRACE(send.block);
+        auto t = NewTransfer(send.block, 1);
+        t->windowSize = send.window;
+        ASSERT_EQ(Send(*t), 1);
+        std::string asked;
+        for (const auto& [name, value] : TakeRequest().options)
+            if (name == "windowsize") asked = value;
+        EXPECT_EQ(asked, send.asked);
+        AbortOf(*t, -1);
+    }
     // A fetch acknowledges once per window.
     auto t = NewTransfer(512, 0);
     t->windowSize = 3;

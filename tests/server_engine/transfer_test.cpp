@@ -398,6 +398,23 @@ TEST_F(TransferTest, AWindowGoesOutBackToBackAndAnAckInsideItResendsFromThere) {
     EXPECT_EQ(h.view.seen.back().text, "Finished : Sending");
 }
 
+TEST_F(TransferTest, ADownloadsWindowIsWhatAnUntouchedReceiveBufferHolds) {
+    h.settings.nMaxWindowsize = 1000;
+    tests::WriteFile(h.OutFile("big"), tests::PatternBytes(70000, 9));
+    const struct {
+        const char* block;
+        const char* asked;
+        const char* granted;
+    } cases[] = {{"8192", "16", "11"}, {"65464", "8", "1"}, {"1428", "64", "64"}, {"512", "300", "138"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.block);
+        const Datagram oack =
+            Ask(tests::Request(tftp::kRrq, "big", "octet", {{"blksize", c.block}, {"windowsize", c.asked}}));
+        EXPECT_EQ(oack.bytes, Bytes({0, 6}) + Z("blksize") + Z(c.block) + Z("windowsize") + Z(c.granted));
+        client.Send(tests::ErrorPacket(0, "enough"), oack.from);
+    }
+}
+
 TEST_F(TransferTest, AnUploadWithAWindowIsAcknowledgedPerWindowAndAtAGapAtOnce) {
     h.settings.nMaxWindowsize = 3;
     EXPECT_EQ(Ask(tests::Request(tftp::kWrq, "w0", "octet", {{"windowsize", "0"}})).bytes, tests::Ack(0));

@@ -11,7 +11,7 @@
 #include <mutex>
 #include <poll.h>
 #include <pthread.h>
-#include <semaphore.h>
+#include <sched.h>
 #include <unistd.h>
 
 namespace platform {
@@ -57,8 +57,7 @@ void InstallWakeHandler() {
 struct WorkerThread::State {
     pthread_t handle{};
     Owner* owner = nullptr;
-    sem_t started;
-    std::atomic<pid_t> tid{0};
+    std::atomic<pid_t> tid{0};  // 0 until the thread runs
     std::atomic<bool> quit{false};
     // The last two waits for a readable descriptor, in microseconds, while
     // the owner asked for polling. Polling is tried only when the shorter
@@ -66,13 +65,9 @@ struct WorkerThread::State {
     // it, a link slower than the budget does.
     std::int64_t gapsUs[2] = {0, 0};
 
-    State() { ::sem_init(&started, 0, 0); }
-    ~State() { ::sem_destroy(&started); }
-
     static void* Run(void* arg) {
         auto* self = static_cast<State*>(arg);
         self->tid.store(::gettid());
-        ::sem_post(&self->started);
         self->Loop();
         return nullptr;
     }
@@ -137,8 +132,7 @@ bool WorkerThread::Start(Owner* owner) {
         errno = rc;
         return false;
     }
-    while (::sem_wait(&state->started) != 0 && errno == EINTR) {
-    }
+    // Not waited for: the transfer's first answer goes out meanwhile.
     state_ = std::move(state);
     return true;
 }
@@ -157,7 +151,13 @@ void WorkerThread::Quit() {
 
 bool WorkerThread::IsRunning() const { return state_ != nullptr; }
 
-pid_t WorkerThread::NativeId() const { return state_ ? state_->tid.load() : 0; }
+pid_t WorkerThread::NativeId() const {
+    if (!state_) return 0;
+    pid_t id;
+    // Known once the thread has run its first instructions.
+    while ((id = state_->tid.load()) == 0) ::sched_yield();
+    return id;
+}
 
 bool WorkerThread::IsCurrent() const { return state_ && ::pthread_equal(state_->handle, ::pthread_self()); }
 

@@ -44,9 +44,9 @@ public:
     WorkerThread(const WorkerThread&) = delete;
     WorkerThread& operator=(const WorkerThread&) = delete;
 
-    // Starts the thread and waits until it runs. False, at once, when no
-    // thread could be started (errno tells why). The owner must outlive the
-    // thread (Quit before it goes).
+    // Starts the thread; it may not run yet when this returns. False, at
+    // once, when no thread could be started (errno tells why). The owner
+    // must outlive the thread (Quit before it goes).
     bool Start(Owner* owner = nullptr);
     // The owner's wait has changed (a socket opened, a deadline moved): the
     // thread asks it again.
@@ -55,7 +55,8 @@ public:
     // called after it returns.
     void Quit();
     bool IsRunning() const;
-    // The kernel's id of the thread (for its nice value); 0 when not running.
+    // The kernel's id of the thread (for its nice value), once it runs; 0
+    // when not started.
     pid_t NativeId() const;
     // Whether the caller is this thread.
     bool IsCurrent() const;

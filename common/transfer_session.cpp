@@ -83,7 +83,7 @@ bool TransferSession::AcceptOptions(const std::vector<Option>& offered, const Se
         return false;
     }
     // Only an upload with a window has several datagrams waiting at a time.
-    link_.ExpectBursts(role_ == SessionRole::ServerWrite && window_ > 1);
+    link_.ExpectBursts(ReceivesWindows());
     // The OACK carries what the buffers allow.
     if (echo_.Get(OptionName::Blksize)) echo_.Set(OptionName::Blksize, static_cast<std::uint64_t>(blockSize_));
     if (echo_.Get(OptionName::Windowsize)) echo_.Set(OptionName::Windowsize, static_cast<std::uint64_t>(window_));
@@ -381,7 +381,7 @@ SessionEvent TransferSession::OnClient(std::uint16_t opcode, const std::uint8_t*
         if (Sending()) return StartSending(nowMs);
         {
             // A window of DATA arrives as a burst.
-            link_.ExpectBursts(window_ > 1);
+            link_.ExpectBursts(ReceivesWindows());
             receiver_.Begin(blockSize_, window_);
             exchanging_ = true;
             std::uint8_t ack[4];

@@ -177,6 +177,8 @@ public:
     const SessionResult& Result() const { return result_; }
     const platform::PeerAddress& Peer() const { return peer_; }
     bool Sending() const { return role_ == SessionRole::ServerRead || role_ == SessionRole::ClientWrite; }
+    // Several DATA blocks come per ACK: a window of them arrives as a burst.
+    bool ReceivesWindows() const { return window_ > 1 && !Sending(); }
     bool Client() const { return role_ == SessionRole::ClientWrite || role_ == SessionRole::ClientRead; }
     int BlockSize() const { return blockSize_; }
     void SetBlockSize(int blockSize) { blockSize_ = blockSize; }  // before the request

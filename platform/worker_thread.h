@@ -32,6 +32,10 @@ public:
             // out were longer than this (a slow link).
             int spinUs = 0;
             static constexpr int kBurstSpinUs = 50;  // longer than a gap inside a burst
+            void PollForBursts(SpinAllowance& allowance) {
+                spinUs = kBurstSpinUs;
+                spinners = &allowance;
+            }
             SpinAllowance* spinners = nullptr;
         };
         virtual Wait NextWait() = 0;

@@ -72,10 +72,7 @@ platform::WorkerThread::Owner::Wait CTransferSocket::NextWait() {
     const int due = ReportDueInMs();
     if (due >= 0 && (wait.timeoutMs < 0 || due < wait.timeoutMs)) wait.timeoutMs = due;
     // A fetch with a window: the server's next DATA is microseconds away.
-    if (busy == 1 && session_ && session_->Window() > 1 && !session_->Sending()) {
-        wait.spinUs = Wait::kBurstSpinUs;
-        wait.spinners = &app_.spinners;
-    }
+    if (busy == 1 && session_ && session_->ReceivesWindows()) wait.PollForBursts(app_.spinners);
     return wait;
 }
 

@@ -30,10 +30,7 @@ platform::WorkerThread::Owner::Wait CTftpTransfer::NextWait() {
     if (serving && HoldsQueued()) wait.timeoutMs = 0;
     else if (active && app_.resendOnTransferThreads) wait.timeoutMs = kResendCheckMs;
     // An upload with a window: the client's next DATA is microseconds away.
-    if (active && session_->Window() > 1 && !session_->Sending()) {
-        wait.spinUs = Wait::kBurstSpinUs;
-        wait.spinners = &app_.spinners;
-    }
+    if (active && session_->ReceivesWindows()) wait.PollForBursts(app_.spinners);
     return wait;
 }
 
